@@ -1,0 +1,63 @@
+/*
+ * reg_sys.h (Linux) - the six Windows registry functions the key-path
+ * layer is written against, served from an offline installation's hive
+ * files through libhivex.
+ *
+ * HKLM\SOFTWARE is <SystemRoot>\System32\config\SOFTWARE, HKLM\SYSTEM is
+ * ...\config\SYSTEM with CurrentControlSet resolved through Select\Current;
+ * no other root or hive exists.  Each hive is loaded once per run and kept
+ * in memory.  Names are UTF-8 here and UTF-16 in the hive.  The results are
+ * the ones Windows gives for the same calls.
+ */
+#ifndef VKM_REG_SYS_H
+#define VKM_REG_SYS_H
+
+#include <stdint.h>
+
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t REGSAM;
+typedef unsigned char BYTE;
+typedef struct reg_handle *HKEY;
+
+#define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_BADKEY 1010L
+
+#define DELETE 0x00010000u
+#define KEY_QUERY_VALUE 0x0001u
+#define KEY_ENUMERATE_SUB_KEYS 0x0008u
+#define KEY_READ 0x00020019u
+
+#define REG_NONE 0u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_BINARY 3u
+#define REG_DWORD 4u
+#define REG_MULTI_SZ 7u
+
+LONG RegOpenKeyExA(HKEY key, const char *sub_key, DWORD options, REGSAM sam,
+    HKEY *result);
+LONG RegQueryInfoKeyA(HKEY key, char *class_name, DWORD *class_len,
+    DWORD *reserved, DWORD *subkeys, DWORD *max_subkey_len,
+    DWORD *max_class_len, DWORD *values, DWORD *max_value_name_len,
+    DWORD *max_value_len, DWORD *security_len, void *last_write);
+LONG RegEnumKeyExA(HKEY key, DWORD index, char *name, DWORD *name_len,
+    DWORD *reserved, char *class_name, DWORD *class_len, void *last_write);
+LONG RegQueryValueExA(HKEY key, const char *value_name, DWORD *reserved,
+    DWORD *type, BYTE *data, DWORD *data_len);
+LONG RegDeleteKeyA(HKEY key, const char *sub_key);
+LONG RegCloseKey(HKEY key);
+
+#endif

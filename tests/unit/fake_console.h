@@ -1,0 +1,22 @@
+/*
+ * fake_console.h - the console of the unit tests: output is captured in a
+ * buffer and keys come from a script.  Linked in place of the platform's
+ * console.cpp.
+ */
+#ifndef VKM_FAKE_CONSOLE_H
+#define VKM_FAKE_CONSOLE_H
+
+#include <string>
+#include <vector>
+
+/* Clears the captured output and loads KEYS; once they run out, the key
+ * read returns -1, as with no console. */
+void fake_console_reset(const std::vector<int> &keys);
+
+/* Everything plat_printf wrote since the last reset. */
+const std::string &fake_console_output(void);
+
+/* How many keys were read since the last reset (reads of -1 included). */
+int fake_console_reads(void);
+
+#endif
