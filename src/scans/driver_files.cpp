@@ -1,0 +1,61 @@
+/*
+ * driver_files.cpp - driver files named after the targets, in the drivers
+ * folder and in the LastGood drivers folder.
+ */
+#include <errno.h>
+#include <stdio.h>
+
+#include "platform/platform.h"
+#include "run/prompt.h"
+#include "scans/scans.h"
+#include "scans/targets.h"
+
+/* 1 when the file can be opened for reading; it is closed again at once so
+ * that nothing is held open while the user is asked. */
+static int
+file_present(const char *path)
+{
+	plat_file *f = plat_fopen(path, "rb");
+
+	if (f == NULL)
+		return 0;
+	plat_fclose(f);
+	return 1;
+}
+
+/* Reports, asks about and deletes one candidate. */
+static void
+check_driver_file(const char *folder, const char *name)
+{
+	char path[PATH_BUF];
+	int n = snprintf(path, sizeof(path), "%s\\%s.sys", folder, name);
+
+	/* A path that would not fit is passed over, never cut into another. */
+	if (n < 0 || (size_t)n >= sizeof(path) || !file_present(path))
+		return;
+	plat_printf("Found file '%s.sys'\n(%s)\n", name, path);
+	g_found_count++;
+	if (ask_user("Do you want to delete this file ?") <= 0)
+		return;
+	if (plat_remove(path) == 0)
+		g_fixed_count++;
+	else
+		plat_printf("FAILED (error %d)\n", errno);
+}
+
+void
+scan_driver_files(void)
+{
+	const char *const folders[] = { g_drivers_dir, g_lastgood_drivers_dir };
+
+	if (!have_system_paths())
+		return;
+	for (const char *folder : folders) {
+		for (const char *const *name = g_target_names; *name != NULL;
+		    name++) {
+			check_driver_file(folder, *name);
+			if (is_cancelled())
+				return;
+		}
+	}
+}
