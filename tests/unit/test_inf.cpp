@@ -1,0 +1,171 @@
+/* The INF section entry reader over real files, and its tokenizer. */
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "inf/inf.h"
+
+static std::string
+write_temp(const std::string &bytes)
+{
+	char path[] = "/tmp/vkm_inf_XXXXXX";
+	int fd = mkstemp(path);
+	EXPECT_GE(fd, 0);
+	EXPECT_EQ(write(fd, bytes.data(), bytes.size()), (ssize_t)bytes.size());
+	close(fd);
+	return path;
+}
+
+static std::string
+utf16(const std::string &ascii, bool big_endian)
+{
+	std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+	for (char c : ascii) {
+		if (big_endian)
+			out += '\0', out += c;
+		else
+			out += c, out += '\0';
+	}
+	return out;
+}
+
+static const std::string seven_lines =
+    "[Version]\n"
+    "[SourceDisksFiles]\n"
+    "; a comment\n"
+    "\n"
+    "tarnwickreader.sys = 1\n"
+    "   tarnwickusbccid.sys=1,,\n"
+    "[Strings]\n";
+
+static const std::string long_line(700, 'x');
+
+struct inf_case {
+	const char *what;
+	std::string text;
+	const char *section;
+	int entry;
+	int result;
+	const char *name;
+};
+
+static const inf_case inf_cases[] = {
+	{ "first entry", seven_lines, "SourceDisksFiles", 0, 1, "tarnwickreader.sys" },
+	{ "indented second entry", seven_lines, "SourceDisksFiles", 1, 1, "tarnwickusbccid.sys" },
+	{ "section ends at the next header", seven_lines, "SourceDisksFiles", 2, 0, NULL },
+	{ "section without entries", seven_lines, "Strings", 0, 0, NULL },
+	{ "negative entry", seven_lines, "SourceDisksFiles", -1, 0, NULL },
+	{ "header in lower case is another section",
+	    "[sourcedisksfiles]\na.sys\n", "SourceDisksFiles", 0, 0, NULL },
+	{ "header with .x86 is another section",
+	    "[SourceDisksFiles.x86]\na.sys\n", "SourceDisksFiles", 0, 0, NULL },
+	{ "blank after [ is another section",
+	    "[ SourceDisksFiles]\na.sys\n", "SourceDisksFiles", 0, 0, NULL },
+	{ "blank before ] is another section",
+	    "[SourceDisksFiles ]\na.sys\n", "SourceDisksFiles", 0, 0, NULL },
+	{ "comment after ]", "[SourceDisksFiles] ; files\na.sys\n",
+	    "SourceDisksFiles", 0, 1, "a.sys" },
+	{ "header indented by a tab", "\t[SourceDisksFiles]\na.sys\n",
+	    "SourceDisksFiles", 0, 1, "a.sys" },
+	{ "second section of the same name is never read",
+	    "[SourceDisksFiles]\na.sys\nb.sys\n[SourceDisksFiles]\nc.sys\nd.sys\ne.sys\n",
+	    "SourceDisksFiles", 2, 0, NULL },
+	{ "first section of the same name answers",
+	    "[SourceDisksFiles]\na.sys\nb.sys\n[SourceDisksFiles]\nc.sys\n",
+	    "SourceDisksFiles", 1, 1, "b.sys" },
+	{ "blank and comment lines take no number",
+	    "[S]\n \t \n# hash\n;semi\n\n\r\nfirst\n  ; indented comment\nsecond\n",
+	    "S", 1, 1, "second" },
+	{ "a name alone, no equals sign", "[S]\nalone.sys\n", "S", 0, 1, "alone.sys" },
+	{ "equals sign and space before the name", "[S]\n= name.sys\n", "S", 0, 1, "name.sys" },
+	{ "comma and quote are no delimiters", "[S]\n\"q.sys\",1\n", "S", 0, 1, "\"q.sys\",1" },
+	{ "colon and tab delimit", "[S]\nc.sys:1\n", "S", 0, 1, "c.sys" },
+	{ "entry of delimiters alone names nothing", "[S]\n=\n", "S", 0, 0, NULL },
+	{ "colon, space, equals", "[S]\n: =\n", "S", 0, 0, NULL },
+	{ "UTF-8 byte order mark is blank",
+	    "\xEF\xBB\xBF[S]\nbom.sys\n", "S", 0, 1, "bom.sys" },
+	{ "high bytes before an entry are blank",
+	    "[S]\n\xC3\xA9x.sys\n", "S", 0, 1, "x.sys" },
+	{ "CR LF line ends", "[S]\r\na.sys\r\nb.sys=1\r\n", "S", 1, 1, "b.sys" },
+	{ "lone CR stays a delimiter", "[S]\nc.sys\rmore\n", "S", 0, 1, "c.sys" },
+	{ "Ctrl-Z ends the file", "[S]\na.sys\n\x1a\nb.sys\n", "S", 1, 0, NULL },
+	{ "last line without line end", "[S]\na.sys\nlast.sys", "S", 1, 1, "last.sys" },
+	{ "NUL ends a line's text", std::string("[S]\n\0hidden.sys\nv.sys\n", 22),
+	    "S", 0, 1, "v.sys" },
+	{ "UTF-16 LE reads as nothing", utf16("[S]\r\na.sys\r\n", false), "S", 0, 0, NULL },
+	{ "UTF-16 BE reads as nothing", utf16("[S]\r\na.sys\r\n", true), "S", 0, 0, NULL },
+	{ "a long line is read in pieces, each an entry",
+	    "[S]\n" + long_line + "\nafter.sys\n", "S", 1, 1, NULL /* 61 x */ },
+	{ "the third piece is the next line",
+	    "[S]\n" + long_line + "\nafter.sys\n", "S", 2, 1, "after.sys" },
+	{ "a long name is cut to fit the caller's buffer",
+	    "[S]\n" + std::string(400, 'n') + "=1\n", "S", 0, 1, NULL },
+	{ "missing section", seven_lines, "Nope", 0, 0, NULL },
+};
+
+TEST(Inf, EntryTable)
+{
+	for (const inf_case &c : inf_cases) {
+		SCOPED_TRACE(c.what);
+		std::string path = write_temp(c.text);
+		char name[INF_NAME_BUF];
+		memset(name, '#', sizeof(name));
+		EXPECT_EQ(read_inf_entry(path.c_str(), c.section, c.entry, name),
+		    c.result);
+		if (c.result == 1 && c.name != NULL)
+			EXPECT_STREQ(name, c.name);
+		if (c.result != 1)
+			EXPECT_EQ(name[0], '#') << "buffer written on failure";
+		unlink(path.c_str());
+	}
+}
+
+TEST(Inf, LongLinesAndNamesStayInBounds)
+{
+	char name[INF_NAME_BUF + 8];
+
+	std::string path = write_temp("[S]\n" + long_line + "\n");
+	memset(name, '#', sizeof(name));
+	ASSERT_EQ(read_inf_entry(path.c_str(), "S", 1, name), 1);
+	EXPECT_EQ(std::string(name), std::string(700 - 639, 'x'));
+	ASSERT_EQ(read_inf_entry(path.c_str(), "S", 0, name), 1);
+	EXPECT_EQ(strlen(name), (size_t)INF_NAME_BUF - 1);
+	EXPECT_EQ(name[INF_NAME_BUF], '#') << "wrote past the buffer";
+	unlink(path.c_str());
+}
+
+TEST(Inf, NoFileOrNoRequest)
+{
+	char name[INF_NAME_BUF] = "keep";
+
+	EXPECT_EQ(read_inf_entry("/nonexistent/oem1.inf", "S", 0, name), -1);
+	EXPECT_EQ(read_inf_entry("/nonexistent/oem1.inf", "", 0, name), 0);
+	EXPECT_EQ(read_inf_entry("/nonexistent/oem1.inf", "S", 0, NULL), 0);
+	EXPECT_STREQ(name, "keep");
+}
+
+TEST(Inf, NextTokenIsReentrant)
+{
+	char first[] = "  a b";
+	char second[] = "x=y";
+	char *c1 = NULL, *c2 = NULL;
+
+	EXPECT_STREQ(next_token(first, " ", &c1), "a");
+	EXPECT_STREQ(next_token(second, "=", &c2), "x");
+	char *b = next_token(NULL, " ", &c1);
+	EXPECT_STREQ(b, "b");
+	EXPECT_EQ(c1, nullptr);
+	EXPECT_EQ(next_token(NULL, " ", &c1), nullptr);
+	EXPECT_STREQ(next_token(NULL, "=", &c2), "y");
+
+	char only_delims[] = "   ";
+	char *c3 = (char *)"unchanged";
+	char *before = c3;
+	EXPECT_EQ(next_token(only_delims, " ", &c3), nullptr);
+	EXPECT_EQ(c3, before);
+}
