@@ -1,0 +1,85 @@
+"""The program's own texts, as the transcripts must show them."""
+
+import os
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+
+
+def build_date(target):
+    with open(os.path.join(ROOT, "build", target, "build_date.txt")) as f:
+        return f.read().strip()
+
+
+def banner(target):
+    return (
+        "Tarnwick -- VKM310_cleanup\n"
+        "----------------------------\n"
+        "Utility to remove any previous or damaged installation of RDX7 PC/SC\n"
+        "driver (VKM310 packages)\n"
+        "Build : %s\n"
+        "(c) Tarnwick 2011\n"
+        "See www.tarnwick.example for information and updates\n"
+        "\n"
+        "\n" % build_date(target)
+    )
+
+
+USAGE = (
+    "vkm310_cleanup [-f]\n"
+    "\n"
+    "  -f : Actually do the cleanup\n"
+    "       if this flag is not set, the software will show\n"
+    "       what should be done, without doing anything.\n"
+    "  -y : Answer yes to all questions\n"
+    "       (use it with care !)\n"
+    "\n"
+)
+
+DISCLAIMER_QUESTION = "Do you agree with the above statement [Y/N] ? "
+
+DISCLAIMER = (
+    "DISCLAIMER :\n"
+    "  This software performs automated actions in the Windows\n"
+    "  including removing keys in system's hive.\n"
+    "  This software also removes files from the Windows\n"
+    "  system directories.\n"
+    "  This may have unpredictable consequence, including fatal\n"
+    "  damages, onto your operating system\n"
+    "\n"
+    "  YOU ARE USING THIS SOFTWARE AT YOUR OWN RISK.\n"
+    "\n"
+    "  Tarnwick should not be held responsible nor would be\n"
+    "  liable for any sort of indirect, accidental, incidental\n"
+    "  or special damage including lost profits, resources or\n"
+    "  any material or intellectual asset following the use\n"
+    "  of this software.\n"
+    "\n" + DISCLAIMER_QUESTION
+)
+
+CHOICES = ">>> [Y]es | Yes to [A]ll | [N]o | [C]ancel ? "
+
+Q_FILE = "Do you want to delete this file ?"
+Q_OEM = "Do you want to erase this OEM file ?"
+Q_DRVSTORE = "Do you want to erase the files and remove the associated registry key ?"
+Q_KEY = "Do you want to remove this registry key ?"
+
+WORDS = {"y": "Yes...", "a": "Yes to all...", "n": "No...", "c": "Cancel..."}
+
+CLEAN = "Nothing to do, this system is clean !\n"
+
+
+def question(text, answer):
+    """The item prompt with QUESTION answered by key ANSWER."""
+    return "\n>>> %s\n%s%s\n\n" % (text, CHOICES, WORDS[answer])
+
+
+def found_dry(n):
+    return '\n%d item(s) found\nYou may run "vkm310_cleanup -f" for cleanup\n' % n
+
+
+def fixed_all(n):
+    return "\n%d item(s) fixed\nYou must now reboot your system\n" % n
+
+
+def found_fixed(found, fixed):
+    return "\n%d item(s) found, %d fixed\n" % (found, fixed)
