@@ -117,10 +117,12 @@ TEST(Inf, EntryTable)
 		memset(name, '#', sizeof(name));
 		EXPECT_EQ(read_inf_entry(path.c_str(), c.section, c.entry, name),
 		    c.result);
-		if (c.result == 1 && c.name != NULL)
+		if (c.result == 1 && c.name != NULL) {
 			EXPECT_STREQ(name, c.name);
-		if (c.result != 1)
+		}
+		if (c.result != 1) {
 			EXPECT_EQ(name[0], '#') << "buffer written on failure";
+		}
 		unlink(path.c_str());
 	}
 }

@@ -34,10 +34,11 @@ TEST(Targets, MatchAtStart)
 	for (const match_case &c : match_cases) {
 		SCOPED_TRACE(c.text);
 		const char *got = match_target_at(c.text);
-		if (c.expected == NULL)
+		if (c.expected == NULL) {
 			EXPECT_EQ(got, nullptr);
-		else
+		} else {
 			EXPECT_STREQ(got, c.expected);
+		}
 	}
 }
 
@@ -49,9 +50,10 @@ TEST(Targets, TableIsClosedAndNoNameIsAPrefixOfAnother)
 	EXPECT_EQ(n, 7);
 	for (int i = 0; i < n; i++)
 		for (int j = 0; j < n; j++)
-			if (i != j)
+			if (i != j) {
 				EXPECT_FALSE(target_match(g_target_names[i],
 				    g_target_names[j]));
+			}
 }
 
 struct paths_case {
@@ -84,8 +86,9 @@ TEST(Targets, BuildSystemPaths)
 		EXPECT_EQ(build_system_paths(), c.result);
 		EXPECT_EQ(fake_console_output(), c.message);
 		EXPECT_EQ(have_system_paths(), c.result > 0 ? 1 : 0);
-		if (c.drivers != nullptr)
+		if (c.drivers != nullptr) {
 			EXPECT_STREQ(g_drivers_dir, c.drivers);
+		}
 		if (c.result <= 0) {
 			EXPECT_STREQ(g_inf_dir, "");
 			EXPECT_STREQ(g_lastgood_drivers_dir, "");

@@ -1,0 +1,255 @@
+/*
+ * files.cpp (Linux) - reading and deleting the files of an offline
+ * Windows installation the way Windows' C run-time does.
+ *
+ * Paths are resolved without regard to case.  Text mode is the run-time's:
+ * CR LF reads as LF and Ctrl-Z ends the file.  Deleting answers with the
+ * run-time's errno numbers, and keeps a read-only file as Windows does.
+ */
+#include "platform/platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/unix/winpath.h"
+
+#define FILE_SLOTS 4
+#define READ_BUF 4096
+#define CTRL_Z 26
+
+/* errno numbers of Windows' C run-time.  They equal Linux's ENOENT,
+ * ENOEXEC, EACCES, EINVAL and EMFILE, so errno holds them as they are. */
+#define CRT_ENOENT 2
+#define CRT_NOMEM 8
+#define CRT_EACCES 13
+#define CRT_EINVAL 22
+#define CRT_EMFILE 24
+
+struct plat_file {
+	int used;	/* 0: the slot is free */
+	int fd;
+	int text;	/* CR LF reads as LF, Ctrl-Z ends the file */
+	int at_end;	/* end of file, Ctrl-Z or a read error: sticky */
+	int failed;	/* a read error */
+	size_t pos, len;
+	unsigned char buf[READ_BUF];
+};
+
+/* The program holds one file open at a time, two at most. */
+static struct plat_file g_files[FILE_SLOTS];
+
+/* The C run-time's errno for the Linux errno E. */
+static int
+crt_errno(int e)
+{
+	switch (e) {
+	case ENOENT:
+	case ENOTDIR:
+	case ENAMETOOLONG:
+		return CRT_ENOENT;
+	case EACCES:
+	case EPERM:
+	case EROFS:
+	case EBUSY:
+	case ETXTBSY:
+	case EISDIR:
+		return CRT_EACCES;
+	case ENOMEM:
+		return CRT_NOMEM;
+	}
+	return CRT_EINVAL;
+}
+
+/* 1: MODE opens in text mode; 0: binary; -1: a mode we do not offer. */
+static int
+text_mode(const char *mode)
+{
+	if (mode == NULL)
+		return -1;
+	if (strcmp(mode, "r") == 0 || strcmp(mode, "rt") == 0)
+		return 1;
+	if (strcmp(mode, "rb") == 0)
+		return 0;
+	return -1;
+}
+
+static struct plat_file *
+free_slot(void)
+{
+	for (int i = 0; i < FILE_SLOTS; i++) {
+		if (!g_files[i].used)
+			return &g_files[i];
+	}
+	return NULL;
+}
+
+/* 1 when F is an open file of the pool. */
+static int
+is_open(const struct plat_file *f)
+{
+	return f != NULL && f >= g_files && f < g_files + FILE_SLOTS &&
+	    f->used;
+}
+
+plat_file *
+plat_fopen(const char *path, const char *mode)
+{
+	char real[PATH_MAX];
+	struct plat_file *f;
+	struct stat st;
+	int text = text_mode(mode), fd;
+
+	if (text < 0) {
+		errno = CRT_EINVAL;
+		return NULL;
+	}
+	if (path == NULL || winpath_resolve(path, real, sizeof(real)) <= 0) {
+		errno = CRT_ENOENT;
+		return NULL;
+	}
+	if ((f = free_slot()) == NULL) {
+		errno = CRT_EMFILE;
+		return NULL;
+	}
+	/* Non-blocking, so a FIFO planted in the tree cannot hang the open;
+	 * it is refused below with every other non-file. */
+	fd = open(real, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+	if (fd < 0) {
+		errno = crt_errno(errno);
+		return NULL;
+	}
+	if (fstat(fd, &st) < 0 || !S_ISREG(st.st_mode)) {
+		close(fd);
+		errno = CRT_EACCES;
+		return NULL;
+	}
+	f->used = 1;
+	f->fd = fd;
+	f->text = text;
+	f->at_end = 0;
+	f->failed = 0;
+	f->pos = 0;
+	f->len = 0;
+	return f;
+}
+
+/* Refills the buffer.  1: bytes are there; -1: end of file or error. */
+static int
+fill(struct plat_file *f)
+{
+	ssize_t n;
+
+	if (f->at_end)
+		return -1;
+	do
+		n = read(f->fd, f->buf, sizeof(f->buf));
+	while (n < 0 && errno == EINTR);
+	if (n <= 0) {
+		f->at_end = 1;
+		f->failed = n < 0;
+		return -1;
+	}
+	f->pos = 0;
+	f->len = (size_t)n;
+	return 1;
+}
+
+/* The next byte as stored (-1 at the end), taken when TAKE, else left
+ * for the next call. */
+static int
+raw_byte(struct plat_file *f, int take)
+{
+	if (f->pos == f->len && fill(f) < 0)
+		return -1;
+	return take ? f->buf[f->pos++] : f->buf[f->pos];
+}
+
+/* The next byte as the program reads it, or -1 at the end. */
+static int
+next_byte(struct plat_file *f)
+{
+	int c;
+
+	if (f->at_end)
+		return -1;
+	c = raw_byte(f, 1);
+	if (c < 0 || !f->text)
+		return c;
+	if (c == CTRL_Z) {
+		f->at_end = 1;
+		return -1;
+	}
+	/* A CR before anything but LF, end of file included, stays. */
+	if (c == '\r' && raw_byte(f, 0) == '\n') {
+		f->pos++;
+		return '\n';
+	}
+	return c;
+}
+
+int
+plat_fgets(char *buf, int size, plat_file *f)
+{
+	int n = 0, c;
+
+	if (buf == NULL || size <= 0)
+		return 0;
+	buf[0] = '\0';
+	if (!is_open(f))
+		return 0;
+	/* A one-byte buffer holds no byte of the line: answering 1 would
+	 * make a reading loop spin for ever. */
+	while (n < size - 1) {
+		if ((c = next_byte(f)) < 0)
+			break;
+		buf[n++] = (char)c;
+		if (c == '\n')
+			break;
+	}
+	buf[n] = '\0';
+	if (f->failed)
+		return 0;
+	return n > 0 ? 1 : 0;
+}
+
+void
+plat_fclose(plat_file *f)
+{
+	if (!is_open(f))
+		return;
+	close(f->fd);
+	f->used = 0;
+	f->fd = -1;
+}
+
+static int
+remove_failed(int crt_errno_value)
+{
+	errno = crt_errno_value;
+	return -1;
+}
+
+int
+plat_remove(const char *path)
+{
+	char real[PATH_MAX];
+	struct stat st;
+
+	/* Too long a path is "not found" on Windows too. */
+	if (path == NULL || winpath_resolve(path, real, sizeof(real)) <= 0)
+		return remove_failed(CRT_ENOENT);
+	if (lstat(real, &st) < 0)
+		return remove_failed(crt_errno(errno));
+	if (S_ISDIR(st.st_mode))
+		return remove_failed(CRT_EACCES);
+	/* Linux asks only the folder; Windows keeps a read-only file. */
+	if (!S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0)
+		return remove_failed(CRT_EACCES);
+	if (unlink(real) < 0)
+		return remove_failed(crt_errno(errno));
+	return 0;
+}

@@ -1,0 +1,381 @@
+/*
+ * keyseq.cpp - decoding xterm, VT and Linux console key sequences.
+ *
+ * Sequences understood: ESC O P..S, ESC O A..D/H/F (with an optional
+ * modifier digit, as older xterms send), ESC [ A..D/H/F/P..S (optionally
+ * "1;m"), ESC [ n ~ (optionally "n;m"), rxvt's ESC [ n ^ / $ / @, ESC [ Z,
+ * and the Linux console's ESC [ [ A..E.  Everything else that starts with
+ * Escape is read to its end and dropped, so no byte of it ever reaches the
+ * program as if typed.
+ */
+#include "platform/unix/keyseq.h"
+
+#include <stddef.h>
+
+#define ESC 27
+#define PARAM_MAX 9999
+
+enum {
+	AtRest,
+	AfterEsc,	/* ESC */
+	InCsi,		/* ESC [ */
+	InSs3,		/* ESC O */
+	InLinuxF,	/* ESC [ [ */
+	InAltUtf8,	/* ESC, then a UTF-8 lead byte */
+};
+
+/* The keys a sequence can name, in the order of g_key_codes. */
+enum {
+	KeyF1, KeyF2, KeyF3, KeyF4, KeyF5, KeyF6, KeyF7, KeyF8, KeyF9, KeyF10,
+	KeyF11, KeyF12,
+	KeyHome, KeyUp, KeyPgUp, KeyLeft, KeyRight, KeyEnd, KeyDown, KeyPgDn,
+	KeyIns, KeyDel,
+	KeyBackTab,
+	KeyNone = -1,
+};
+
+/* Modifier columns, in the order the Windows run-time checks them: Alt
+ * before Ctrl before Shift. */
+enum { ModPlain, ModShift, ModCtrl, ModAlt };
+
+/* What Windows' single-key read returns for each key: first code, then
+ * second code, per modifier column. */
+struct key_codes {
+	unsigned char first[4];
+	unsigned char second[4];
+};
+
+static const struct key_codes g_key_codes[] = {
+	{ { 0, 0, 0, 0 }, { 59, 84, 94, 104 } },		/* F1 */
+	{ { 0, 0, 0, 0 }, { 60, 85, 95, 105 } },
+	{ { 0, 0, 0, 0 }, { 61, 86, 96, 106 } },
+	{ { 0, 0, 0, 0 }, { 62, 87, 97, 107 } },
+	{ { 0, 0, 0, 0 }, { 63, 88, 98, 108 } },
+	{ { 0, 0, 0, 0 }, { 64, 89, 99, 109 } },
+	{ { 0, 0, 0, 0 }, { 65, 90, 100, 110 } },
+	{ { 0, 0, 0, 0 }, { 66, 91, 101, 111 } },
+	{ { 0, 0, 0, 0 }, { 67, 92, 102, 112 } },
+	{ { 0, 0, 0, 0 }, { 68, 93, 103, 113 } },		/* F10 */
+	{ { 224, 224, 224, 224 }, { 133, 135, 137, 139 } },	/* F11 */
+	{ { 224, 224, 224, 224 }, { 134, 136, 138, 140 } },	/* F12 */
+	{ { 224, 224, 224, 0 }, { 71, 71, 119, 151 } },	/* Home */
+	{ { 224, 224, 224, 0 }, { 72, 72, 141, 152 } },	/* Up */
+	{ { 224, 224, 224, 0 }, { 73, 73, 134, 153 } },	/* PgUp */
+	{ { 224, 224, 224, 0 }, { 75, 75, 115, 155 } },	/* Left */
+	{ { 224, 224, 224, 0 }, { 77, 77, 116, 157 } },	/* Right */
+	{ { 224, 224, 224, 0 }, { 79, 79, 117, 159 } },	/* End */
+	{ { 224, 224, 224, 0 }, { 80, 80, 145, 160 } },	/* Down */
+	{ { 224, 224, 224, 0 }, { 81, 81, 118, 161 } },	/* PgDn */
+	{ { 224, 224, 224, 0 }, { 82, 82, 146, 162 } },	/* Ins */
+	{ { 224, 224, 224, 0 }, { 83, 83, 147, 163 } },	/* Del */
+	{ { 0, 0, 0, 0 }, { 15, 15, 15, 15 } },		/* Shift+Tab */
+};
+
+/* The key of a final letter shared by CSI and SS3, or KeyNone. */
+static int
+letter_key(int final)
+{
+	switch (final) {
+	case 'A':
+		return KeyUp;
+	case 'B':
+		return KeyDown;
+	case 'C':
+		return KeyRight;
+	case 'D':
+		return KeyLeft;
+	case 'H':
+		return KeyHome;
+	case 'F':
+		return KeyEnd;
+	case 'P':
+		return KeyF1;
+	case 'Q':
+		return KeyF2;
+	case 'R':
+		return KeyF3;
+	case 'S':
+		return KeyF4;
+	}
+	return KeyNone;
+}
+
+/* The key of the number N in ESC [ N ~, or KeyNone. */
+static int
+tilde_key(int n)
+{
+	static const signed char keys[] = {
+		KeyNone, KeyHome, KeyIns, KeyDel, KeyEnd, KeyPgUp, KeyPgDn,
+		KeyHome, KeyEnd, KeyNone, KeyNone,
+		KeyF1, KeyF2, KeyF3, KeyF4, KeyF5, KeyNone,
+		KeyF6, KeyF7, KeyF8, KeyF9, KeyF10, KeyNone,
+		KeyF11, KeyF12,
+	};
+
+	if (n < 0 || (size_t)n >= sizeof(keys))
+		return KeyNone;
+	return keys[n];
+}
+
+/* The column of xterm's modifier parameter M (1 + Shift 1, Alt 2,
+ * Ctrl 4; -1 when absent), or -1 when M is none we know. */
+static int
+modifier_column(int m)
+{
+	if (m == -1)
+		m = 1;
+	if (m < 1 || m > 8)
+		return -1;
+	m -= 1;
+	if (m & 2)
+		return ModAlt;
+	if (m & 4)
+		return ModCtrl;
+	if (m & 1)
+		return ModShift;
+	return ModPlain;
+}
+
+/* Writes the codes of KEY under modifier column COL.
+ * 2: CODES set; 0: no such key (the sequence is dropped). */
+static int
+emit(int key, int col, int codes[2])
+{
+	if (key == KeyNone || col < 0)
+		return 0;
+	codes[0] = g_key_codes[key].first[col];
+	codes[1] = g_key_codes[key].second[col];
+	return 2;
+}
+
+/* The key and modifier of a CSI sequence that ended in FINAL. */
+static int
+finish_csi(const struct keyseq *ks, int final, int codes[2])
+{
+	int p0 = ks->params[0], p1 = ks->params[1];
+
+	switch (final) {
+	case '~':
+		return emit(tilde_key(p0), modifier_column(p1), codes);
+	case '^':
+		return p1 == -1 ? emit(tilde_key(p0), ModCtrl, codes) : 0;
+	case '$':
+		return p1 == -1 ? emit(tilde_key(p0), ModShift, codes) : 0;
+	case '@':
+		return p1 == -1 ? emit(tilde_key(p0), ModCtrl, codes) : 0;
+	case 'Z':
+		return p0 == -1 && p1 == -1 ? emit(KeyBackTab, ModPlain, codes) : 0;
+	case 'a':
+		return p0 == -1 && p1 == -1 ? emit(KeyUp, ModShift, codes) : 0;
+	case 'b':
+		return p0 == -1 && p1 == -1 ? emit(KeyDown, ModShift, codes) : 0;
+	case 'c':
+		return p0 == -1 && p1 == -1 ? emit(KeyRight, ModShift, codes) : 0;
+	case 'd':
+		return p0 == -1 && p1 == -1 ? emit(KeyLeft, ModShift, codes) : 0;
+	}
+	/* ESC [ 1 ; m X: the 1 may be left out only when no modifier
+	 * follows. */
+	if (p0 != -1 && p0 != 1)
+		return 0;
+	return emit(letter_key(final), modifier_column(p1), codes);
+}
+
+/* The key and modifier of an SS3 sequence that ended in FINAL: the
+ * modifier, when sent, is the only or the second number. */
+static int
+finish_ss3(const struct keyseq *ks, int final, int codes[2])
+{
+	int p0 = ks->params[0], p1 = ks->params[1];
+	int m = p0;
+
+	if (final >= 'a' && final <= 'd') {
+		if (p0 != -1 || p1 != -1)
+			return 0;
+		return emit(final == 'a' ? KeyUp : final == 'b' ? KeyDown :
+		    final == 'c' ? KeyRight : KeyLeft, ModCtrl, codes);
+	}
+	if (ks->param == 1) {
+		if (p0 != -1 && p0 != 1)
+			return 0;
+		m = p1;
+	}
+	return emit(letter_key(final), modifier_column(m), codes);
+}
+
+static void
+start_params(struct keyseq *ks, int state)
+{
+	ks->state = state;
+	ks->params[0] = ks->params[1] = -1;
+	ks->param = 0;
+	ks->bad = 0;
+}
+
+/* Takes a parameter byte (0x30..0x3F) into the numbers. */
+static void
+take_param(struct keyseq *ks, int byte)
+{
+	int *p;
+
+	if (byte == ';') {
+		if (ks->param == 1)
+			ks->bad = 1;
+		else
+			ks->param = 1;
+		return;
+	}
+	if (byte < '0' || byte > '9') {
+		ks->bad = 1;	/* private markers: replies, not keys */
+		return;
+	}
+	p = &ks->params[ks->param];
+	if (*p == -1)
+		*p = 0;
+	if (*p > PARAM_MAX / 10)
+		ks->bad = 1;
+	else
+		*p = *p * 10 + (byte - '0');
+}
+
+static int
+feed_at_rest(struct keyseq *ks, int byte, int codes[2])
+{
+	if (byte == KEYSEQ_NONE)
+		return 0;
+	if (byte == ESC) {
+		ks->state = AfterEsc;
+		return -1;
+	}
+	if (byte == 0) {
+		/* Ctrl+@ (Ctrl+2): a bare 0 would read as a prefix. */
+		codes[0] = 0;
+		codes[1] = 3;
+		return 2;
+	}
+	codes[0] = byte;
+	return 1;
+}
+
+static int
+feed_after_esc(struct keyseq *ks, int byte, int codes[2])
+{
+	if (byte == KEYSEQ_NONE || byte == ESC) {
+		/* Escape alone; a second one may start a sequence. */
+		ks->state = byte == ESC ? AfterEsc : AtRest;
+		codes[0] = ESC;
+		return 1;
+	}
+	if (byte == '[') {
+		start_params(ks, InCsi);
+		return -1;
+	}
+	if (byte == 'O') {
+		start_params(ks, InSs3);
+		return -1;
+	}
+	/* Alt with a key: the terminal sends ESC and the key's bytes, all
+	 * of which go. */
+	ks->left = byte >= 0xC2 && byte <= 0xDF ? 1 : byte >= 0xE0 &&
+	    byte <= 0xEF ? 2 : byte >= 0xF0 && byte <= 0xF4 ? 3 : 0;
+	ks->state = ks->left > 0 ? InAltUtf8 : AtRest;
+	return ks->left > 0 ? -1 : 0;
+}
+
+/* CSI and SS3: numbers, then a final byte.  A byte that cannot be part
+ * of the sequence ends it unfinished and is then read on its own. */
+static int
+feed_params(struct keyseq *ks, int byte, int codes[2])
+{
+	int ss3 = ks->state == InSs3;
+
+	if (byte == KEYSEQ_NONE) {
+		ks->state = AtRest;
+		return 0;
+	}
+	if (!ss3 && byte == '[' && ks->params[0] == -1 && ks->param == 0 &&
+	    !ks->bad) {
+		ks->state = InLinuxF;
+		return -1;
+	}
+	/* rxvt ends Shift+key sequences with '$', elsewhere an
+	 * intermediate byte. */
+	if ((byte >= 0x40 && byte <= 0x7E) || (!ss3 && byte == '$')) {
+		ks->state = AtRest;
+		if (ks->bad)
+			return 0;
+		return ss3 ? finish_ss3(ks, byte, codes) :
+		    finish_csi(ks, byte, codes);
+	}
+	if (byte >= 0x30 && byte <= 0x3F) {
+		take_param(ks, byte);
+		return -1;
+	}
+	if (byte >= 0x20 && byte <= 0x2F) {
+		ks->bad = 1;
+		return -1;
+	}
+	ks->state = AtRest;
+	return feed_at_rest(ks, byte, codes);
+}
+
+static int
+feed_linux_f(struct keyseq *ks, int byte, int codes[2])
+{
+	ks->state = AtRest;
+	if (byte == KEYSEQ_NONE)
+		return 0;
+	if (byte >= 'A' && byte <= 'E')
+		return emit(KeyF1 + (byte - 'A'), ModPlain, codes);
+	if (byte >= 0x40 && byte <= 0x7E)
+		return 0;
+	return feed_at_rest(ks, byte, codes);
+}
+
+static int
+feed_alt_utf8(struct keyseq *ks, int byte, int codes[2])
+{
+	if (byte >= 0x80 && byte <= 0xBF) {
+		if (--ks->left > 0)
+			return -1;
+		ks->state = AtRest;
+		return 0;
+	}
+	ks->state = AtRest;
+	return feed_at_rest(ks, byte, codes);
+}
+
+void
+keyseq_init(struct keyseq *ks)
+{
+	ks->state = AtRest;
+	ks->params[0] = ks->params[1] = -1;
+	ks->param = 0;
+	ks->bad = 0;
+	ks->left = 0;
+}
+
+int
+keyseq_pending(const struct keyseq *ks)
+{
+	return ks->state != AtRest;
+}
+
+int
+keyseq_feed(struct keyseq *ks, int byte, int codes[2])
+{
+	if (byte != KEYSEQ_NONE && (byte < 0 || byte > 255))
+		return 0;
+	switch (ks->state) {
+	case AfterEsc:
+		return feed_after_esc(ks, byte, codes);
+	case InCsi:
+	case InSs3:
+		return feed_params(ks, byte, codes);
+	case InLinuxF:
+		return feed_linux_f(ks, byte, codes);
+	case InAltUtf8:
+		return feed_alt_utf8(ks, byte, codes);
+	}
+	return feed_at_rest(ks, byte, codes);
+}

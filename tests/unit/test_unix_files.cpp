@@ -1,0 +1,770 @@
+// The Linux platform layer against a real file system: path resolution,
+// text-mode reading, deleting with Windows' errno numbers, the rmdir
+// command and environment look-up.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/unix/winpath.h"
+
+extern char **environ;
+
+namespace {
+
+int
+remove_one(const char *path, const struct stat *, int, struct FTW *)
+{
+	return remove(path) == 0 ? 0 : -1;
+}
+
+// A fresh folder under /tmp for each test, removed afterwards.
+class TempTree : public ::testing::Test {
+public:
+	std::string root;
+
+	void SetUp() override
+	{
+		char tmpl[] = "/tmp/vkm_unit_XXXXXX";
+		ASSERT_NE(mkdtemp(tmpl), nullptr);
+		root = tmpl;
+	}
+
+	void TearDown() override
+	{
+		if (!root.empty())
+			nftw(root.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS);
+	}
+
+	std::string at(const std::string &rel) const
+	{
+		return rel.empty() ? root : root + "/" + rel;
+	}
+
+	void mkdirs(const std::string &rel) const
+	{
+		std::string p = root;
+		size_t i = 0;
+		while (i < rel.size()) {
+			size_t j = rel.find('/', i);
+			if (j == std::string::npos)
+				j = rel.size();
+			p += "/" + rel.substr(i, j - i);
+			ASSERT_TRUE(mkdir(p.c_str(), 0755) == 0 || errno == EEXIST)
+			    << p;
+			i = j + 1;
+		}
+	}
+
+	void put(const std::string &rel, const std::string &data,
+	    mode_t mode = 0644) const
+	{
+		size_t slash = rel.rfind('/');
+		if (slash != std::string::npos)
+			mkdirs(rel.substr(0, slash));
+		FILE *f = fopen(at(rel).c_str(), "wb");
+		ASSERT_NE(f, nullptr) << rel;
+		ASSERT_EQ(fwrite(data.data(), 1, data.size(), f), data.size());
+		ASSERT_EQ(fclose(f), 0);
+		ASSERT_EQ(chmod(at(rel).c_str(), mode), 0);
+	}
+
+	void link(const std::string &target, const std::string &rel) const
+	{
+		ASSERT_EQ(symlink(target.c_str(), at(rel).c_str()), 0) << rel;
+	}
+
+	bool exists(const std::string &rel) const
+	{
+		struct stat st;
+		return lstat(at(rel).c_str(), &st) == 0;
+	}
+};
+
+std::string
+backslashed(std::string s)
+{
+	for (char &c : s)
+		if (c == '/')
+			c = '\\';
+	return s;
+}
+
+// Replaces every "%T" in S with ROOT.
+std::string
+with_root(std::string s, const std::string &root)
+{
+	for (size_t i; (i = s.find("%T")) != std::string::npos;)
+		s.replace(i, 2, root);
+	return s;
+}
+
+int
+open_fd_count(void)
+{
+	int n = 0;
+	DIR *d = opendir("/proc/self/fd");
+	if (d == NULL)
+		return -1;
+	while (readdir(d) != NULL)
+		n++;
+	closedir(d);
+	return n;
+}
+
+/* winpath_resolve */
+
+class WinPath : public TempTree {
+protected:
+	void SetUp() override
+	{
+		TempTree::SetUp();
+		put("Windows/System32/drivers/TARNWICKREADER.SYS", "x");
+		put("Windows/INF/oem12.inf", "x");
+		put("Pair/Name.txt", "x");
+		put("Pair/NAME.TXT", "x");
+		put("\xc3\x84" "b", "x");	// "Äb"
+		link("System32", "Windows/Sys64");
+		link("nowhere", "Windows/Dangling");
+	}
+};
+
+TEST_F(WinPath, ResolvesTable)
+{
+	struct {
+		const char *path;	// "%T" is the test folder
+		int result;
+		const char *out;
+	} const cases[] = {
+		{ "%T/Windows/System32/drivers/TARNWICKREADER.SYS", 1,
+		    "%T/Windows/System32/drivers/TARNWICKREADER.SYS" },
+		{ "%T/windows/system32/drivers\\tarnwickreader.sys", 1,
+		    "%T/Windows/System32/drivers/TARNWICKREADER.SYS" },
+		{ "%T\\WINDOWS\\INF\\OEM12.INF", 1, "%T/Windows/INF/oem12.inf" },
+		{ "%T/windows/system32/drivers/nothere.sys", 0,
+		    "%T/Windows/System32/drivers/nothere.sys" },
+		{ "%T/windows/NoDir/Drivers/X.sys", 0,
+		    "%T/Windows/NoDir/Drivers/X.sys" },
+		{ "%T/windows/inf/oem12.inf/below", 0,
+		    "%T/Windows/INF/oem12.inf/below" },
+		{ "%T/windows/system32\\", 1, "%T/Windows/System32" },
+		{ "%T/windows\\\\system32//drivers", 1,
+		    "%T/Windows/System32/drivers" },
+		{ "%T/windows/SYS64/DRIVERS/tarnwickreader.sys", 1,
+		    "%T/Windows/Sys64/drivers/TARNWICKREADER.SYS" },
+		{ "%T/windows/sys64", 1, "%T/Windows/Sys64" },
+		{ "%T/windows/DANGLING", 1, "%T/Windows/Dangling" },
+		{ "%T/windows/system32/../inf/OEM12.inf", 1,
+		    "%T/Windows/System32/../INF/oem12.inf" },
+		{ "%T/Pair/Name.txt", 1, "%T/Pair/Name.txt" },
+		{ "%T/pair/name.txt", 1, "%T/Pair/NAME.TXT" },
+		// Only ASCII letters fold.
+		{ "%T/\xc3\x84" "B", 1, "%T/\xc3\x84" "b" },
+		{ "%T/\xc3\xa4" "b", 0, "%T/\xc3\xa4" "b" },
+		{ "\\", 1, "/" },
+	};
+
+	for (const auto &c : cases) {
+		std::string path = with_root(c.path, root);
+		std::string want = with_root(c.out, root);
+		char out[PATH_MAX];
+
+		SCOPED_TRACE(path);
+		memset(out, '#', sizeof(out));
+		EXPECT_EQ(winpath_resolve(path.c_str(), out, sizeof(out)),
+		    c.result);
+		EXPECT_EQ(std::string(out), want);
+	}
+	// The test folder itself written with backslashes only.
+	char out[PATH_MAX];
+	EXPECT_EQ(winpath_resolve(backslashed(root + "/WINDOWS").c_str(), out,
+	    sizeof(out)), 1);
+	EXPECT_EQ(std::string(out), root + "/Windows");
+}
+
+TEST_F(WinPath, RelativeToCurrentFolder)
+{
+	char saved[PATH_MAX], out[PATH_MAX];
+	struct {
+		const char *path;
+		int result;
+		const char *out;
+	} const cases[] = {
+		{ "windows\\inf\\OEM12.INF", 1, "Windows/INF/oem12.inf" },
+		{ ".\\windows", 1, "./Windows" },
+		{ "PAIR", 1, "Pair" },
+		{ "nothing\\here", 0, "nothing/here" },
+	};
+
+	ASSERT_NE(getcwd(saved, sizeof(saved)), nullptr);
+	ASSERT_EQ(chdir(root.c_str()), 0);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.path);
+		EXPECT_EQ(winpath_resolve(c.path, out, sizeof(out)), c.result);
+		EXPECT_STREQ(out, c.out);
+	}
+	ASSERT_EQ(chdir(saved), 0);
+}
+
+TEST_F(WinPath, OutputSizeAndBadInput)
+{
+	std::string want = root + "/Windows/INF/oem12.inf";
+	std::string path = root + "/windows/inf/OEM12.INF";
+	std::vector<char> out(want.size() + 1);
+
+	EXPECT_EQ(winpath_resolve(path.c_str(), out.data(), out.size()), 1);
+	EXPECT_EQ(std::string(out.data()), want);
+	EXPECT_EQ(winpath_resolve(path.c_str(), out.data(), out.size() - 1),
+	    -1);
+	// The missing rest must fit too.
+	std::string missing = root + "/windows/" + std::string(40, 'z');
+	std::vector<char> small(root.size() + 20);
+	EXPECT_EQ(winpath_resolve(missing.c_str(), small.data(), small.size()),
+	    -1);
+
+	char buf[8];
+	EXPECT_EQ(winpath_resolve("", buf, sizeof(buf)), -1);
+	EXPECT_EQ(winpath_resolve(NULL, buf, sizeof(buf)), -1);
+	EXPECT_EQ(winpath_resolve("\\", buf, 1), -1);
+	EXPECT_EQ(winpath_resolve("ab", buf, 2), -1);
+	EXPECT_EQ(winpath_resolve("\\", buf, 2), 1);
+	EXPECT_STREQ(buf, "/");
+}
+
+/* plat_fopen, plat_fgets, plat_fclose */
+
+// Every piece plat_fgets hands out until it answers 0, and whether it
+// keeps answering 0 afterwards.
+std::vector<std::string>
+read_pieces(plat_file *f, int size, bool *stays_at_end)
+{
+	std::vector<std::string> pieces;
+	std::vector<char> buf((size_t)size + 1, '#');
+
+	for (int guard = 0; guard < 100000; guard++) {
+		int r = plat_fgets(buf.data(), size, f);
+		if (r != 1) {
+			EXPECT_EQ(r, 0);
+			break;
+		}
+		pieces.push_back(buf.data());
+		EXPECT_LE(strlen(buf.data()), (size_t)size - 1);
+	}
+	*stays_at_end = plat_fgets(buf.data(), size, f) == 0 &&
+	    plat_fgets(buf.data(), size, f) == 0;
+	return pieces;
+}
+
+using Files = TempTree;
+
+TEST_F(Files, ReadsTable)
+{
+	const std::string x4095(4095, 'x');
+	struct {
+		const char *name;
+		std::string data;
+		const char *mode;
+		int size;
+		std::vector<std::string> pieces;
+	} const cases[] = {
+		{ "CR LF reads as LF", "a\r\nb\r\n", "r", 64, { "a\n", "b\n" } },
+		{ "rt is text", "a\r\nb", "rt", 64, { "a\n", "b" } },
+		{ "binary keeps CR LF", "a\r\nb\r\n", "rb", 64,
+		    { "a\r\n", "b\r\n" } },
+		{ "LF alone", "a\nb\n", "r", 64, { "a\n", "b\n" } },
+		{ "lone CR stays", "a\rb\n", "r", 64, { "a\rb\n" } },
+		{ "CR at the end stays", "a\r", "r", 64, { "a\r" } },
+		{ "CR CR LF", "a\r\r\nb", "r", 64, { "a\r\n", "b" } },
+		{ "Ctrl-Z ends text", std::string("a\r\nb\x1a" "c\r\n"), "r",
+		    64, { "a\n", "b" } },
+		{ "Ctrl-Z first", std::string("\x1a" "abc\n"), "r", 64, {} },
+		{ "CR then Ctrl-Z", std::string("a\r\x1a" "b"), "r", 64,
+		    { "a\r" } },
+		{ "Ctrl-Z is data in binary", std::string("a\x1a" "b\n"), "rb",
+		    64, { std::string("a\x1a" "b\n") } },
+		{ "long line in pieces", "abcdefgh\n", "r", 4,
+		    { "abc", "def", "gh\n" } },
+		{ "line that fits exactly", "abc\nd", "r", 5, { "abc\n", "d" } },
+		{ "line one byte too long", "abc\n", "r", 4, { "abc", "\n" } },
+		{ "LF counts once after CR LF", "ab\r\ncd", "r", 4,
+		    { "ab\n", "cd" } },
+		{ "two-byte buffer", "ab\r\n", "r", 2, { "a", "b", "\n" } },
+		{ "no line end", "abc", "r", 64, { "abc" } },
+		{ "empty file", "", "r", 64, {} },
+		{ "CR LF across the read buffer", x4095 + "\r\ny", "r", 8192,
+		    { x4095 + "\n", "y" } },
+		{ "CR at the end of a read buffer", x4095 + "\rz", "r", 8192,
+		    { x4095 + "\rz" } },
+		{ "Ctrl-Z after the read buffer",
+		    x4095 + "\n" + std::string("\x1a" "no"), "r", 8192,
+		    { x4095 + "\n" } },
+	};
+
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		put("f.txt", c.data);
+		plat_file *f = plat_fopen(at("f.txt").c_str(), c.mode);
+		ASSERT_NE(f, nullptr);
+		bool stays = false;
+		EXPECT_EQ(read_pieces(f, c.size, &stays), c.pieces);
+		EXPECT_TRUE(stays);
+		plat_fclose(f);
+	}
+}
+
+TEST_F(Files, OpenRefusesTable)
+{
+	put("Dir/file.txt", "keep\n");
+	mkdirs("Folder");
+	ASSERT_EQ(mkfifo(at("pipe").c_str(), 0644), 0);
+	struct {
+		const char *name;
+		std::string path;
+		const char *mode;
+		int err;
+	} const cases[] = {
+		{ "folder", at("Folder"), "r", 13 },
+		{ "folder other case", at("FOLDER"), "rb", 13 },
+		{ "missing file", at("Dir/none.txt"), "r", 2 },
+		{ "missing folder", at("None/file.txt"), "r", 2 },
+		{ "FIFO", at("pipe"), "r", 13 },
+		{ "write mode", at("Dir/file.txt"), "w", 22 },
+		{ "update mode", at("Dir/file.txt"), "r+", 22 },
+		{ "append mode", at("Dir/new.txt"), "a", 22 },
+		{ "empty mode", at("Dir/file.txt"), "", 22 },
+		{ "empty path", "", "r", 2 },
+	};
+
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		errno = 0;
+		plat_file *f = plat_fopen(c.path.c_str(), c.mode);
+		EXPECT_EQ(f, nullptr);
+		EXPECT_EQ(errno, c.err);
+		if (f != nullptr)
+			plat_fclose(f);
+	}
+	// The refused modes neither truncated nor created anything.
+	plat_file *f = plat_fopen(at("dir/FILE.TXT").c_str(), "r");
+	ASSERT_NE(f, nullptr);
+	char buf[16];
+	EXPECT_EQ(plat_fgets(buf, sizeof(buf), f), 1);
+	EXPECT_STREQ(buf, "keep\n");
+	plat_fclose(f);
+	EXPECT_FALSE(exists("Dir/new.txt"));
+}
+
+TEST_F(Files, WindowsPathAnyCase)
+{
+	put("Windows/INF/OEM7.INF", "[Version]\r\n");
+	std::string path = backslashed(root) + "\\windows\\inf\\oem7.inf";
+	plat_file *f = plat_fopen(path.c_str(), "r");
+	ASSERT_NE(f, nullptr);
+	char buf[64];
+	EXPECT_EQ(plat_fgets(buf, sizeof(buf), f), 1);
+	EXPECT_STREQ(buf, "[Version]\n");
+	plat_fclose(f);
+}
+
+TEST_F(Files, TwoFilesAtOnceKeepTheirOwnPlace)
+{
+	put("a.txt", "a1\na2\n");
+	put("b.txt", "b1\r\nb2\r\n");
+	plat_file *a = plat_fopen(at("a.txt").c_str(), "r");
+	plat_file *b = plat_fopen(at("b.txt").c_str(), "rb");
+	ASSERT_NE(a, nullptr);
+	ASSERT_NE(b, nullptr);
+	ASSERT_NE(a, b);
+	char buf[16];
+	struct {
+		plat_file *f;
+		const char *line;
+	} const steps[] = {
+		{ a, "a1\n" }, { b, "b1\r\n" }, { b, "b2\r\n" }, { a, "a2\n" },
+	};
+	for (const auto &s : steps) {
+		EXPECT_EQ(plat_fgets(buf, sizeof(buf), s.f), 1);
+		EXPECT_STREQ(buf, s.line);
+	}
+	EXPECT_EQ(plat_fgets(buf, sizeof(buf), a), 0);
+	plat_fclose(a);
+	EXPECT_EQ(plat_fgets(buf, sizeof(buf), b), 0);
+	plat_fclose(b);
+}
+
+TEST_F(Files, NoLeakOnAnyPath)
+{
+	put("f.txt", "line\n");
+	mkdirs("Folder");
+	int before = open_fd_count();
+	ASSERT_GT(before, 0);
+
+	for (int i = 0; i < 500; i++) {
+		plat_file *f = plat_fopen(at("f.txt").c_str(), "r");
+		ASSERT_NE(f, nullptr) << "open " << i;
+		plat_fclose(f);
+		ASSERT_EQ(plat_fopen(at("Folder").c_str(), "r"), nullptr);
+		ASSERT_EQ(plat_fopen(at("none").c_str(), "r"), nullptr);
+	}
+	EXPECT_EQ(open_fd_count(), before);
+
+	// Holding files until none more opens fails cleanly, and closing
+	// them gives every slot back.
+	std::vector<plat_file *> held;
+	plat_file *f;
+	while (held.size() < 64 &&
+	    (f = plat_fopen(at("f.txt").c_str(), "r")) != nullptr)
+		held.push_back(f);
+	EXPECT_GE(held.size(), 2u);
+	EXPECT_LT(held.size(), 64u);
+	for (plat_file *h : held)
+		plat_fclose(h);
+	EXPECT_EQ(open_fd_count(), before);
+	f = plat_fopen(at("f.txt").c_str(), "r");
+	ASSERT_NE(f, nullptr);
+	plat_fclose(f);
+}
+
+TEST_F(Files, BadArguments)
+{
+	put("f.txt", "abc\n");
+	char buf[8] = "zzz";
+
+	EXPECT_EQ(plat_fgets(buf, sizeof(buf), NULL), 0);
+	EXPECT_STREQ(buf, "");
+	plat_fclose(NULL);
+
+	plat_file *f = plat_fopen(at("f.txt").c_str(), "r");
+	ASSERT_NE(f, nullptr);
+	// One byte holds no text: 0, or a loop would never end.
+	strcpy(buf, "zzz");
+	EXPECT_EQ(plat_fgets(buf, 1, f), 0);
+	EXPECT_STREQ(buf, "");
+	EXPECT_EQ(plat_fgets(buf, 0, f), 0);
+	EXPECT_EQ(plat_fgets(NULL, 8, f), 0);
+	// Nothing was taken from the file by those calls.
+	EXPECT_EQ(plat_fgets(buf, sizeof(buf), f), 1);
+	EXPECT_STREQ(buf, "abc\n");
+	plat_fclose(f);
+	EXPECT_EQ(plat_fopen(NULL, "r"), nullptr);
+	EXPECT_EQ(plat_fopen(at("f.txt").c_str(), NULL), nullptr);
+}
+
+/* plat_remove */
+
+TEST_F(Files, RemoveTable)
+{
+	struct {
+		const char *name;
+		void (*setup)(const TempTree &t);
+		const char *path;	// relative to the test folder
+		int result;
+		int err;		// errno when RESULT is -1
+		std::vector<const char *> gone;
+		std::vector<const char *> kept;
+	} const cases[] = {
+		{ "file", [](const TempTree &t) { t.put("a.sys", "x"); },
+		    "a.sys", 0, 0, { "a.sys" }, {} },
+		{ "file in other case, backslashes",
+		    [](const TempTree &t) { t.put("Drv/TARNWICK.SYS", "x"); },
+		    "drv\\tarnwick.sys", 0, 0, { "Drv/TARNWICK.SYS" },
+		    { "Drv" } },
+		{ "missing file", [](const TempTree &t) { t.mkdirs("Drv"); },
+		    "Drv/none.sys", -1, 2, {}, { "Drv" } },
+		{ "missing folder", [](const TempTree &) {},
+		    "NoDir/none.sys", -1, 2, {}, {} },
+		{ "a file as folder", [](const TempTree &t) {
+			t.put("f.txt", "x"); },
+		    "f.txt\\x", -1, 2, {}, { "f.txt" } },
+		{ "folder", [](const TempTree &t) { t.put("Dir/in.txt", "x"); },
+		    "dir", -1, 13, {}, { "Dir", "Dir/in.txt" } },
+		{ "empty folder", [](const TempTree &t) { t.mkdirs("Empty"); },
+		    "Empty", -1, 13, {}, { "Empty" } },
+		{ "read-only file", [](const TempTree &t) {
+			t.put("ro.sys", "x", 0444); },
+		    "RO.SYS", -1, 13, {}, { "ro.sys" } },
+		{ "no permission bits at all", [](const TempTree &t) {
+			t.put("none.sys", "x", 0); },
+		    "none.sys", -1, 13, {}, { "none.sys" } },
+		{ "writable by owner only", [](const TempTree &t) {
+			t.put("w.sys", "x", 0200); },
+		    "w.sys", 0, 0, { "w.sys" }, {} },
+		{ "link to a file", [](const TempTree &t) {
+			t.put("target.sys", "x");
+			t.link("target.sys", "link.sys"); },
+		    "LINK.sys", 0, 0, { "link.sys" }, { "target.sys" } },
+		{ "link to a read-only file", [](const TempTree &t) {
+			t.put("target.sys", "x", 0444);
+			t.link("target.sys", "link.sys"); },
+		    "link.sys", 0, 0, { "link.sys" }, { "target.sys" } },
+		{ "link to a folder", [](const TempTree &t) {
+			t.put("Dir/in.txt", "x");
+			t.link("Dir", "dirlink"); },
+		    "dirlink", 0, 0, { "dirlink" }, { "Dir", "Dir/in.txt" } },
+		{ "dangling link", [](const TempTree &t) {
+			t.link("nowhere", "dangling"); },
+		    "DANGLING", 0, 0, { "dangling" }, {} },
+		{ "file through a linked folder", [](const TempTree &t) {
+			t.put("Real/f.sys", "x");
+			t.link("Real", "Via"); },
+		    "via/F.SYS", 0, 0, { "Real/f.sys" }, { "Via", "Real" } },
+	};
+
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		TearDown();
+		SetUp();
+		c.setup(*this);
+		errno = 0;
+		int r = plat_remove((root + "/" + c.path).c_str());
+		EXPECT_EQ(r, c.result);
+		if (c.result == -1) {
+			EXPECT_EQ(errno, c.err);
+		}
+		for (const char *g : c.gone)
+			EXPECT_FALSE(exists(g)) << g;
+		for (const char *k : c.kept)
+			EXPECT_TRUE(exists(k)) << k;
+	}
+}
+
+TEST_F(Files, RemoveBadPaths)
+{
+	struct {
+		const char *name;
+		std::string path;
+	} const cases[] = {
+		{ "empty", "" },
+		{ "longer than any path", root + "/" + std::string(5000, 'a') },
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		errno = 0;
+		EXPECT_EQ(plat_remove(c.path.c_str()), -1);
+		EXPECT_EQ(errno, 2);
+	}
+	errno = 0;
+	EXPECT_EQ(plat_remove(NULL), -1);
+	EXPECT_EQ(errno, 2);
+}
+
+/* plat_system */
+
+class RmDir : public TempTree {
+protected:
+	void SetUp() override
+	{
+		TempTree::SetUp();
+		put("Store/Pkg/a.sys", "x");
+		put("Store/Pkg/Sub/b.inf", "x");
+		put("Store/Pkg/Sub/Deep/c.txt", "x", 0444);
+		put("Outside/keep.txt", "keep");
+		link(root + "/Outside", "Store/Pkg/link_out");
+		link(root + "/Outside/keep.txt", "Store/Pkg/Sub/link_file");
+		put("Store/Other/x.txt", "x");
+		put("Store/With Space/y.txt", "x");
+		link(root + "/Outside", "Store/LinkTop");
+		put("Store/file.txt", "x");
+	}
+};
+
+TEST_F(RmDir, CommandTable)
+{
+	const std::vector<const char *> always = {
+		"Outside/keep.txt", "Outside", "Store/Other/x.txt",
+	};
+	struct {
+		const char *cmd;	// "%T" is the test folder
+		int result;
+		std::vector<const char *> gone;
+		std::vector<const char *> kept;
+	} const cases[] = {
+		{ "rmdir /s /q %T/Store/Pkg", 0, { "Store/Pkg" },
+		    { "Store" } },
+		{ "RMDIR /S /Q %T\\store\\PKG", 0, { "Store/Pkg" }, {} },
+		{ "rmdir /S /q \"%T/store/pkg\"", 0, { "Store/Pkg" }, {} },
+		{ "  rmdir\t/s  /q   \"%T/Store/Pkg\"  ", 0, { "Store/Pkg" },
+		    {} },
+		{ "rmdir /s /q %T/Store/Pkg   ", 0, { "Store/Pkg" }, {} },
+		{ "rmdir /s /q \"%T/Store/With Space\"", 0,
+		    { "Store/With Space" }, { "Store/Pkg" } },
+		{ "rmdir /s /q %T/Store/with space", 0,
+		    { "Store/With Space" }, { "Store/Pkg" } },
+		{ "rmdir /s /q %T/Store/Pkg/Sub", 0, { "Store/Pkg/Sub" },
+		    { "Store/Pkg/a.sys", "Store/Pkg/link_out" } },
+		// A link goes as a link; what it points at stays.
+		{ "rmdir /s /q %T/Store/LinkTop", 0, { "Store/LinkTop" },
+		    { "Store/Pkg/a.sys" } },
+		{ "rmdir /s /q %T/Store/Pkg/link_out", 0,
+		    { "Store/Pkg/link_out" }, { "Store/Pkg/a.sys" } },
+		{ "rmdir /s /q %T/Store/Nope", 2, {}, { "Store/Pkg" } },
+		{ "rmdir /s /q %T/Nope/Pkg", 2, {}, { "Store/Pkg" } },
+		{ "rmdir /s /q %T/Store/file.txt", 1, {}, { "Store/file.txt" } },
+		{ "rmdir /s /q %T/Store/Pkg/..", 1, {},
+		    { "Store/Pkg/a.sys", "Store/file.txt" } },
+		{ "rmdir /s /q %T/Store/Pkg/.", 1, {}, { "Store/Pkg/a.sys" } },
+		// Lines it does not understand: nothing happens.
+		{ "rmdir /s %T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
+		{ "rmdir /q /s %T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
+		{ "rd /s /q %T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
+		{ "del /s /q %T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
+		{ "rmdirx /s /q %T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
+		{ "rmdir /s /qq %T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
+		{ "rmdir /s /q", -1, {}, {} },
+		{ "rmdir /s /q    ", -1, {}, {} },
+		{ "rmdir /s /q \"\"", -1, {}, {} },
+		{ "rmdir /s /q \"%T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
+		{ "rmdir /s /q \"%T/Store/Pkg\" %T/Store/Other", -1, {},
+		    { "Store/Pkg/a.sys" } },
+		{ "rmdir /s /q %T/Store/Pkg & echo", -1, {},
+		    { "Store/Pkg/a.sys" } },
+		{ "rmdir /s /q %T/Store/Pkg>out", -1, {},
+		    { "Store/Pkg/a.sys" } },
+		{ "rmdir /s /q %T/Store/%PKG%", -1, {}, { "Store/Pkg/a.sys" } },
+		{ "", -1, {}, {} },
+	};
+
+	for (const auto &c : cases) {
+		TearDown();
+		SetUp();
+		std::string cmd = with_root(c.cmd, root);
+		SCOPED_TRACE(cmd);
+		EXPECT_EQ(plat_system(cmd.c_str()), c.result);
+		for (const char *g : c.gone)
+			EXPECT_FALSE(exists(g)) << g;
+		for (const char *k : c.kept)
+			EXPECT_TRUE(exists(k)) << k;
+		for (const char *k : always)
+			EXPECT_TRUE(exists(k)) << k;
+	}
+	EXPECT_EQ(plat_system(NULL), -1);
+}
+
+TEST_F(RmDir, DeepTrees)
+{
+	struct {
+		int depth;
+		int result;
+	} const cases[] = {
+		{ 100, 0 },
+		{ 300, 1 },	// beyond what a Windows path reaches
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.depth);
+		std::string rel = "Deep";
+		for (int i = 0; i < c.depth; i++)
+			rel += "/d";
+		put(rel + "/leaf.txt", "x");
+		EXPECT_EQ(plat_system(("rmdir /s /q " + at("deep")).c_str()),
+		    c.result);
+		EXPECT_EQ(exists("Deep"), c.result != 0);
+		EXPECT_TRUE(exists("Outside/keep.txt"));
+		nftw(at("Deep").c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS);
+	}
+}
+
+TEST_F(RmDir, PrintsNothing)
+{
+	testing::internal::CaptureStdout();
+	testing::internal::CaptureStderr();
+	int missing = plat_system(("rmdir /s /q " + at("Nope")).c_str());
+	int done = plat_system(("rmdir /s /q " + at("Store")).c_str());
+	std::string out = testing::internal::GetCapturedStdout();
+	std::string err = testing::internal::GetCapturedStderr();
+	EXPECT_EQ(missing, 2);
+	EXPECT_EQ(done, 0);
+	EXPECT_EQ(out, "");
+	EXPECT_EQ(err, "");
+	EXPECT_FALSE(exists("Store"));
+	EXPECT_TRUE(exists("Outside/keep.txt"));
+}
+
+/* plat_getenv */
+
+TEST(UnixEnv, LookupTable)
+{
+	struct {
+		const char *name;
+		std::vector<const char *> env;
+		const char *ask;
+		size_t size;
+		int result;
+		const char *value;
+	} const cases[] = {
+		{ "exact", { "PATH=/bin", "SystemRoot=/mnt/win/Windows" },
+		    "SystemRoot", 64, 1, "/mnt/win/Windows" },
+		{ "other case", { "SYSTEMROOT=/mnt/win/WINDOWS" },
+		    "SystemRoot", 64, 1, "/mnt/win/WINDOWS" },
+		{ "exact spelling wins, listed last",
+		    { "SYSTEMROOT=upper", "systemroot=lower", "SystemRoot=mixed" },
+		    "SystemRoot", 64, 1, "mixed" },
+		{ "exact spelling wins, listed first",
+		    { "SystemRoot=mixed", "SYSTEMROOT=upper" },
+		    "SystemRoot", 64, 1, "mixed" },
+		{ "no exact: first in order", { "SYSTEMROOT=upper",
+		    "systemroot=lower" }, "SystemRoot", 64, 1, "upper" },
+		{ "not set", { "PATH=/bin" }, "SystemRoot", 64, 0, "" },
+		{ "longer name only", { "SystemRootX=no" }, "SystemRoot", 64,
+		    0, "" },
+		{ "shorter name only", { "SystemRoo=no" }, "SystemRoot", 64, 0,
+		    "" },
+		{ "name without value part", { "SystemRoot" }, "SystemRoot",
+		    64, 0, "" },
+		{ "value with =", { "X=a=b" }, "x", 64, 1, "a=b" },
+		{ "empty value", { "X=" }, "X", 1, 1, "" },
+		{ "fits exactly", { "X=12345" }, "X", 6, 1, "12345" },
+		{ "one byte short", { "X=12345" }, "X", 5, -1, "" },
+		{ "empty name", { "=odd", "X=1" }, "", 64, 0, "" },
+		{ "name with =", { "X=1" }, "X=1", 64, 0, "" },
+		{ "letters only fold", { "A_B=1" }, "a_b", 64, 1, "1" },
+		{ "no folding past ASCII", { "\xc3\x84=1" }, "\xc3\xa4", 64, 0,
+		    "" },
+		{ "empty environment", {}, "X", 64, 0, "" },
+	};
+	char **saved = environ;
+
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		std::vector<std::string> store(c.env.begin(), c.env.end());
+		std::vector<char *> env;
+		for (std::string &s : store)
+			env.push_back(&s[0]);
+		env.push_back(nullptr);
+		char buf[64];
+		memset(buf, '#', sizeof(buf));
+
+		environ = env.data();
+		int r = plat_getenv(c.ask, buf, c.size);
+		environ = saved;
+		EXPECT_EQ(r, c.result);
+		EXPECT_STREQ(buf, c.value);
+	}
+}
+
+TEST(UnixEnv, TinyBuffers)
+{
+	ASSERT_EQ(setenv("VKM_UNIT_ENV_TEST", "v", 1), 0);
+	char buf[4] = "zzz";
+	EXPECT_EQ(plat_getenv("vkm_unit_env_test", buf, 0), -1);
+	EXPECT_STREQ(buf, "zzz");	// nothing may be written
+	EXPECT_EQ(plat_getenv("vkm_unit_env_test", NULL, 8), -1);
+	EXPECT_EQ(plat_getenv("vkm_unit_env_test", buf, 2), 1);
+	EXPECT_STREQ(buf, "v");
+	EXPECT_EQ(plat_getenv(NULL, buf, sizeof(buf)), 0);
+	ASSERT_EQ(unsetenv("VKM_UNIT_ENV_TEST"), 0);
+	EXPECT_EQ(plat_getenv("VKM_UNIT_ENV_TEST", buf, sizeof(buf)), 0);
+}
+
+}  // namespace
