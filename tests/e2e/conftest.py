@@ -1,0 +1,110 @@
+"""Fixtures of the end-to-end tests.
+
+Every test that takes `target` runs against the native build on an offline
+Windows folder and against both .exe files under Wine, each in a fresh copy
+of a Wine prefix of its own bitness (a 32-bit process in a 64-bit prefix
+would see system32 redirected).  VKM_E2E_TARGETS=native,win32 narrows the
+set for a quick run.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+from texts import ROOT
+
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+
+import harness  # noqa: E402
+from winsys import Offline, WinePrefix  # noqa: E402
+
+ALL_TARGETS = ("native", "win32", "win64")
+REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")
+
+
+def selected_targets(wanted):
+    only = os.environ.get("VKM_E2E_TARGETS")
+    if only:
+        keep = only.split(",")
+        return [t for t in wanted if t in keep]
+    return list(wanted)
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "targets(*names): run only on these targets")
+
+
+def pytest_generate_tests(metafunc):
+    if "target" in metafunc.fixturenames:
+        marker = metafunc.definition.get_closest_marker("targets")
+        wanted = marker.args if marker else ALL_TARGETS
+        metafunc.parametrize("target", selected_targets(wanted))
+
+
+def binary(target):
+    if target == "native":
+        return os.path.join(ROOT, "build", "native", "vkm310_cleanup")
+    return os.path.join(ROOT, "build", target, "vkm310_cleanup.exe")
+
+
+@pytest.fixture(scope="session")
+def pristine_prefix(tmp_path_factory):
+    """One booted Wine prefix per bitness, made on first use."""
+    made = {}
+
+    def get(arch):
+        if arch not in made:
+            path = str(tmp_path_factory.mktemp("wine-" + arch) / "prefix")
+            made[arch] = (path, harness.make_wine_prefix(path, arch))
+        return made[arch]
+
+    yield get
+    for path, env in made.values():
+        harness.stop_wineserver(env)
+
+
+def clone_prefix(src, dst):
+    """A copy of a booted prefix in a fraction of a second: files are hard
+    links, except the registry files, which Wine rewrites in place."""
+    subprocess.run(["cp", "-al", src, dst], check=True)
+    for name in REGISTRY_FILES:
+        p = os.path.join(dst, name)
+        if os.path.exists(p):
+            os.unlink(p)
+            shutil.copy2(os.path.join(src, name), p)
+
+
+@pytest.fixture
+def system(target, tmp_path, pristine_prefix):
+    if target == "native":
+        s = Offline(str(tmp_path / "offline"))
+        s.commit()
+        yield s
+        s.release()
+        return
+    src, env = pristine_prefix(target)
+    dst = str(tmp_path / "prefix")
+    clone_prefix(src, dst)
+    env = dict(env, WINEPREFIX=dst)
+    s = WinePrefix(dst, env)
+    yield s
+    harness.stop_wineserver(env)
+    s.release()
+
+
+@pytest.fixture
+def run(target, system):
+    """Runs the tool on SYSTEM: run(args, keys) -> (text, exit status)."""
+
+    def go(args=(), keys=(), env=None):
+        full_env = dict(system.env)
+        full_env.update(env or {})
+        text, raw, status = harness.run_tool(target, list(args), keys=keys,
+                                             env=full_env)
+        return text, status
+
+    return go

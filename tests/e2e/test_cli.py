@@ -1,0 +1,73 @@
+"""Command line, banner, usage, disclaimer and the empty run, on every
+target, compared as whole transcripts."""
+
+import pytest
+
+import harness
+from texts import (CLEAN, DISCLAIMER, DISCLAIMER_QUESTION, USAGE, banner)
+
+ESC = b"\x1b"
+
+
+@pytest.mark.parametrize("args", [
+    ["-h"], ["/h"], ["/?"], ["-H"], ["-h", "-f"], ["-f", "-h"],
+    ["/agree", "/?", "/y"],
+])
+def test_help_prints_banner_and_usage_only(target, run, args):
+    text, status = run(args)
+    assert text == banner(target) + USAGE
+    assert status == 0
+
+
+@pytest.mark.parametrize("args", [[], ["-?"], ["-agree"], ["--f", "-help", "f"]])
+def test_dry_run_of_a_clean_system(target, run, args):
+    text, status = run(args)
+    assert text == banner(target) + "\n" + CLEAN
+    assert status == 0
+
+
+@pytest.mark.parametrize("args", [["-f"], ["/F"], ["-y"], ["/Y"]])
+def test_disclaimer_accepted(target, run, args):
+    text, status = run(args, keys=[(DISCLAIMER_QUESTION, b"y")])
+    assert text == banner(target) + DISCLAIMER + "Yes !\n" + "\n" + CLEAN
+    assert status == 0
+
+
+@pytest.mark.parametrize("keys", [
+    [b"n"], [b"N"], [ESC], [b"x", b"\r", b" ", b"a", b"c", b"n"],
+], ids=["n", "N", "escape", "ignored-then-n"])
+def test_disclaimer_declined_ends_the_run(target, run, system, keys):
+    system.plant(r"system32\drivers\tarnwickreader.sys")
+    text, status = run(["-f"], keys=[(DISCLAIMER_QUESTION, k) for k in keys])
+    assert text == banner(target) + DISCLAIMER + "No !\n"
+    assert status == 0
+    assert system.exists(r"system32\drivers\tarnwickreader.sys")
+
+
+@pytest.mark.targets("native")
+def test_ctrl_c_at_the_disclaimer_declines(target, run):
+    text, status = run(["-f"], keys=[(DISCLAIMER_QUESTION, b"\x03")])
+    assert text == banner(target) + DISCLAIMER + "No !\n"
+    assert status == 0
+
+
+def test_agree_option_skips_the_disclaimer(target, run):
+    text, status = run(["-f", "/Agree"])
+    assert text == banner(target) + "\n" + CLEAN
+    assert status == 0
+
+
+def test_without_a_console_nothing_is_agreed(target, system):
+    system.plant(r"system32\drivers\vkm310.sys")
+    text, status = harness.run_no_tty(target, ["-f"], env=system.env)
+    assert text == banner(target) + DISCLAIMER + "No !\n"
+    assert status == 0
+    assert system.exists(r"system32\drivers\vkm310.sys")
+
+
+def test_without_a_console_no_item_is_removed(target, system):
+    system.plant(r"system32\drivers\vkm310.sys")
+    text, status = harness.run_no_tty(target, ["-f", "-agree"], env=system.env)
+    assert "Cancel..." in text
+    assert text.endswith("\n1 item(s) found, 0 fixed\n")
+    assert system.exists(r"system32\drivers\vkm310.sys")

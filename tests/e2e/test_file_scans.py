@@ -1,0 +1,138 @@
+"""Driver files and OEM INF files, found and removed on every target."""
+
+import pytest
+
+from texts import (CHOICES, Q_FILE, Q_OEM, banner, fixed_all, found_dry,
+                   found_fixed, question)
+
+DRV = r"system32\drivers"
+LASTGOOD = r"LastGood\system32\drivers"
+
+
+def inf_text(entries, section="SourceDisksFiles"):
+    lines = ["[Version]", 'Signature="$Windows NT$"', "",
+             "[%s]" % section]
+    lines += ["%s = 1,," % e for e in entries]
+    lines += ["", "[Strings]", 'Tarnwick="Tarnwick"', ""]
+    return "\r\n".join(lines).encode()
+
+
+def plant_leftovers(system):
+    """Five items: two OEM INF pairs and three driver files."""
+    system.plant(r"inf\oem3.inf", inf_text(
+        ["tarnwickreader.sys", "other.sys", "more.sys",
+         "tarnwickusbccid.sys", "last.sys"]))
+    system.plant(r"inf\oem3.pnf", b"PNF")
+    # Not found: the match stands in the sixth entry, in another section,
+    # or in a file number the scan never reaches.
+    system.plant(r"inf\oem7.inf", inf_text(
+        ["a.sys", "b.sys", "c.sys", "d.sys", "e.sys", "vkm310.sys"]))
+    system.plant(r"inf\oem8.inf", inf_text(
+        ["vkm310.sys"], section="SourceDisksFiles.x86"))
+    system.plant(r"inf\oem1000.inf", inf_text(["vkm310.sys"]))
+    system.plant(r"inf\oem12.inf", inf_text(["VKM310.SYS", "old_vkm310.sys"]))
+    system.plant(DRV + r"\VKM310.SYS")             # upper case on disk
+    system.plant(DRV + r"\tarnwickreader.sys")
+    system.plant(LASTGOOD + r"\busquellmark.sys")
+
+
+def found_lines(system):
+    sr = system.system_root
+    return [
+        "Found 'tarnwickreader.sys' in file oem3.inf\n"
+        "Found 'tarnwickusbccid.sys' in file oem3.inf\n",
+        "Found 'VKM310.SYS' in file oem12.inf\n",
+        "Found file 'vkm310.sys'\n(%s\\system32\\drivers\\vkm310.sys)\n" % sr,
+        "Found file 'tarnwickreader.sys'\n"
+        "(%s\\system32\\drivers\\tarnwickreader.sys)\n" % sr,
+        "Found file 'busquellmark.sys'\n"
+        "(%s\\LastGood\\system32\\drivers\\busquellmark.sys)\n" % sr,
+    ]
+
+
+QUESTIONS = [Q_OEM, Q_OEM, Q_FILE, Q_FILE, Q_FILE]
+ITEM_FILES = [
+    [r"inf\oem3.inf", r"inf\oem3.pnf"],
+    [r"inf\oem12.inf"],
+    [DRV + r"\vkm310.sys"],
+    [DRV + r"\tarnwickreader.sys"],
+    [LASTGOOD + r"\busquellmark.sys"],
+]
+UNTOUCHED = [r"inf\oem7.inf", r"inf\oem8.inf", r"inf\oem1000.inf"]
+
+
+def test_dry_run_reports_and_keeps_everything(target, system, run):
+    plant_leftovers(system)
+    text, status = run([])
+    assert text == banner(target) + "".join(found_lines(system)) + found_dry(5)
+    assert status == 0
+    for files in ITEM_FILES + [UNTOUCHED]:
+        for f in files:
+            assert system.exists(f), f
+
+
+@pytest.mark.parametrize("answers,removed,summary", [
+    ("nnnnn", [], found_fixed(5, 0)),
+    ("ynyny", [0, 2, 4], found_fixed(5, 3)),
+    ("na", [1, 2, 3, 4], found_fixed(5, 4)),
+    ("a", [0, 1, 2, 3, 4], fixed_all(5)),
+    ("nyc", [1], found_fixed(3, 1)),
+    ("c", [], found_fixed(1, 0)),
+], ids=["no", "yes-no", "no-then-all", "all", "cancel-third", "cancel-first"])
+def test_cleanup_answers(target, system, run, answers, removed, summary):
+    plant_leftovers(system)
+    keys = [(CHOICES, k.encode()) for k in answers]
+    text, status = run(["-f", "-agree"], keys=keys)
+
+    expected = banner(target)
+    yes_to_all = False
+    pending = iter(answers)
+    for line, q in zip(found_lines(system), QUESTIONS):
+        expected += line
+        if yes_to_all:
+            continue
+        key = next(pending)
+        expected += question(q, key)
+        yes_to_all = key == "a"
+        if key == "c":
+            break
+    expected += summary
+    assert text == expected
+    assert status == 0
+    for i, files in enumerate(ITEM_FILES):
+        for f in files:
+            assert system.exists(f) == (i not in removed), f
+    for f in UNTOUCHED:
+        assert system.exists(f), f
+
+
+def test_refused_deletion_is_reported_and_not_fixed(target, system, run):
+    system.plant(DRV + r"\quellmarkpcsc.sys", readonly=True)
+    system.plant(DRV + r"\tarnwickreader.sys")
+    text, status = run(["-f", "-agree"], keys=[(CHOICES, b"a")])
+    sr = system.system_root
+    assert text == (
+        banner(target)
+        + "Found file 'quellmarkpcsc.sys'\n"
+        "(%s\\system32\\drivers\\quellmarkpcsc.sys)\n" % sr
+        + question(Q_FILE, "a")
+        + "FAILED (error 13)\n"
+        + "Found file 'tarnwickreader.sys'\n"
+        "(%s\\system32\\drivers\\tarnwickreader.sys)\n" % sr
+        + found_fixed(2, 1))
+    assert system.exists(DRV + r"\quellmarkpcsc.sys")
+    assert not system.exists(DRV + r"\tarnwickreader.sys")
+
+
+def test_oem_pair_with_a_read_only_inf_is_not_fixed(target, system, run):
+    system.plant(r"inf\oem5.inf", inf_text(["rdx7pcsc_root.sys"]), readonly=True)
+    system.plant(r"inf\oem5.pnf", b"PNF")
+    text, status = run(["-f", "-agree"], keys=[(CHOICES, b"y")])
+    assert text == (
+        banner(target)
+        + "Found 'rdx7pcsc_root.sys' in file oem5.inf\n"
+        + question(Q_OEM, "y")
+        + "FAILED (error 13)\n"
+        + found_fixed(1, 0))
+    assert system.exists(r"inf\oem5.inf")
+    assert not system.exists(r"inf\oem5.pnf")

@@ -1,0 +1,248 @@
+"""Windows systems to plant leftovers in and to inspect after a run.
+
+`Offline` is a Windows folder on the Linux file system with its own SOFTWARE
+and SYSTEM hives, for the native build.  `WinePrefix` is the C:\\windows of
+a Wine prefix with Wine's registry, for the .exe files.  Both take the same
+calls, so one test serves every target.
+
+Registry values are given as Python values: str is REG_SZ, int REG_DWORD,
+and tuples name other types: ("expand", s), ("multi", [s, ...]),
+("binary", bytes), ("nonul", s) for a REG_SZ stored without its NUL.
+"""
+
+import os
+import struct
+import subprocess
+import tempfile
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+
+MKHIVE = os.path.join(ROOT, "build", "native", "tools", "mkhive")
+
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
+
+# Folders of a Windows installation, spelled as real installations spell
+# them on disk: the program composes them in other letter case.
+FOLDERS = ["INF", "System32/drivers", "System32/DRVSTORE", "System32/config",
+           "LastGood/System32/drivers"]
+
+
+def split_hive(keypath):
+    """'HKLM\\SOFTWARE\\a\\b' -> ('SOFTWARE', ['a', 'b'])."""
+    parts = keypath.split("\\")
+    assert parts[0].upper() in ("HKLM", "HKEY_LOCAL_MACHINE"), keypath
+    return parts[1].upper(), parts[2:]
+
+
+def encode_value(value):
+    """(type, bytes) as a hive stores VALUE."""
+    if isinstance(value, int):
+        return REG_DWORD, struct.pack("<I", value)
+    if isinstance(value, str):
+        return REG_SZ, (value + "\0").encode("utf-16-le")
+    kind, data = value
+    if kind == "expand":
+        return REG_EXPAND_SZ, (data + "\0").encode("utf-16-le")
+    if kind == "multi":
+        return REG_MULTI_SZ, ("\0".join(data) + "\0\0").encode("utf-16-le")
+    if kind == "binary":
+        return REG_BINARY, data
+    if kind == "nonul":
+        return REG_SZ, data.encode("utf-16-le")
+    raise ValueError(kind)
+
+
+def find_folded(base, rel):
+    """The real path below BASE of REL ('\\' or '/' separated), each
+    component matched without regard to case; missing ones as given."""
+    path = base
+    for comp in rel.replace("\\", "/").split("/"):
+        if not comp:
+            continue
+        hit = None
+        if os.path.isdir(path):
+            for name in sorted(os.listdir(path)):
+                if name.lower() == comp.lower():
+                    hit = name
+                    break
+        path = os.path.join(path, hit or comp)
+    return path
+
+
+class System:
+    """What both kinds share: files below the Windows folder."""
+
+    windir = None
+
+    def __init__(self):
+        self.planted = []
+
+    def path(self, rel):
+        return find_folded(self.windir, rel)
+
+    def plant(self, rel, data=b"MZ leftover\n", readonly=False):
+        p = self.path(rel)
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        # A Wine prefix may share the file with its pristine copy: never
+        # write through an existing name.
+        if os.path.lexists(p):
+            os.unlink(p)
+        self.planted.append(p)
+        with open(p, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode())
+        if readonly:
+            os.chmod(p, 0o444)
+        return p
+
+    def exists(self, rel):
+        return os.path.lexists(self.path(rel))
+
+    def release(self):
+        """Makes planted read-only files removable again."""
+        for p in self.planted:
+            if os.path.isfile(p) and not os.path.islink(p):
+                os.chmod(p, 0o644)
+
+
+class Offline(System):
+    """An offline Windows folder with its own hives."""
+
+    def __init__(self, base):
+        System.__init__(self)
+        self.base = base
+        self.windir = os.path.join(base, "Windows")
+        for d in FOLDERS:
+            os.makedirs(os.path.join(self.windir, d), exist_ok=True)
+        self.keys = {}          # (hive, tuple of names) -> {name: value}
+        self.env = {"SystemRoot": self.windir}
+        self.system_root = self.windir
+        self.add_key(r"HKLM\SYSTEM\Select", {"Current": 1, "Default": 1})
+        self.add_key(r"HKLM\SYSTEM\ControlSet001\Services")
+        self.add_key(r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall")
+
+    def hive_file(self, hive):
+        return os.path.join(self.windir, "System32", "config", hive)
+
+    def _names(self, keypath):
+        hive, names = split_hive(keypath)
+        if hive == "SYSTEM" and names and names[0].lower() == "currentcontrolset":
+            names = ["ControlSet001"] + names[1:]
+        return hive, names
+
+    def add_key(self, keypath, values=None):
+        hive, names = self._names(keypath)
+        for i in range(1, len(names) + 1):
+            self.keys.setdefault((hive, tuple(names[:i])), {})
+        self.keys[(hive, tuple(names))].update(values or {})
+
+    def commit(self):
+        """Writes both hives: an empty one made by mkhive, filled through
+        libhivex."""
+        import hivex
+        for hive in ("SOFTWARE", "SYSTEM"):
+            f = self.hive_file(hive)
+            subprocess.run([MKHIVE, f], stdin=subprocess.DEVNULL, check=True)
+            h = hivex.Hivex(f, write=True)
+            for (hv, names), values in sorted(self.keys.items(),
+                                              key=lambda kv: len(kv[0][1])):
+                if hv != hive:
+                    continue
+                node = h.root()
+                for n in names:
+                    child = h.node_get_child(node, n)
+                    node = child if child else h.node_add_child(node, n)
+                if values:
+                    vals = []
+                    for name, v in values.items():
+                        t, data = encode_value(v)
+                        vals.append({"key": name, "t": t, "value": data})
+                    h.node_set_values(node, vals)
+            h.commit(None)
+
+    def _open(self, hive):
+        import hivex
+        return hivex.Hivex(self.hive_file(hive))
+
+    def _node(self, keypath):
+        hive, names = self._names(keypath)
+        h = self._open(hive)
+        node = h.root()
+        for n in names:
+            node = h.node_get_child(node, n)
+            if not node:
+                return h, None
+        return h, node
+
+    def key_exists(self, keypath):
+        return self._node(keypath)[1] is not None
+
+    def subkeys(self, keypath):
+        h, node = self._node(keypath)
+        if node is None:
+            return []
+        return [h.node_name(c) for c in h.node_children(node)]
+
+
+class WinePrefix(System):
+    """C:\\windows of a Wine prefix; keys go into Wine's registry."""
+
+    def __init__(self, prefix, env):
+        System.__init__(self)
+        self.prefix = prefix
+        self.env = dict(env)
+        self.windir = os.path.join(prefix, "drive_c", "windows")
+        self.system_root = "C:\\windows"
+        self.pending = []
+        for d in ("inf", "system32/drivers", "system32/DRVSTORE",
+                  "LastGood/system32/drivers"):
+            os.makedirs(find_folded(self.windir, d), exist_ok=True)
+
+    def wine(self, *args, check=True):
+        env = dict(os.environ)
+        env.update(self.env)
+        return subprocess.run(["wine"] + list(args), env=env, check=check,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def add_key(self, keypath, values=None):
+        self.pending.append((keypath, values or {}))
+
+    def commit(self):
+        if not self.pending:
+            return
+        lines = ["Windows Registry Editor Version 5.00", ""]
+        for keypath, values in self.pending:
+            hive, names = split_hive(keypath)
+            lines.append("[HKEY_LOCAL_MACHINE\\%s]" % "\\".join([hive] + names))
+            for name, v in values.items():
+                t, data = encode_value(v)
+                key = '"%s"' % name.replace("\\", "\\\\").replace('"', '\\"')
+                if t == REG_SZ and not isinstance(v, tuple):
+                    text = v.replace("\\", "\\\\").replace('"', '\\"')
+                    lines.append('%s="%s"' % (key, text))
+                elif t == REG_DWORD:
+                    lines.append("%s=dword:%08x" % (key, v))
+                else:
+                    lines.append("%s=hex(%x):%s" % (
+                        key, t, ",".join("%02x" % b for b in data)))
+            lines.append("")
+        fd, regfile = tempfile.mkstemp(suffix=".reg", dir=self.prefix)
+        with os.fdopen(fd, "wb") as f:
+            f.write("\r\n".join(lines).encode("utf-16"))
+        self.wine("regedit", "/s", regfile)
+        os.unlink(regfile)
+        self.pending = []
+
+    def key_exists(self, keypath):
+        hive, names = split_hive(keypath)
+        r = self.wine("reg", "query",
+                      "\\".join(["HKLM", hive] + names), check=False)
+        return r.returncode == 0
+
+    def subkeys(self, keypath):
+        hive, names = split_hive(keypath)
+        full = "\\".join(["HKEY_LOCAL_MACHINE", hive] + names)
+        r = self.wine("reg", "query", full, check=False)
+        out = r.stdout.decode("utf-8", "replace").replace("\r", "")
+        prefix = full.lower() + "\\"
+        return [l.strip()[len(prefix):] for l in out.split("\n")
+                if l.strip().lower().startswith(prefix)]
