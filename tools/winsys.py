@@ -17,6 +17,7 @@ import tempfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 
+WINE64 = "/usr/lib/wine/wine64"
 MKHIVE = os.path.join(ROOT, "build", "native", "tools", "mkhive")
 
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
@@ -198,9 +199,15 @@ class WinePrefix(System):
             os.makedirs(find_folded(self.windir, d), exist_ok=True)
 
     def wine(self, *args, check=True):
+        """Runs a Wine tool of the prefix's own bitness: the plain `wine`
+        loader is the 32-bit one, whose regedit would write the 64-bit
+        prefix's SOFTWARE keys into the 32-bit view (Wow6432Node)."""
         env = dict(os.environ)
         env.update(self.env)
-        return subprocess.run(["wine"] + list(args), env=env, check=check,
+        loader = "wine"
+        if env.get("WINEARCH") == "win64" and os.path.exists(WINE64):
+            loader = WINE64
+        return subprocess.run([loader] + list(args), env=env, check=check,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def add_key(self, keypath, values=None):
