@@ -1,0 +1,101 @@
+/*
+ * console.cpp (Windows) - output through the C run-time, keys straight
+ * from the console input buffer.
+ *
+ * Keys are read from CONIN$ rather than standard input so that a question
+ * still reaches the user when input or output is redirected.  The run-time's
+ * _getch is not used: Wine's loses the function keys, so the codes come
+ * from keymap.cpp over ReadConsoleInputA.
+ */
+#include <windows.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#include "keymap.h"
+#include "platform/platform.h"
+
+static_assert(KEYMAP_RIGHT_ALT_PRESSED == RIGHT_ALT_PRESSED, "state bits");
+static_assert(KEYMAP_LEFT_ALT_PRESSED == LEFT_ALT_PRESSED, "state bits");
+static_assert(KEYMAP_RIGHT_CTRL_PRESSED == RIGHT_CTRL_PRESSED, "state bits");
+static_assert(KEYMAP_LEFT_CTRL_PRESSED == LEFT_CTRL_PRESSED, "state bits");
+static_assert(KEYMAP_SHIFT_PRESSED == SHIFT_PRESSED, "state bits");
+static_assert(KEYMAP_ENHANCED_KEY == ENHANCED_KEY, "state bits");
+
+static HANDLE console_in = INVALID_HANDLE_VALUE;
+static int pending_code = -1;	/* second code of a two-code key */
+
+void
+plat_printf(const char *fmt, ...)
+{
+	va_list ap;
+
+	va_start(ap, fmt);
+	vprintf(fmt, ap);
+	va_end(ap);
+	fflush(stdout);
+}
+
+/* 1 when the console input handle is open; opened once and kept, so keys
+ * typed ahead between two questions stay in its buffer. */
+static int
+open_console_input(void)
+{
+	if (console_in != INVALID_HANDLE_VALUE)
+		return 1;
+	console_in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+	    FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+	return console_in != INVALID_HANDLE_VALUE;
+}
+
+/* Reads events until a key-down that yields codes.  Returns their number
+ * (1 or 2) with CODES filled, or -1 when the read fails or comes back
+ * empty. */
+static int
+read_key_codes(int codes[2])
+{
+	INPUT_RECORD rec;
+	DWORD got;
+	int n;
+
+	for (;;) {
+		if (!ReadConsoleInputA(console_in, &rec, 1, &got) || got == 0)
+			return -1;
+		if (rec.EventType != KEY_EVENT || !rec.Event.KeyEvent.bKeyDown)
+			continue;
+		n = keymap_codes(rec.Event.KeyEvent.wVirtualKeyCode,
+		    rec.Event.KeyEvent.wVirtualScanCode,
+		    (unsigned char)rec.Event.KeyEvent.uChar.AsciiChar,
+		    rec.Event.KeyEvent.dwControlKeyState, codes);
+		if (n > 0)
+			return n;
+	}
+}
+
+int
+plat_read_key(void)
+{
+	DWORD saved_mode;
+	BOOL have_mode;
+	int codes[2], n, code;
+
+	if (pending_code >= 0) {
+		code = pending_code;
+		pending_code = -1;
+		return code;
+	}
+	if (!open_console_input())
+		return -1;
+	/* Mode 0: no line editing, no echo, and Ctrl-C arrives as the
+	 * character 3 instead of ending the program mid-question. */
+	have_mode = GetConsoleMode(console_in, &saved_mode);
+	SetConsoleMode(console_in, 0);
+	n = read_key_codes(codes);
+	if (have_mode)
+		SetConsoleMode(console_in, saved_mode);
+	if (n < 0)
+		return -1;
+	if (n == 2)
+		pending_code = codes[1];
+	return codes[0];
+}

@@ -1,0 +1,99 @@
+/*
+ * files.cpp (Windows) - reading and deleting files.
+ *
+ * Reading goes through the C run-time so that text mode is the run-time's
+ * own (CR LF to LF, byte 26 ends the file); fopen shares the file for
+ * reading and writing, so nothing else is locked out while it is read.
+ */
+#include <windows.h>
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "errmap.h"
+#include "platform/platform.h"
+
+/* The program reads one file at a time; a few spare slots cover nesting. */
+#define FILE_SLOTS 8
+
+struct plat_file {
+	FILE *fp;
+};
+
+static struct plat_file file_slots[FILE_SLOTS];
+
+static int
+is_read_mode(const char *mode)
+{
+	return strcmp(mode, "r") == 0 || strcmp(mode, "rb") == 0;
+}
+
+/* 1 when PATH names a folder.  fopen refuses one on Windows, but say so
+ * here rather than lean on every run-time doing it. */
+static int
+is_folder(const char *path)
+{
+	DWORD attr = GetFileAttributesA(path);
+
+	return attr != INVALID_FILE_ATTRIBUTES &&
+	    (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+static struct plat_file *
+free_slot(void)
+{
+	for (int i = 0; i < FILE_SLOTS; i++) {
+		if (file_slots[i].fp == NULL)
+			return &file_slots[i];
+	}
+	return NULL;
+}
+
+plat_file *
+plat_fopen(const char *path, const char *mode)
+{
+	struct plat_file *slot;
+
+	if (path == NULL || mode == NULL || !is_read_mode(mode))
+		return NULL;
+	if (is_folder(path))
+		return NULL;
+	slot = free_slot();
+	if (slot == NULL)
+		return NULL;
+	/* "t" asks for text mode outright, whatever _fmode says. */
+	slot->fp = fopen(path, strcmp(mode, "r") == 0 ? "rt" : "rb");
+	return slot->fp != NULL ? slot : NULL;
+}
+
+int
+plat_fgets(char *buf, int size, plat_file *f)
+{
+	/* With room for the NUL alone fgets would return empty pieces for
+	 * ever: treat it as the end. */
+	if (f == NULL || f->fp == NULL || size < 2) {
+		if (size > 0)
+			buf[0] = '\0';
+		return 0;
+	}
+	return fgets(buf, size, f->fp) != NULL;
+}
+
+void
+plat_fclose(plat_file *f)
+{
+	if (f == NULL || f->fp == NULL)
+		return;
+	fclose(f->fp);
+	f->fp = NULL;
+}
+
+int
+plat_remove(const char *path)
+{
+	if (DeleteFileA(path))
+		return 0;
+	errno = errno_from_win_error(GetLastError());
+	return -1;
+}
