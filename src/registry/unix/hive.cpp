@@ -1,0 +1,1148 @@
+/*
+ * hive.cpp - the six registry functions of reg_sys.h over the hive files
+ * of an offline Windows installation, read and written with libhivex.
+ *
+ * Each hive is read into memory on first use and stays there; changes
+ * are made in memory and reach the disk as a whole new file renamed over
+ * the old one.  That happens when the top of a tree delete goes (its
+ * RegDeleteKeyA names the key from HKEY_LOCAL_MACHINE, so the caller
+ * learns whether the tree reached the disk); a tree delete that stops
+ * half way is written when the handle it was opened with closes, one
+ * made through handles alone when the hive's last handle closes.  A
+ * write that fails leaves the file as it was and the hive is read
+ * again, so memory never claims a key is gone that the disk still
+ * holds.  Before a run first changes a hive it copies the file to
+ * "<hive>.bak", unless such a copy is already there from an earlier run.
+ *
+ * A hive whose header says it was not closed cleanly (Windows' fast
+ * startup, a crash: the two sequence numbers differ) is read but never
+ * written: its newest state may sit in log files we do not replay.  A
+ * key whose cells are damaged is left alone (see delete_tried).
+ */
+#include "reg_sys.h"
+#include "hive.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <hivex.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "common/ascii.h"
+#include "platform/platform.h"
+#include "platform/unix/winpath.h"
+
+#define HANDLE_MAX 64
+#define PATH_BYTES 4096
+#define NAME_BYTES 1024		/* 255 UTF-16 units, 3 UTF-8 bytes each */
+#define VIRTUAL_ROOT (-1)	/* HKLM itself: its subkeys are the hives */
+
+enum { HIVE_UNTRIED, HIVE_ABSENT, HIVE_LOADED };
+
+struct hive_file {
+	int state;
+	hive_h *h;
+	hive_node_h root;
+	int read_only;
+	int unsaved;
+	int backed_up;
+	char path[PATH_BYTES];
+	struct hive_stats stats;
+};
+
+struct reg_handle {
+	int used;
+	int hive;		/* HIVE_SOFTWARE, HIVE_SYSTEM or VIRTUAL_ROOT */
+	hive_node_h node;
+	int top;		/* opened straight from HKEY_LOCAL_MACHINE */
+	REGSAM sam;
+	int deleted;
+};
+
+/* Where a key is: a node of a hive, or HKLM itself. */
+struct key_pos {
+	int hive;
+	hive_node_h node;
+};
+
+static const char *const g_hive_names[HIVE_COUNT] = { "SOFTWARE", "SYSTEM" };
+static struct hive_file g_hives[HIVE_COUNT];
+static struct reg_handle g_handles[HANDLE_MAX];
+
+/* ---- names ---- */
+
+/* The next character of S (LEN bytes) from *I on, folded as Windows folds
+ * key and value names: ASCII letters and the Latin-1 capitals (UTF-8
+ * C3 80..C3 9E but for the multiplication sign) become small letters;
+ * every other byte stands for itself. */
+static unsigned
+next_folded(const char *s, size_t len, size_t *i)
+{
+	unsigned char c = (unsigned char)s[(*i)++], d;
+
+	if (c != 0xc3 || *i >= len)
+		return ascii_lower(c);
+	d = (unsigned char)s[*i];
+	if (d < 0x80 || d > 0xbf)
+		return c;
+	(*i)++;
+	if (d <= 0x9e && d != 0x97)
+		d += 0x20;
+	return 0x100u | d;
+}
+
+/* 1 when A (ALEN bytes) and B (BLEN bytes) are the same name. */
+static int
+names_equal(const char *a, size_t alen, const char *b, size_t blen)
+{
+	size_t i = 0, j = 0;
+
+	while (i < alen && j < blen) {
+		if (next_folded(a, alen, &i) != next_folded(b, blen, &j))
+			return 0;
+	}
+	return i == alen && j == blen;
+}
+
+/* Length of the UTF-8 form of code point C, written to OUT unless NULL. */
+static size_t
+put_utf8(unsigned long c, char *out)
+{
+	unsigned char b[4];
+	size_t n;
+
+	if (c < 0x80)
+		b[0] = (unsigned char)c, n = 1;
+	else if (c < 0x800)
+		b[0] = (unsigned char)(0xc0 | c >> 6), n = 2;
+	else if (c < 0x10000)
+		b[0] = (unsigned char)(0xe0 | c >> 12), n = 3;
+	else
+		b[0] = (unsigned char)(0xf0 | c >> 18), n = 4;
+	for (size_t k = n - 1; k > 0; k--, c >>= 6)
+		b[k] = (unsigned char)(0x80 | (c & 0x3f));
+	if (out != NULL)
+		memcpy(out, b, n);
+	return n;
+}
+
+/* Converts N bytes of UTF-16LE at SRC to UTF-8 at DST (NULL: counts
+ * only) and returns the UTF-8 length.  Every unit counts, NULs included,
+ * so data stored without its NUL comes back without one.  An unpaired
+ * surrogate becomes U+FFFD; an odd last byte is half a unit and dropped. */
+static size_t
+utf16_to_utf8(const unsigned char *src, size_t n, char *dst)
+{
+	size_t out = 0;
+
+	for (size_t i = 0; i + 1 < n; i += 2) {
+		unsigned long c = src[i] | (unsigned long)src[i + 1] << 8, d;
+
+		d = i + 3 < n ? src[i + 2] | (unsigned long)src[i + 3] << 8 : 0;
+		if (c >= 0xd800 && c <= 0xdbff && d >= 0xdc00 && d <= 0xdfff) {
+			c = 0x10000 + ((c - 0xd800) << 10) + (d - 0xdc00);
+			i += 2;
+		}
+		if (c >= 0xd800 && c <= 0xdfff)
+			c = 0xfffd;
+		out += put_utf8(c, dst != NULL ? dst + out : NULL);
+	}
+	return out;
+}
+
+/* ---- files ---- */
+
+static unsigned long
+le32(const unsigned char *p)
+{
+	return p[0] | (unsigned long)p[1] << 8 | (unsigned long)p[2] << 16 |
+	    (unsigned long)p[3] << 24;
+}
+
+/* Copies the folder part of PATH (no trailing '/') into OUT. */
+static int
+folder_of(const char *path, char *out, size_t size)
+{
+	const char *slash = strrchr(path, '/');
+	size_t n = slash == NULL ? 1 : (size_t)(slash - path);
+
+	if (slash == path)
+		n = 1;
+	if (n + 1 > size)
+		return -1;
+	memcpy(out, slash == NULL ? "." : path, n);
+	out[n] = '\0';
+	return 0;
+}
+
+/* Makes a rename durable.  A file system that cannot sync a folder
+ * (EINVAL) has no more to give: the rename itself is done. */
+static int
+sync_folder(const char *path)
+{
+	char dir[PATH_BYTES];
+	int fd, rc;
+
+	if (folder_of(path, dir, sizeof(dir)) != 0)
+		return -1;
+	if ((fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0)
+		return -1;
+	rc = fsync(fd) == 0 || errno == EINVAL ? 0 : -1;
+	close(fd);
+	return rc;
+}
+
+/* 1 when the header at PATH says the hive was not closed cleanly,
+ * 0 when it was, -1 when it is no hive header at all. */
+static int
+header_dirty(const char *path)
+{
+	unsigned char hdr[12];
+	ssize_t n;
+	int fd;
+
+	if ((fd = open(path, O_RDONLY | O_CLOEXEC)) < 0)
+		return -1;
+	n = read(fd, hdr, sizeof(hdr));
+	close(fd);
+	if (n != (ssize_t)sizeof(hdr) || memcmp(hdr, "regf", 4) != 0)
+		return -1;
+	return le32(hdr + 4) != le32(hdr + 8);
+}
+
+/* 1 when the file at PATH may be replaced: both it and its folder are
+ * writable (the new version is made beside it and renamed over it). */
+static int
+replaceable(const char *path)
+{
+	char dir[PATH_BYTES];
+
+	if (folder_of(path, dir, sizeof(dir)) != 0)
+		return 0;
+	return access(path, W_OK) == 0 && access(dir, W_OK) == 0;
+}
+
+/* Creates a new empty file named PATH plus a unique ending; its name
+ * goes to OUT.  Returns the open descriptor, or -1. */
+static int
+make_temp(const char *path, char *out, size_t size)
+{
+	int fd;
+
+	if ((size_t)snprintf(out, size, "%s.tmpXXXXXX", path) >= size)
+		return -1;
+	if ((fd = mkstemp(out)) < 0)
+		return -1;
+	if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+		close(fd);
+		unlink(out);
+		return -1;
+	}
+	return fd;
+}
+
+static int
+write_all(int fd, const char *buf, size_t len)
+{
+	ssize_t n;
+
+	while (len > 0) {
+		if ((n = write(fd, buf, len)) < 0) {
+			if (errno == EINTR)
+				continue;
+			return -1;
+		}
+		buf += n;
+		len -= (size_t)n;
+	}
+	return 0;
+}
+
+/* Gives the file open as FD the mode and owner in ST where the file
+ * system keeps them.  One that does not (FAT) refuses, which is no
+ * reason to keep the old hive. */
+static void
+copy_owner(int fd, const struct stat *st)
+{
+	if (fchmod(fd, st->st_mode & 07777) != 0)
+		return;
+	if (fchown(fd, st->st_uid, st->st_gid) != 0)
+		return;
+}
+
+/* Copies the file at SRC to a new temporary file beside it, synced;
+ * its name goes to TMP. */
+static int
+copy_to_temp(const char *src, char *tmp, size_t size)
+{
+	char buf[16384];
+	struct stat st;
+	ssize_t n;
+	int in, out, ok = 1;
+
+	if ((in = open(src, O_RDONLY | O_CLOEXEC)) < 0)
+		return -1;
+	if (fstat(in, &st) != 0 || (out = make_temp(src, tmp, size)) < 0) {
+		close(in);
+		return -1;
+	}
+	copy_owner(out, &st);
+	while (ok && (n = read(in, buf, sizeof(buf))) != 0) {
+		if (n < 0)
+			ok = errno == EINTR;
+		else
+			ok = write_all(out, buf, (size_t)n) == 0;
+	}
+	close(in);
+	if (ok && fsync(out) != 0)
+		ok = 0;
+	if (close(out) != 0)
+		ok = 0;
+	if (!ok)
+		unlink(tmp);
+	return ok ? 0 : -1;
+}
+
+/* Puts the temporary file TMP in place as BAK unless BAK exists; TMP is
+ * gone afterwards either way. */
+static int
+publish_backup(const char *tmp, const char *bak)
+{
+	struct stat st;
+	int rc = 0;
+
+	/* link() never replaces a name that exists.  File systems without
+	 * hard links (FAT) get a rename after a look instead. */
+	if (link(tmp, bak) != 0 && errno != EEXIST) {
+		if (lstat(bak, &st) == 0)
+			rc = 0;
+		else if (errno != ENOENT || rename(tmp, bak) != 0)
+			rc = -1;
+	}
+	unlink(tmp);
+	return rc;
+}
+
+/* Makes sure a copy of the hive as the disk holds it before this run's
+ * first change exists as "<hive>.bak"; an older one is kept as it is. */
+static int
+hive_backup(struct hive_file *f)
+{
+	char bak[PATH_BYTES], found[PATH_BYTES], tmp[PATH_BYTES];
+
+	if (f->backed_up)
+		return 0;
+	if ((size_t)snprintf(bak, sizeof(bak), "%s.bak", f->path) >=
+	    sizeof(bak))
+		return -1;
+	if (winpath_resolve(bak, found, sizeof(found)) == 1) {
+		f->backed_up = 1;
+		return 0;
+	}
+	if (copy_to_temp(f->path, tmp, sizeof(tmp)) != 0)
+		return -1;
+	if (publish_backup(tmp, bak) != 0 || sync_folder(f->path) != 0)
+		return -1;
+	f->backed_up = 1;
+	f->stats.backups++;
+	return 0;
+}
+
+/* Writes the hive in memory to a new file beside the old one and
+ * renames it over the old: a crash leaves one or the other whole. */
+static int
+write_replace(struct hive_file *f)
+{
+	char tmp[PATH_BYTES];
+	struct stat st;
+	int fd, ok;
+
+	if (stat(f->path, &st) != 0)
+		return -1;
+	if ((fd = make_temp(f->path, tmp, sizeof(tmp))) < 0)
+		return -1;
+	copy_owner(fd, &st);
+	ok = hivex_commit(f->h, tmp, 0) == 0 && fsync(fd) == 0;
+	if (close(fd) != 0)
+		ok = 0;
+	if (ok && rename(tmp, f->path) != 0)
+		ok = 0;
+	if (!ok) {
+		unlink(tmp);
+		return -1;
+	}
+	/* The new file is in place whatever the folder's sync says, and
+	 * calling the change failed would not undo it. */
+	(void)sync_folder(f->path);
+	return 0;
+}
+
+/* ---- hives ---- */
+
+/* Finds the file of hive I under SystemRoot; its path goes to OUT. */
+static int
+hive_locate(int i, char *out, size_t size)
+{
+	char root[PATH_BYTES], want[PATH_BYTES];
+
+	if (plat_getenv("SystemRoot", root, sizeof(root)) != 1 ||
+	    root[0] == '\0')
+		return -1;
+	if ((size_t)snprintf(want, sizeof(want), "%s\\System32\\config\\%s",
+	    root, g_hive_names[i]) >= sizeof(want))
+		return -1;
+	return winpath_resolve(want, out, size) == 1 ? 0 : -1;
+}
+
+/* Reads the hive file at F->path into memory: writable if it may be
+ * written, else read-only. */
+static int
+hive_open_file(struct hive_file *f)
+{
+	struct stat st;
+	int dirty;
+
+	f->h = NULL;
+	f->unsaved = 0;
+	if (stat(f->path, &st) != 0 || !S_ISREG(st.st_mode))
+		return -1;
+	if ((dirty = header_dirty(f->path)) < 0)
+		return -1;
+	f->read_only = dirty || !replaceable(f->path);
+	if (!f->read_only && (f->h = hivex_open(f->path, HIVEX_OPEN_WRITE)) ==
+	    NULL)
+		f->read_only = 1;
+	if (f->h == NULL && (f->h = hivex_open(f->path, 0)) == NULL)
+		return -1;
+	if ((f->root = hivex_root(f->h)) == 0) {
+		hivex_close(f->h);
+		f->h = NULL;
+		return -1;
+	}
+	f->stats.loads++;
+	return 0;
+}
+
+/* The hive I, read on first use; NULL when it is absent or unreadable. */
+static struct hive_file *
+hive_get(int i)
+{
+	struct hive_file *f = &g_hives[i];
+
+	if (f->state == HIVE_UNTRIED) {
+		f->state = HIVE_ABSENT;
+		if (hive_locate(i, f->path, sizeof(f->path)) == 0 &&
+		    hive_open_file(f) == 0)
+			f->state = HIVE_LOADED;
+	}
+	return f->state == HIVE_LOADED ? f : NULL;
+}
+
+/* Throws away what memory holds of hive I and reads the file again.
+ * Node numbers are file offsets, so open handles stay where they were
+ * and keys deleted in memory only are there again. */
+static void
+hive_rollback(int i)
+{
+	struct hive_file *f = &g_hives[i];
+
+	if (f->h != NULL)
+		hivex_close(f->h);
+	f->state = hive_open_file(f) == 0 ? HIVE_LOADED : HIVE_ABSENT;
+	for (int k = 0; k < HANDLE_MAX; k++) {
+		if (g_handles[k].used && g_handles[k].hive == i)
+			g_handles[k].deleted = 0;
+	}
+}
+
+/* Writes hive I if memory holds changes; a failed write rolls back. */
+static LONG
+hive_save(int i)
+{
+	struct hive_file *f = &g_hives[i];
+
+	if (f->state != HIVE_LOADED || !f->unsaved)
+		return ERROR_SUCCESS;
+	if (write_replace(f) == 0) {
+		f->unsaved = 0;
+		f->stats.writes++;
+		return ERROR_SUCCESS;
+	}
+	f->stats.write_failures++;
+	hive_rollback(i);
+	return ERROR_WRITE_FAULT;
+}
+
+/* ---- handles ---- */
+
+static struct reg_handle *
+handle_of(HKEY key)
+{
+	uintptr_t p = (uintptr_t)key, lo = (uintptr_t)&g_handles[0];
+
+	if (p < lo || p >= (uintptr_t)&g_handles[HANDLE_MAX] ||
+	    (p - lo) % sizeof(g_handles[0]) != 0)
+		return NULL;
+	return key->used ? key : NULL;
+}
+
+static struct reg_handle *
+handle_new(void)
+{
+	for (int k = 0; k < HANDLE_MAX; k++) {
+		if (!g_handles[k].used) {
+			memset(&g_handles[k], 0, sizeof(g_handles[k]));
+			g_handles[k].used = 1;
+			return &g_handles[k];
+		}
+	}
+	return NULL;
+}
+
+static int
+handles_in(int hive)
+{
+	int n = 0;
+
+	for (int k = 0; k < HANDLE_MAX; k++)
+		n += g_handles[k].used && g_handles[k].hive == hive;
+	return n;
+}
+
+/* Where KEY stands.  ERROR_SUCCESS, or what a call on KEY gets. */
+static LONG
+key_start(HKEY key, struct key_pos *pos)
+{
+	struct reg_handle *r;
+
+	if (key == HKEY_LOCAL_MACHINE) {
+		pos->hive = VIRTUAL_ROOT;
+		pos->node = 0;
+		return ERROR_SUCCESS;
+	}
+	if (key == HKEY_CURRENT_USER)
+		return ERROR_FILE_NOT_FOUND;
+	if ((r = handle_of(key)) == NULL)
+		return ERROR_INVALID_HANDLE;
+	if (r->deleted || (r->hive != VIRTUAL_ROOT &&
+	    g_hives[r->hive].state != HIVE_LOADED))
+		return ERROR_KEY_DELETED;
+	pos->hive = r->hive;
+	pos->node = r->node;
+	return ERROR_SUCCESS;
+}
+
+/* ---- keys ---- */
+
+/* The child of NODE named NAME (LEN bytes), or 0. */
+static hive_node_h
+child_named(hive_h *h, hive_node_h node, const char *name, size_t len)
+{
+	hive_node_h *kids, found = 0;
+	char *s;
+
+	if ((kids = hivex_node_children(h, node)) == NULL)
+		return 0;
+	for (size_t k = 0; kids[k] != 0 && found == 0; k++) {
+		if ((s = hivex_node_name(h, kids[k])) == NULL)
+			continue;
+		/* A stored name may hold a NUL; it then equals no C string. */
+		if (names_equal(s, strlen(s), name, len) &&
+		    hivex_node_name_len(h, kids[k]) == strlen(s))
+			found = kids[k];
+		free(s);
+	}
+	free(kids);
+	return found;
+}
+
+/* The value of NODE named NAME (LEN bytes; empty: the default), or 0. */
+static hive_value_h
+value_named(hive_h *h, hive_node_h node, const char *name, size_t len)
+{
+	hive_value_h *vals, found = 0;
+	char *s;
+
+	if ((vals = hivex_node_values(h, node)) == NULL)
+		return 0;
+	for (size_t k = 0; vals[k] != 0 && found == 0; k++) {
+		if ((s = hivex_value_key(h, vals[k])) == NULL)
+			continue;
+		if (names_equal(s, strlen(s), name, len) &&
+		    hivex_value_key_len(h, vals[k]) == strlen(s))
+			found = vals[k];
+		free(s);
+	}
+	free(vals);
+	return found;
+}
+
+/* Type and length of value V.  A hive may hold any type number, more
+ * than enum hive_type has names for, so the number is taken as stored. */
+static int
+value_type(hive_h *h, hive_value_h v, DWORD *type, size_t *len)
+{
+	hive_type t;
+	uint32_t n;
+
+	if (hivex_value_type(h, v, &t, len) != 0)
+		return -1;
+	static_assert(sizeof(t) == sizeof(n), "hive_type is not 32 bits");
+	memcpy(&n, &t, sizeof(n));
+	*type = n;
+	return 0;
+}
+
+/* The data of value V (LEN bytes), to be freed; NULL on error. */
+static char *
+value_data(hive_h *h, hive_value_h v, size_t *len)
+{
+	hive_type ignored;
+
+	return hivex_value_value(h, v, &ignored, len);
+}
+
+/* The control set Select\Current names, e.g. ControlSet002, or 0. */
+static hive_node_h
+current_control_set(struct hive_file *f)
+{
+	char name[32];
+	hive_node_h sel;
+	hive_value_h v;
+	DWORD type;
+	size_t len;
+	char *data;
+	unsigned long n;
+
+	if ((sel = child_named(f->h, f->root, "Select", 6)) == 0)
+		return 0;
+	if ((v = value_named(f->h, sel, "Current", 7)) == 0)
+		return 0;
+	if (value_type(f->h, v, &type, &len) != 0 || type != REG_DWORD ||
+	    len != 4 || (data = value_data(f->h, v, &len)) == NULL)
+		return 0;
+	n = len == 4 ? le32((const unsigned char *)data) : 0;
+	free(data);
+	if (n == 0)
+		return 0;
+	snprintf(name, sizeof(name), "ControlSet%03lu", n);
+	return child_named(f->h, f->root, name, strlen(name));
+}
+
+/* Moves POS from HKLM into the hive named NAME (LEN bytes). */
+static LONG
+enter_hive(struct key_pos *pos, const char *name, size_t len)
+{
+	struct hive_file *f;
+
+	for (int i = 0; i < HIVE_COUNT; i++) {
+		if (!names_equal(name, len, g_hive_names[i],
+		    strlen(g_hive_names[i])))
+			continue;
+		if ((f = hive_get(i)) == NULL)
+			return ERROR_FILE_NOT_FOUND;
+		pos->hive = i;
+		pos->node = f->root;
+		return ERROR_SUCCESS;
+	}
+	return ERROR_FILE_NOT_FOUND;
+}
+
+/* Moves POS one key down, to the subkey named NAME (LEN bytes). */
+static LONG
+step(struct key_pos *pos, const char *name, size_t len)
+{
+	struct hive_file *f;
+	hive_node_h next = 0;
+
+	if (pos->hive == VIRTUAL_ROOT)
+		return enter_hive(pos, name, len);
+	f = &g_hives[pos->hive];
+	/* Offline there is no CurrentControlSet link: Windows makes it at
+	 * boot from Select\Current. */
+	if (pos->hive == HIVE_SYSTEM && pos->node == f->root &&
+	    names_equal(name, len, "CurrentControlSet", 17))
+		next = current_control_set(f);
+	if (next == 0)
+		next = child_named(f->h, pos->node, name, len);
+	if (next == 0)
+		return ERROR_FILE_NOT_FOUND;
+	pos->node = next;
+	return ERROR_SUCCESS;
+}
+
+/* Walks SUBPATH ('\' between names, one allowed at the end) from POS. */
+static LONG
+walk(struct key_pos *pos, const char *subpath)
+{
+	const char *p = subpath != NULL ? subpath : "";
+	size_t len;
+	LONG rc;
+
+	while (*p != '\0') {
+		len = strcspn(p, "\\");
+		if (len == 0 || len >= NAME_BYTES)
+			return ERROR_FILE_NOT_FOUND;
+		if ((rc = step(pos, p, len)) != ERROR_SUCCESS)
+			return rc;
+		p += len;
+		if (*p == '\\')
+			p++;
+	}
+	return ERROR_SUCCESS;
+}
+
+/* The subkeys of POS: *COUNT of them, node numbers in *KIDS (to be
+ * freed; NULL for HKLM, whose subkeys are the hives present). */
+static LONG
+subkeys_of(const struct key_pos *pos, hive_node_h **kids, size_t *count)
+{
+	*kids = NULL;
+	*count = 0;
+	if (pos->hive == VIRTUAL_ROOT) {
+		for (int i = 0; i < HIVE_COUNT; i++)
+			*count += hive_get(i) != NULL;
+		return ERROR_SUCCESS;
+	}
+	if ((*kids = hivex_node_children(g_hives[pos->hive].h, pos->node)) ==
+	    NULL)
+		return errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_BADKEY;
+	while ((*kids)[*count] != 0)
+		(*count)++;
+	return ERROR_SUCCESS;
+}
+
+/* The name of subkey INDEX of POS (INDEX below the count), to be freed. */
+static char *
+subkey_name(const struct key_pos *pos, hive_node_h *kids, size_t index)
+{
+	if (pos->hive != VIRTUAL_ROOT)
+		return hivex_node_name(g_hives[pos->hive].h, kids[index]);
+	for (int i = 0; i < HIVE_COUNT; i++) {
+		if (hive_get(i) != NULL && index-- == 0)
+			return strdup(g_hive_names[i]);
+	}
+	return NULL;
+}
+
+/* Longest subkey name of POS in bytes. */
+static size_t
+longest_subkey(const struct key_pos *pos, hive_node_h *kids, size_t count)
+{
+	size_t most = 0, n;
+	char *s;
+
+	for (size_t k = 0; k < count; k++) {
+		if ((s = subkey_name(pos, kids, k)) == NULL)
+			continue;
+		n = strlen(s);
+		most = n > most ? n : most;
+		free(s);
+	}
+	return most;
+}
+
+/* Value count of POS, with its longest name and data when asked for. */
+static void
+values_info(const struct key_pos *pos, DWORD *values, DWORD *name_max,
+    DWORD *data_max)
+{
+	hive_h *h = pos->hive != VIRTUAL_ROOT ? g_hives[pos->hive].h : NULL;
+	hive_value_h *vals = h != NULL ? hivex_node_values(h, pos->node) :
+	    NULL;
+	size_t n = 0, name_most = 0, data_most = 0, len;
+	DWORD type;
+	char *s;
+
+	for (; vals != NULL && vals[n] != 0; n++) {
+		if ((s = hivex_value_key(h, vals[n])) != NULL) {
+			name_most = strlen(s) > name_most ? strlen(s) :
+			    name_most;
+			free(s);
+		}
+		if (value_type(h, vals[n], &type, &len) == 0)
+			data_most = len > data_most ? len : data_most;
+	}
+	free(vals);
+	if (values != NULL)
+		*values = (DWORD)n;
+	if (name_max != NULL)
+		*name_max = (DWORD)name_most;
+	if (data_max != NULL)
+		*data_max = (DWORD)data_most;
+}
+
+/* Stores the last write time of POS as a FILETIME (low, high DWORD). */
+static void
+put_filetime(const struct key_pos *pos, void *out)
+{
+	int64_t t = 0;
+	DWORD parts[2];
+
+	if (pos->hive != VIRTUAL_ROOT)
+		t = hivex_node_timestamp(g_hives[pos->hive].h, pos->node);
+	if (t < 0)
+		t = 0;
+	parts[0] = (DWORD)((uint64_t)t & 0xffffffffu);
+	parts[1] = (DWORD)((uint64_t)t >> 32);
+	memcpy(out, parts, sizeof(parts));
+}
+
+/* Keys have no class here: an empty one. */
+static void
+put_no_class(char *class_name, DWORD *class_len)
+{
+	if (class_name != NULL && class_len != NULL && *class_len > 0)
+		class_name[0] = '\0';
+	if (class_len != NULL)
+		*class_len = 0;
+}
+
+/* Marks every handle on NODE of HIVE as deleted. */
+static void
+handles_deleted(int hive, hive_node_h node)
+{
+	for (int k = 0; k < HANDLE_MAX; k++) {
+		if (g_handles[k].used && g_handles[k].hive == hive &&
+		    g_handles[k].node == node)
+			g_handles[k].deleted = 1;
+	}
+}
+
+/* 1 when the security cell of NODE (a file offset, as on disk) links
+ * to neighbours inside the file.  A delete that frees the cell rewrites
+ * them unchecked; memory only ever grows past the file and only puts
+ * valid links there, so bounds on disk are bounds in memory. */
+static int
+sk_links_inside(const char *path, hive_node_h node)
+{
+	unsigned char b[8];
+	struct stat st;
+	unsigned long sk;
+	int fd, ok = 0;
+
+	if ((fd = open(path, O_RDONLY | O_CLOEXEC)) < 0)
+		return 0;
+	if (fstat(fd, &st) != 0 || pread(fd, b, 4, (off_t)node + 48) != 4)
+		goto out;
+	if ((sk = le32(b)) == 0xffffffffu) {
+		ok = 1;
+		goto out;
+	}
+	if (pread(fd, b, 8, (off_t)sk + 0x1000 + 8) != 8)
+		goto out;
+	ok = le32(b) + 0x1000 + 24 <= (unsigned long)st.st_size &&
+	    le32(b + 4) + 0x1000 + 24 <= (unsigned long)st.st_size;
+out:
+	close(fd);
+	return ok;
+}
+
+/* libhivex stops the process on a failed assertion when a key it
+ * deletes points at cells that are not there, as in a damaged hive.  So
+ * the delete is tried first in a child process, on its copy of memory;
+ * 0 when it went through there. */
+static int
+delete_tried(hive_h *h, hive_node_h node)
+{
+	pid_t pid;
+	int status, null;
+
+	if ((pid = fork()) < 0)
+		return -1;
+	if (pid == 0) {
+		/* The assertion's message is no news to the user. */
+		if ((null = open("/dev/null", O_WRONLY)) >= 0)
+			dup2(null, STDERR_FILENO);
+		_exit(hivex_node_delete_child(h, node) == 0 ? 0 : 1);
+	}
+	while (waitpid(pid, &status, 0) < 0) {
+		if (errno != EINTR)
+			return -1;
+	}
+	return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
+}
+
+/* Deletes the key at POS in memory, if it has no subkeys. */
+static LONG
+delete_node(const struct key_pos *pos)
+{
+	struct hive_file *f;
+	hive_node_h *kids;
+	size_t count;
+	LONG rc;
+
+	if (pos->hive == VIRTUAL_ROOT)
+		return ERROR_ACCESS_DENIED;
+	f = &g_hives[pos->hive];
+	if (f->read_only || pos->node == f->root)
+		return ERROR_ACCESS_DENIED;
+	if ((rc = subkeys_of(pos, &kids, &count)) != ERROR_SUCCESS)
+		return rc;
+	free(kids);
+	if (count > 0)
+		return ERROR_ACCESS_DENIED;
+	if (!sk_links_inside(f->path, pos->node) ||
+	    delete_tried(f->h, pos->node) != 0)
+		return ERROR_BADKEY;
+	if (hive_backup(f) != 0)
+		return ERROR_WRITE_FAULT;
+	if (hivex_node_delete_child(f->h, pos->node) != 0) {
+		/* A delete that stopped half way may have left memory in
+		 * any state: start again from the file. */
+		hive_rollback(pos->hive);
+		return ERROR_BADKEY;
+	}
+	f->unsaved = 1;
+	handles_deleted(pos->hive, pos->node);
+	return ERROR_SUCCESS;
+}
+
+/* Hands over value data of type T (RAW, LEN bytes) the way
+ * RegQueryValueExA does; strings go from UTF-16LE to UTF-8. */
+static LONG
+deliver(DWORD t, const char *raw, size_t len, DWORD *type, BYTE *data,
+    DWORD *data_len)
+{
+	int text = t == REG_SZ || t == REG_EXPAND_SZ || t == REG_MULTI_SZ;
+	const unsigned char *src = (const unsigned char *)raw;
+	size_t need = text ? utf16_to_utf8(src, len, NULL) : len;
+
+	if (type != NULL)
+		*type = t;
+	if (data == NULL) {
+		if (data_len != NULL)
+			*data_len = (DWORD)need;
+		return ERROR_SUCCESS;
+	}
+	if (need > *data_len) {
+		*data_len = (DWORD)need;
+		return ERROR_MORE_DATA;
+	}
+	if (text)
+		utf16_to_utf8(src, len, (char *)data);
+	else if (len > 0)
+		memcpy(data, raw, len);
+	*data_len = (DWORD)need;
+	return ERROR_SUCCESS;
+}
+
+/* ---- the six functions ---- */
+
+LONG
+RegOpenKeyExA(HKEY key, const char *sub_key, DWORD options, REGSAM sam,
+    HKEY *result)
+{
+	struct key_pos pos;
+	struct reg_handle *r;
+	LONG rc;
+
+	(void)options;
+	if (result == NULL)
+		return ERROR_INVALID_PARAMETER;
+	*result = NULL;
+	if ((rc = key_start(key, &pos)) != ERROR_SUCCESS)
+		return rc;
+	if ((rc = walk(&pos, sub_key)) != ERROR_SUCCESS)
+		return rc;
+	if ((r = handle_new()) == NULL)
+		return ERROR_NOT_ENOUGH_MEMORY;
+	r->hive = pos.hive;
+	r->node = pos.node;
+	r->top = key == HKEY_LOCAL_MACHINE;
+	r->sam = sam;
+	*result = r;
+	return ERROR_SUCCESS;
+}
+
+LONG
+RegQueryInfoKeyA(HKEY key, char *class_name, DWORD *class_len,
+    DWORD *reserved, DWORD *subkeys, DWORD *max_subkey_len,
+    DWORD *max_class_len, DWORD *values, DWORD *max_value_name_len,
+    DWORD *max_value_len, DWORD *security_len, void *last_write)
+{
+	struct key_pos pos;
+	hive_node_h *kids;
+	size_t count;
+	LONG rc;
+
+	(void)reserved;
+	if ((rc = key_start(key, &pos)) != ERROR_SUCCESS)
+		return rc;
+	if ((rc = subkeys_of(&pos, &kids, &count)) != ERROR_SUCCESS)
+		return rc;
+	if (subkeys != NULL)
+		*subkeys = (DWORD)count;
+	if (max_subkey_len != NULL)
+		*max_subkey_len = (DWORD)longest_subkey(&pos, kids, count);
+	free(kids);
+	put_no_class(class_name, class_len);
+	if (max_class_len != NULL)
+		*max_class_len = 0;
+	if (values != NULL || max_value_name_len != NULL ||
+	    max_value_len != NULL)
+		values_info(&pos, values, max_value_name_len, max_value_len);
+	if (security_len != NULL)
+		*security_len = 0;
+	if (last_write != NULL)
+		put_filetime(&pos, last_write);
+	return ERROR_SUCCESS;
+}
+
+LONG
+RegEnumKeyExA(HKEY key, DWORD index, char *name, DWORD *name_len,
+    DWORD *reserved, char *class_name, DWORD *class_len, void *last_write)
+{
+	struct key_pos pos;
+	hive_node_h *kids;
+	size_t count, len;
+	char *s;
+	LONG rc;
+
+	(void)reserved;
+	if (name == NULL || name_len == NULL)
+		return ERROR_INVALID_PARAMETER;
+	if ((rc = key_start(key, &pos)) != ERROR_SUCCESS)
+		return rc;
+	if ((rc = subkeys_of(&pos, &kids, &count)) != ERROR_SUCCESS)
+		return rc;
+	if (index >= count) {
+		free(kids);
+		return ERROR_NO_MORE_ITEMS;
+	}
+	s = subkey_name(&pos, kids, index);
+	if (s != NULL && last_write != NULL) {
+		struct key_pos child = { pos.hive, kids != NULL ? kids[index] :
+		    0 };
+		put_filetime(&child, last_write);
+	}
+	free(kids);
+	if (s == NULL)
+		return errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_BADKEY;
+	len = strlen(s);
+	if (len >= *name_len) {
+		free(s);
+		return ERROR_MORE_DATA;
+	}
+	memcpy(name, s, len + 1);
+	*name_len = (DWORD)len;
+	free(s);
+	put_no_class(class_name, class_len);
+	return ERROR_SUCCESS;
+}
+
+LONG
+RegQueryValueExA(HKEY key, const char *value_name, DWORD *reserved,
+    DWORD *type, BYTE *data, DWORD *data_len)
+{
+	const char *name = value_name != NULL ? value_name : "";
+	struct key_pos pos;
+	hive_value_h v;
+	DWORD t;
+	size_t len;
+	char *raw;
+	hive_h *h;
+	LONG rc;
+
+	(void)reserved;
+	if (data != NULL && data_len == NULL)
+		return ERROR_INVALID_PARAMETER;
+	if ((rc = key_start(key, &pos)) != ERROR_SUCCESS)
+		return rc;
+	if (pos.hive == VIRTUAL_ROOT)
+		return ERROR_FILE_NOT_FOUND;
+	h = g_hives[pos.hive].h;
+	if ((v = value_named(h, pos.node, name, strlen(name))) == 0)
+		return ERROR_FILE_NOT_FOUND;
+	if (value_type(h, v, &t, &len) != 0)
+		return ERROR_BADKEY;
+	/* Empty data needs no buffer (malloc(0) may give none). */
+	if (len == 0)
+		return deliver(t, "", 0, type, data, data_len);
+	if ((raw = value_data(h, v, &len)) == NULL)
+		return errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_BADKEY;
+	rc = deliver(t, raw, len, type, data, data_len);
+	free(raw);
+	return rc;
+}
+
+LONG
+RegDeleteKeyA(HKEY key, const char *sub_key)
+{
+	struct key_pos pos;
+	LONG rc;
+
+	if ((rc = key_start(key, &pos)) != ERROR_SUCCESS)
+		return rc;
+	if ((rc = walk(&pos, sub_key)) != ERROR_SUCCESS)
+		return rc;
+	if ((rc = delete_node(&pos)) != ERROR_SUCCESS)
+		return rc;
+	/* Named from the root, this is the top of a tree delete: the tree
+	 * is gone from memory, and whether it is gone from the disk too is
+	 * this call's answer. */
+	if (key == HKEY_LOCAL_MACHINE)
+		return hive_save(pos.hive);
+	return ERROR_SUCCESS;
+}
+
+LONG
+RegCloseKey(HKEY key)
+{
+	struct reg_handle *r;
+	int hive, tree_top;
+
+	if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER)
+		return ERROR_SUCCESS;
+	if ((r = handle_of(key)) == NULL)
+		return ERROR_INVALID_HANDLE;
+	hive = r->hive;
+	tree_top = r->top && (r->sam & DELETE) != 0;
+	memset(r, 0, sizeof(*r));
+	if (hive == VIRTUAL_ROOT)
+		return ERROR_SUCCESS;
+	/* A tree delete that stopped half way has deleted what it
+	 * deleted, as on Windows; so has one made through handles alone
+	 * once the last of them goes. */
+	if (tree_top || handles_in(hive) == 0)
+		return hive_save(hive);
+	return ERROR_SUCCESS;
+}
+
+/* ---- statistics and reset ---- */
+
+void
+hive_get_stats(int hive, struct hive_stats *out)
+{
+	memset(out, 0, sizeof(*out));
+	if (hive < 0 || hive >= HIVE_COUNT)
+		return;
+	*out = g_hives[hive].stats;
+	out->loaded = g_hives[hive].state == HIVE_LOADED;
+	out->read_only = out->loaded && g_hives[hive].read_only;
+}
+
+int
+hive_open_handles(void)
+{
+	int n = 0;
+
+	for (int k = 0; k < HANDLE_MAX; k++)
+		n += g_handles[k].used;
+	return n;
+}
+
+void
+hive_reset(void)
+{
+	for (int i = 0; i < HIVE_COUNT; i++) {
+		if (g_hives[i].h != NULL)
+			hivex_close(g_hives[i].h);
+		memset(&g_hives[i], 0, sizeof(g_hives[i]));
+	}
+	memset(g_handles, 0, sizeof(g_handles));
+}

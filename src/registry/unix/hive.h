@@ -1,0 +1,37 @@
+/*
+ * hive.h - what the offline registry (hive.cpp) tells beyond the six
+ * functions of reg_sys.h: how often each hive file was read and written,
+ * and a reset that forgets every hive, so that one process can look at
+ * several installations in turn (tests, a fuzzer).
+ */
+#ifndef VKM_HIVE_H
+#define VKM_HIVE_H
+
+enum {
+	HIVE_SOFTWARE,
+	HIVE_SYSTEM,
+	HIVE_COUNT
+};
+
+struct hive_stats {
+	int loaded;		/* 1: in memory now */
+	int read_only;		/* 1: loaded, every change refused */
+	unsigned loads;		/* file read into memory (a rollback rereads) */
+	unsigned writes;	/* new file renamed into place */
+	unsigned write_failures;	/* changes lost to a failed write */
+	unsigned backups;	/* .bak copies this run made */
+};
+
+/* Fills OUT for hive HIVE (HIVE_SOFTWARE, HIVE_SYSTEM); all zero for
+ * any other number. */
+void hive_get_stats(int hive, struct hive_stats *out);
+
+/* Number of handle records in use: 0 whenever no key is open. */
+int hive_open_handles(void);
+
+/* Closes every hive, dropping changes not yet written, frees every
+ * handle record (HKEYs still held become invalid) and zeroes the
+ * statistics.  The next call reads SystemRoot and the hives anew. */
+void hive_reset(void);
+
+#endif

@@ -1,0 +1,1116 @@
+/*
+ * test_hive.cpp - the offline registry (registry/unix/hive.cpp) on hives
+ * made by tools/mkhive in a scratch installation, seen through the
+ * key-path layer and through the six functions themselves.
+ */
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <ftw.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "hive.h"
+#include "registry/registry.h"
+
+namespace {
+
+const char *const kUninstall =
+    "Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+std::string
+repeat(char c, size_t n)
+{
+	return std::string(n, c);
+}
+
+/* The SOFTWARE hive most tests start from. */
+std::string
+software_script()
+{
+	std::string u = kUninstall;
+
+	return
+	    "# keys in an order other than the stored one\n"
+	    "key\tVendor\\Gamma\n"
+	    "key\tVendor\\Alpha\n"
+	    "key\tVendor\\Beta\n"
+	    "sz\tVendor\\Alpha\tDisplayName\tAlpha package\n"
+	    "key\tLong\\" + repeat('L', 300) + "\n"
+	    "sz\t" + u + "\\VKM310\tDisplayName\t"
+	    "Tarnwick VKM310 driver package\n"
+	    "sz\t" + u + "\\VKM310\\Sub1\\Leaf\tX\ty\n"
+	    "key\t" + u + "\\VKM310\\Sub2\n"
+	    "sz\t" + u + "\\Other\tDisplayName\tOther product\n"
+	    "sz\tData\tText\tAlpha\n"
+	    "sz\tData\t\tDefault text\n"
+	    "dword\tData\tDword\t0x12345678\n"
+	    "multi_sz\tData\tMulti\ta|b\n"
+	    "expand_sz\tData\tExpand\t%SystemRoot%\\inf\n"
+	    "binary\tData\tBinary\tde ad\n"
+	    "binary\tData\tEmpty\t\n"
+	    "sz\tData\tLen259\t" + repeat('x', 259) + "\n"
+	    "sz\tData\tLen260\t" + repeat('x', 260) + "\n"
+	    "sz_nonul\tData\tNoNul\tabc\n"
+	    "sz_nonul\tData\tNoNul259\t" + repeat('n', 259) + "\n"
+	    "sz_nonul\tData\tNoNul260\t" + repeat('n', 260) + "\n"
+	    "sz\tData\tUnicode\tGr\xc3\xbc\xc3\x9f" "e\n"
+	    "sz\tData\tEmoji\t\xf0\x9f\x98\x80\n"
+	    "raw\tData\tLone\t1\t3d d8 41 00 00 00\n"
+	    "raw\tData\tOdd\t1\t41 00 00 00 42\n"
+	    "sz\tIntl\\\xc3\x9cn\xc3\xaf" "code\tName\tlatin\n"
+	    "sz\tIntl\\\xce\xa9mega\tName\tgreek\n"
+	    "sz\tIntl\\Plain\tName\tascii\n";
+}
+
+/* The SYSTEM hive: two control sets, the second one current. */
+std::string
+system_script(const char *select)
+{
+	return std::string(select) +
+	    "sz\tControlSet001\\Services\\Svc1\tImagePath\tone\n"
+	    "sz\tControlSet002\\Services\\Svc2\tImagePath\ttwo\n";
+}
+
+std::string
+read_bytes(const std::string &path)
+{
+	std::string s;
+	char buf[4096];
+	size_t n;
+	FILE *f = fopen(path.c_str(), "rb");
+
+	if (f == NULL)
+		return "<missing>";
+	while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
+		s.append(buf, n);
+	fclose(f);
+	return s;
+}
+
+void
+write_bytes(const std::string &path, const std::string &bytes)
+{
+	FILE *f = fopen(path.c_str(), "wb");
+
+	ASSERT_NE(f, nullptr) << path;
+	ASSERT_EQ(fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+	ASSERT_EQ(fclose(f), 0);
+}
+
+bool
+exists(const std::string &path)
+{
+	struct stat st;
+
+	return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string>
+list_folder(const std::string &dir)
+{
+	std::vector<std::string> names;
+	DIR *d = opendir(dir.c_str());
+	struct dirent *e;
+
+	while (d != NULL && (e = readdir(d)) != NULL) {
+		if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+			names.push_back(e->d_name);
+	}
+	if (d != NULL)
+		closedir(d);
+	std::sort(names.begin(), names.end());
+	return names;
+}
+
+int
+remove_entry(const char *path, const struct stat *, int, struct FTW *)
+{
+	return remove(path);
+}
+
+unsigned long
+le32(const std::string &s, size_t off)
+{
+	const unsigned char *p = (const unsigned char *)s.data() + off;
+
+	return p[0] | (unsigned long)p[1] << 8 | (unsigned long)p[2] << 16 |
+	    (unsigned long)p[3] << 24;
+}
+
+/* 1: the regf header checksum over the first 508 bytes is right. */
+bool
+checksum_ok(const std::string &hive)
+{
+	unsigned long sum = 0;
+
+	for (size_t k = 0; k < 508; k += 4)
+		sum ^= le32(hive, k);
+	return hive.size() >= 512 && sum == le32(hive, 508);
+}
+
+/* Runs mkhive with ARGS; returns its exit status (-1: did not run). */
+int
+mkhive(const std::string &args)
+{
+	std::string cmd = "'" TEST_TOOLS_DIR "/mkhive' " + args +
+	    " 2>/dev/null";
+	int status = system(cmd.c_str());
+
+	return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string
+shell_arg(const std::string &s)
+{
+	return "'" + s + "'";
+}
+
+/* Name of subkey INDEX of PATH, or "<rc>" when enum_subkey gave no 1. */
+std::string
+subkey(const std::string &path, int index)
+{
+	char name[260];
+	int rc = enum_subkey(path.c_str(), index, name, sizeof(name));
+
+	return rc == 1 ? std::string(name) : "<" + std::to_string(rc) + ">";
+}
+
+std::vector<std::string>
+subkeys(const std::string &path)
+{
+	std::vector<std::string> names;
+	char name[260];
+
+	for (int i = 0; enum_subkey(path.c_str(), i, name, sizeof(name)) == 1;
+	    i++)
+		names.push_back(name);
+	return names;
+}
+
+std::string
+string_value(const std::string &path, const char *name)
+{
+	char buf[260];
+
+	read_string_value(path.c_str(), name, buf, "<default>", sizeof(buf));
+	return buf;
+}
+
+struct hive_stats
+stats(int hive)
+{
+	struct hive_stats s;
+
+	hive_get_stats(hive, &s);
+	return s;
+}
+
+/* Keeps every file this process writes below LIMIT bytes while alive:
+ * a disk that fills up, as far as the process can tell. */
+struct FileSizeLimit {
+	struct rlimit old;
+	void (*old_handler)(int);
+
+	explicit FileSizeLimit(rlim_t limit)
+	{
+		struct rlimit now;
+
+		getrlimit(RLIMIT_FSIZE, &old);
+		old_handler = signal(SIGXFSZ, SIG_IGN);
+		now = old;
+		now.rlim_cur = limit;
+		setrlimit(RLIMIT_FSIZE, &now);
+	}
+	~FileSizeLimit()
+	{
+		setrlimit(RLIMIT_FSIZE, &old);
+		signal(SIGXFSZ, old_handler);
+	}
+};
+
+class HiveTest : public ::testing::Test {
+protected:
+	std::string top, config;
+
+	void
+	SetUp() override
+	{
+		char tmpl[] = "/tmp/vkm_hive.XXXXXX";
+
+		ASSERT_NE(mkdtemp(tmpl), nullptr);
+		top = tmpl;
+		/* The folders are spelled unlike SystemRoot: Windows' names
+		 * ignore case and so must the lookup. */
+		ASSERT_EQ(mkdir((top + "/WINDOWS").c_str(), 0755), 0);
+		ASSERT_EQ(mkdir((top + "/WINDOWS/system32").c_str(), 0755), 0);
+		config = top + "/WINDOWS/system32/Config";
+		ASSERT_EQ(mkdir(config.c_str(), 0755), 0);
+		ASSERT_EQ(setenv("SystemRoot", (top + "/Windows").c_str(), 1),
+		    0);
+		hive_reset();
+		make("SOFTWARE", software_script());
+		make("SYSTEM", system_script("dword\tSelect\tCurrent\t2\n"));
+	}
+
+	void
+	TearDown() override
+	{
+		EXPECT_EQ(hive_open_handles(), 0) << "a handle was leaked";
+		hive_reset();
+		nftw(top.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+	}
+
+	std::string
+	hive_path(const char *name)
+	{
+		return config + "/" + name;
+	}
+
+	void
+	make(const char *name, const std::string &script)
+	{
+		std::string s = top + "/" + name + ".script";
+
+		write_bytes(s, script);
+		ASSERT_EQ(mkhive(shell_arg(hive_path(name)) + " " +
+		    shell_arg(s)), 0) << name;
+	}
+
+	/* Forgets what memory holds: the next call reads the disk. */
+	void
+	new_run()
+	{
+		ASSERT_EQ(hive_open_handles(), 0);
+		hive_reset();
+	}
+};
+
+/* ---- key paths ---- */
+
+TEST_F(HiveTest, HiveRootNames)
+{
+	static const struct {
+		const char *path;
+		const char *first;	/* subkey 0, or "<rc>" */
+	} cases[] = {
+		{ "HKLM\\SOFTWARE\\Vendor", "Alpha" },
+		{ "hklm\\software\\vendor", "Alpha" },
+		{ "HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor", "Alpha" },
+		{ "HKEY_LOCAL_MACHINE\\Software\\VENDOR\\", "Alpha" },
+		{ "HKLM", "SOFTWARE" },
+		{ "HKLM\\", "SOFTWARE" },
+		{ "HKLM\\SOFTWARE\\Vendor\\Alpha", "<0>" },
+		{ "HKCU\\SOFTWARE\\Vendor", "<-1>" },
+		{ "HKEY_CURRENT_USER\\SOFTWARE\\Vendor", "<-1>" },
+		{ "HKCR\\SOFTWARE\\Vendor", "<-1>" },
+		{ "HKLM\\SAM\\Vendor", "<-1>" },
+		{ "HKLM\\SOFTWARE\\\\Vendor", "<-1>" },
+		{ "HKLM\\SOFTWARE\\Nowhere", "<-1>" },
+		{ "HKLM\\SOFTWARE\\Vendor\\Alpha\\Deeper", "<-1>" },
+	};
+
+	for (const auto &c : cases)
+		EXPECT_EQ(subkey(c.path, 0), c.first) << c.path;
+}
+
+TEST_F(HiveTest, HiveDeleteMissingOrForeign)
+{
+	static const struct {
+		const char *path;
+		int result;
+	} cases[] = {
+		{ "HKCU\\Vendor\\Alpha", 0 },
+		{ "HKCR\\Vendor\\Alpha", -1 },
+		{ "HKLM\\SAM\\Vendor", 0 },
+		{ "HKLM\\SOFTWARE\\Vendor\\Nope", 0 },
+		{ "HKLM\\SOFTWARE\\Nope\\Alpha", 0 },
+		{ "HKLM\\", 0 },
+		{ "HKLM", 0 },
+	};
+	std::string before = read_bytes(hive_path("SOFTWARE"));
+
+	for (const auto &c : cases)
+		EXPECT_EQ(delete_key_path(c.path), c.result) << c.path;
+	EXPECT_EQ(subkeys("HKLM\\SOFTWARE\\Vendor"),
+	    (std::vector<std::string>{ "Alpha", "Beta", "Gamma" }));
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+	EXPECT_FALSE(exists(hive_path("SOFTWARE.bak")));
+	EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), before);
+}
+
+TEST_F(HiveTest, HiveDeleteHiveRootRefused)
+{
+	HKEY key;
+
+	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0,
+	    KEY_READ, &key), ERROR_SUCCESS);
+	RegCloseKey(key);
+	static const char *const roots[] = { "", "SOFTWARE", "software\\",
+	    "SYSTEM" };
+	for (const char *r : roots)
+		EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, r),
+		    ERROR_ACCESS_DENIED) << r;
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).backups, 0u);
+
+	/* Not even a root without subkeys. */
+	new_run();
+	make("SYSTEM", "");
+	EXPECT_EQ(subkey("HKLM\\SYSTEM", 0), "<0>");
+	EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM"),
+	    ERROR_ACCESS_DENIED);
+	EXPECT_EQ(stats(HIVE_SYSTEM).loads, 1u);
+	EXPECT_EQ(stats(HIVE_SYSTEM).backups, 0u);
+	EXPECT_EQ(subkey("HKLM", 1), "SYSTEM");
+}
+
+TEST_F(HiveTest, HiveEnumerationByIndex)
+{
+	static const struct {
+		int index;
+		const char *name;
+	} cases[] = {
+		{ 0, "Alpha" }, { 1, "Beta" }, { 2, "Gamma" },
+		{ 3, "<0>" }, { 4, "<0>" }, { 999, "<0>" }, { -1, "<-1>" },
+	};
+
+	for (const auto &c : cases)
+		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", c.index), c.name)
+		    << c.index;
+}
+
+TEST_F(HiveTest, HiveNameCapacity)
+{
+	static const struct {
+		const char *path;
+		size_t capacity;
+		std::string name;	/* empty: enum_subkey gives -1 */
+	} cases[] = {
+		{ "HKLM\\SOFTWARE\\Vendor", 260, "Alpha" },
+		{ "HKLM\\SOFTWARE\\Vendor", 6, "Alpha" },	/* with NUL */
+		{ "HKLM\\SOFTWARE\\Vendor", 5, "" },
+		{ "HKLM\\SOFTWARE\\Vendor", 1, "" },
+		{ "HKLM\\SOFTWARE\\Long", 260, "" },	/* 300 characters */
+		{ "HKLM\\SOFTWARE\\Long", 301, repeat('L', 300) },
+	};
+
+	for (const auto &c : cases) {
+		char buf[512];
+
+		memset(buf, '#', sizeof(buf));
+		int rc = enum_subkey(c.path, 0, buf, c.capacity);
+		EXPECT_EQ(rc, c.name.empty() ? -1 : 1) << c.path << " " <<
+		    c.capacity;
+		if (rc == 1) {
+			EXPECT_EQ(buf, c.name) << c.capacity;
+		} else {
+			/* Not cut to fit, nothing written past the buffer. */
+			EXPECT_EQ(buf[c.capacity], '#') << c.capacity;
+		}
+	}
+}
+
+TEST_F(HiveTest, HiveStringValues)
+{
+	static const struct {
+		const char *name;
+		std::string expect;
+	} cases[] = {
+		{ "Text", "Alpha" },
+		{ "TEXT", "Alpha" },
+		{ "", "Default text" },
+		{ "Dword", "<default>" },
+		{ "Multi", "<default>" },
+		{ "Binary", "<default>" },
+		{ "Expand", "%SystemRoot%\\inf" },
+		{ "Len259", repeat('x', 259) },
+		{ "Len260", "<default>" },
+		{ "NoNul", "abc" },
+		{ "NoNul259", repeat('n', 259) },
+		{ "NoNul260", "<default>" },
+		{ "Unicode", "Gr\xc3\xbc\xc3\x9f" "e" },
+		{ "Missing", "<default>" },
+	};
+
+	for (const auto &c : cases)
+		EXPECT_EQ(string_value("HKLM\\SOFTWARE\\Data", c.name),
+		    c.expect) << c.name;
+	EXPECT_EQ(string_value("HKCU\\SOFTWARE\\Data", "Text"), "<default>");
+}
+
+TEST_F(HiveTest, HiveCurrentControlSet)
+{
+	static const struct {
+		const char *select;	/* script lines for Select */
+		const char *first;	/* subkey 0 of ...\Services */
+		const char *image;
+	} cases[] = {
+		{ "dword\tSelect\tCurrent\t2\n", "Svc2", "two" },
+		{ "dword\tSelect\tCurrent\t1\n", "Svc1", "<default>" },
+		{ "dword\tSelect\tCurrent\t3\n", "<-1>", "<default>" },
+		{ "sz\tSelect\tCurrent\t1\n", "<-1>", "<default>" },
+		{ "key\tSelect\n", "<-1>", "<default>" },
+		{ "", "<-1>", "<default>" },
+	};
+
+	for (const auto &c : cases) {
+		new_run();
+		make("SYSTEM", system_script(c.select));
+		EXPECT_EQ(subkey(
+		    "HKLM\\SYSTEM\\CurrentControlSet\\Services", 0),
+		    c.first) << c.select;
+		EXPECT_EQ(subkey(
+		    "hklm\\system\\currentcontrolset\\services", 0),
+		    c.first) << c.select;
+		EXPECT_EQ(string_value(
+		    "HKLM\\SYSTEM\\CurrentControlSet\\Services\\Svc2",
+		    "ImagePath"), c.image) << c.select;
+		/* The real keys stay where they are. */
+		EXPECT_EQ(subkey("HKLM\\SYSTEM\\ControlSet001\\Services", 0),
+		    "Svc1");
+	}
+}
+
+TEST_F(HiveTest, HiveDeleteThroughCurrentControlSet)
+{
+	EXPECT_EQ(delete_key_path(
+	    "HKLM\\SYSTEM\\CurrentControlSet\\Services\\Svc2"), 1);
+	new_run();
+	EXPECT_EQ(subkey("HKLM\\SYSTEM\\ControlSet002\\Services", 0), "<0>");
+	EXPECT_EQ(subkey("HKLM\\SYSTEM\\ControlSet001\\Services", 0), "Svc1");
+}
+
+TEST_F(HiveTest, HiveUtf8NamesEnumerateAndReopen)
+{
+	static const struct {
+		const char *name;
+		const char *value;
+	} cases[] = {
+		{ "Plain", "ascii" },
+		{ "\xc3\x9cn\xc3\xaf" "code", "latin" },	/* Ünïcode */
+		{ "\xce\xa9mega", "greek" },			/* Ωmega */
+	};
+	std::vector<std::string> names = subkeys("HKLM\\SOFTWARE\\Intl");
+
+	ASSERT_EQ(names.size(), 3u);
+	for (const auto &c : cases) {
+		EXPECT_NE(std::find(names.begin(), names.end(), c.name),
+		    names.end()) << c.name;
+	}
+	/* Every enumerated name opens again. */
+	for (const std::string &n : names) {
+		std::string path = "HKLM\\SOFTWARE\\Intl\\" + n;
+		auto c = std::find_if(std::begin(cases), std::end(cases),
+		    [&](const auto &x) { return n == x.name; });
+		ASSERT_NE(c, std::end(cases)) << n;
+		EXPECT_EQ(string_value(path, "Name"), c->value) << n;
+	}
+	/* Latin-1 letters fold like ASCII ones. */
+	EXPECT_EQ(string_value("HKLM\\SOFTWARE\\INTL\\\xc3\xbcn\xc3\x8f" "CODE",
+	    "name"), "latin");
+}
+
+TEST_F(HiveTest, HiveEveryEnumeratedNameOpens)
+{
+	std::vector<std::string> todo = { "HKLM" };
+	size_t seen = 0;
+
+	while (!todo.empty()) {
+		std::string path = todo.back();
+		todo.pop_back();
+		char name[512];
+		int rc;
+		for (int i = 0; (rc = enum_subkey(path.c_str(), i, name,
+		    sizeof(name))) == 1; i++) {
+			std::string child = path + "\\" + name;
+			EXPECT_NE(enum_subkey(child.c_str(), 0, name,
+			    sizeof(name)), -1) << child;
+			todo.push_back(child);
+			seen++;
+		}
+		EXPECT_EQ(rc, 0) << path;
+	}
+	EXPECT_EQ(seen, 29u);	/* 21 in SOFTWARE, 8 in SYSTEM */
+}
+
+TEST_F(HiveTest, HiveOneLoadPerHive)
+{
+	for (int i = 0; i < 1000; i++) {
+		subkey("HKLM\\SOFTWARE\\Vendor", i);
+		subkey("HKLM\\SYSTEM\\CurrentControlSet\\Services", i);
+		string_value("HKLM\\SOFTWARE\\Vendor\\Alpha", "DisplayName");
+	}
+	EXPECT_EQ(stats(HIVE_SOFTWARE).loads, 1u);
+	EXPECT_EQ(stats(HIVE_SYSTEM).loads, 1u);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+	EXPECT_EQ(hive_open_handles(), 0);
+}
+
+/* ---- deleting and writing ---- */
+
+TEST_F(HiveTest, HiveTreeDeleteReachesDisk)
+{
+	std::string u = std::string("HKLM\\SOFTWARE\\") + kUninstall;
+	std::string original = read_bytes(hive_path("SOFTWARE"));
+	struct stat before, after;
+
+	ASSERT_EQ(chmod(hive_path("SOFTWARE").c_str(), 0640), 0);
+	ASSERT_EQ(stat(hive_path("SOFTWARE").c_str(), &before), 0);
+	ASSERT_EQ(subkeys(u), (std::vector<std::string>{ "Other", "VKM310" }));
+	EXPECT_EQ(delete_key_path((u + "\\VKM310").c_str()), 1);
+	EXPECT_EQ(subkeys(u), std::vector<std::string>{ "Other" });
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
+
+	/* Replaced by rename, not rewritten in place; mode kept. */
+	ASSERT_EQ(stat(hive_path("SOFTWARE").c_str(), &after), 0);
+	EXPECT_NE(before.st_ino, after.st_ino);
+	EXPECT_EQ(after.st_mode & 07777, 0640u);
+	EXPECT_EQ(list_folder(config), (std::vector<std::string>{
+	    "SOFTWARE", "SOFTWARE.bak", "SYSTEM" }));
+	EXPECT_EQ(read_bytes(hive_path("SOFTWARE.bak")), original);
+	std::string now = read_bytes(hive_path("SOFTWARE"));
+	EXPECT_TRUE(checksum_ok(now));
+	EXPECT_EQ(le32(now, 4), le32(now, 8)) << "written hive marked dirty";
+
+	new_run();
+	EXPECT_EQ(subkeys(u), std::vector<std::string>{ "Other" });
+	EXPECT_EQ(subkey(u + "\\VKM310\\Sub1", 0), "<-1>");
+	EXPECT_EQ(string_value(u + "\\Other", "DisplayName"), "Other product");
+	EXPECT_EQ(string_value("HKLM\\SOFTWARE\\Data", "Len259"),
+	    repeat('x', 259));
+	EXPECT_EQ(stats(HIVE_SYSTEM).loads, 0u) << "SYSTEM read for nothing";
+}
+
+TEST_F(HiveTest, HiveDeleteIgnoresCase)
+{
+	EXPECT_EQ(delete_key_path("hklm\\software\\VENDOR\\alpha"), 1);
+	new_run();
+	EXPECT_EQ(subkeys("HKLM\\SOFTWARE\\Vendor"),
+	    (std::vector<std::string>{ "Beta", "Gamma" }));
+}
+
+TEST_F(HiveTest, HiveBackupMadeOnceNeverOverwritten)
+{
+	std::string original = read_bytes(hive_path("SOFTWARE"));
+	const char *const victims[] = { "Alpha", "Beta", "Gamma" };
+	static const unsigned backups[] = { 1, 1, 0 };
+
+	for (int k = 0; k < 3; k++) {
+		if (k == 2)
+			new_run();	/* a later run finds the old .bak */
+		std::string path = std::string("HKLM\\SOFTWARE\\Vendor\\") +
+		    victims[k];
+		EXPECT_EQ(delete_key_path(path.c_str()), 1) << path;
+		EXPECT_EQ(read_bytes(hive_path("SOFTWARE.bak")), original);
+		EXPECT_EQ(stats(HIVE_SOFTWARE).backups, backups[k]) << k;
+	}
+	EXPECT_NE(read_bytes(hive_path("SOFTWARE")), original);
+	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "<0>");
+}
+
+TEST_F(HiveTest, HiveBackupOfOtherCaseCounts)
+{
+	write_bytes(hive_path("software.BAK"), "older");
+	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 1);
+	EXPECT_EQ(read_bytes(hive_path("software.BAK")), "older");
+	EXPECT_FALSE(exists(hive_path("SOFTWARE.bak")));
+}
+
+TEST_F(HiveTest, HiveFailedBackupRefusesChange)
+{
+	std::string original = read_bytes(hive_path("SOFTWARE"));
+
+	ASSERT_GT(original.size(), 8192u);
+	ASSERT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
+	{
+		FileSizeLimit full(4096);
+		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 0);
+	}
+	EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), original);
+	EXPECT_EQ(list_folder(config),
+	    (std::vector<std::string>{ "SOFTWARE", "SYSTEM" }));
+	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+}
+
+TEST_F(HiveTest, HiveFailedWriteRollsBack)
+{
+	std::string original = read_bytes(hive_path("SOFTWARE"));
+	std::string u = std::string("HKLM\\SOFTWARE\\") + kUninstall;
+
+	write_bytes(hive_path("SOFTWARE.bak"), original);
+	ASSERT_EQ(subkeys(u), (std::vector<std::string>{ "Other", "VKM310" }));
+	{
+		FileSizeLimit full(4096);
+		EXPECT_EQ(delete_key_path((u + "\\VKM310").c_str()), 0);
+	}
+	EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), original);
+	EXPECT_EQ(list_folder(config), (std::vector<std::string>{
+	    "SOFTWARE", "SOFTWARE.bak", "SYSTEM" }));
+	/* Memory agrees with the disk: the whole tree is back. */
+	EXPECT_EQ(subkeys(u), (std::vector<std::string>{ "Other", "VKM310" }));
+	EXPECT_EQ(subkey(u + "\\VKM310\\Sub1", 0), "Leaf");
+	EXPECT_EQ(stats(HIVE_SOFTWARE).write_failures, 1u);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).loads, 2u);
+
+	/* With room again the same delete goes through. */
+	EXPECT_EQ(delete_key_path((u + "\\VKM310").c_str()), 1);
+	new_run();
+	EXPECT_EQ(subkeys(u), std::vector<std::string>{ "Other" });
+}
+
+TEST_F(HiveTest, HiveDirtyHiveIsReadOnly)
+{
+	ASSERT_EQ(mkhive("--dirty " + shell_arg(hive_path("SOFTWARE"))), 0);
+	std::string dirty = read_bytes(hive_path("SOFTWARE"));
+	ASSERT_NE(le32(dirty, 4), le32(dirty, 8));
+
+	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 1), "Beta");
+	EXPECT_EQ(string_value("HKLM\\SOFTWARE\\Data", "Text"), "Alpha");
+	EXPECT_EQ(stats(HIVE_SOFTWARE).read_only, 1);
+	EXPECT_EQ(stats(HIVE_SYSTEM).read_only, 0);
+	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 0);
+	EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Beta"),
+	    ERROR_ACCESS_DENIED);
+	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
+	EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), dirty);
+	EXPECT_EQ(list_folder(config),
+	    (std::vector<std::string>{ "SOFTWARE", "SYSTEM" }));
+	/* The other hive is clean and still takes changes. */
+	EXPECT_EQ(delete_key_path(
+	    "HKLM\\SYSTEM\\ControlSet001\\Services\\Svc1"), 1);
+}
+
+TEST_F(HiveTest, HiveCorruptFileReadsAsAbsent)
+{
+	std::string good = read_bytes(hive_path("SOFTWARE"));
+	std::string random(8192, '\0'), bad_sum = good, bad_bin = good,
+	    garbage = good.substr(0, 4096);
+
+	srand(310);
+	for (char &c : random)
+		c = (char)(rand() & 0xff);
+	bad_sum[0x30] ^= 0x55;
+	bad_bin[4096] = 'X';
+	garbage += random;
+	const struct {
+		const char *what;
+		std::string bytes;
+	} cases[] = {
+		{ "random", random },
+		{ "empty", "" },
+		{ "header only", good.substr(0, 100) },
+		{ "truncated bins", good.substr(0, 6000) },
+		{ "bad checksum", bad_sum },
+		{ "bad bin", bad_bin },
+		{ "garbage bins", garbage },
+		{ "folder", "" },
+	};
+
+	for (const auto &c : cases) {
+		new_run();
+		std::string path = hive_path("SOFTWARE");
+		unlink(path.c_str());
+		if (strcmp(c.what, "folder") == 0) {
+			ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+		} else {
+			write_bytes(path, c.bytes);
+		}
+		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "<-1>")
+		    << c.what;
+		EXPECT_EQ(string_value("HKLM\\SOFTWARE\\Data", "Text"),
+		    "<default>") << c.what;
+		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 0)
+		    << c.what;
+		EXPECT_EQ(subkey("HKLM", 0), "SYSTEM") << c.what;
+		EXPECT_EQ(subkey("HKLM", 1), "<0>") << c.what;
+		EXPECT_EQ(subkey(
+		    "HKLM\\SYSTEM\\CurrentControlSet\\Services", 0),
+		    "Svc2") << c.what;
+		if (strcmp(c.what, "folder") == 0) {
+			rmdir(path.c_str());
+		} else {
+			EXPECT_EQ(read_bytes(path), c.bytes) << c.what;
+		}
+	}
+}
+
+void
+put_le32(std::string &s, size_t off, unsigned long v)
+{
+	for (int k = 0; k < 4; k++)
+		s[off + k] = (char)(v >> (8 * k) & 0xff);
+}
+
+/* File offset of the key cell named NAME (stored as ASCII). */
+size_t
+key_cell(const std::string &hive, const std::string &name)
+{
+	for (size_t at = hive.find(name); at != std::string::npos;
+	    at = hive.find(name, at + 1)) {
+		if (at >= 80 && hive.compare(at - 76, 2, "nk") == 0)
+			return at - 80;
+	}
+	return 0;
+}
+
+/* File offset of the value cell named NAME (stored as ASCII). */
+size_t
+value_cell(const std::string &hive, const std::string &name)
+{
+	for (size_t at = hive.find(name); at != std::string::npos;
+	    at = hive.find(name, at + 1)) {
+		if (at >= 24 && hive.compare(at - 20, 2, "vk") == 0)
+			return at - 24;
+	}
+	return 0;
+}
+
+TEST_F(HiveTest, HiveDamagedKeyDeleteRefused)
+{
+	static const char *const damages[] = {
+		"class name", "value data", "security links",
+	};
+
+	for (const char *d : damages) {
+		new_run();
+		make("SOFTWARE", software_script() +
+		    "sz\tDamaged\tBrokenValue\tlong enough to be a cell\n");
+		std::string h = read_bytes(hive_path("SOFTWARE"));
+		size_t nk = key_cell(h, "Damaged"), vk = value_cell(h,
+		    "BrokenValue");
+		ASSERT_NE(nk, 0u);
+		ASSERT_NE(vk, 0u);
+		if (strcmp(d, "class name") == 0) {
+			put_le32(h, nk + 52, 0x123);	/* inside some cell */
+			h[nk + 78] = 8;
+		} else if (strcmp(d, "value data") == 0) {
+			put_le32(h, vk + 12, 0x7ffff000);
+		} else {
+			put_le32(h, le32(h, nk + 48) + 0x1000 + 8, 0x7ffff000);
+		}
+		write_bytes(hive_path("SOFTWARE"), h);
+
+		EXPECT_EQ(subkey("HKLM\\SOFTWARE", 0), "Damaged") << d;
+		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Damaged"), 0) << d;
+		EXPECT_EQ(subkey("HKLM\\SOFTWARE", 0), "Damaged") << d;
+		EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), h) << d;
+		EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u) << d;
+	}
+	/* Undamaged keys of the last one still go. */
+	new_run();
+	make("SOFTWARE", software_script() + "sz\tDamaged\tX\tlong enough\n");
+	std::string h = read_bytes(hive_path("SOFTWARE"));
+	put_le32(h, key_cell(h, "Damaged") + 52, 0x123);
+	h[key_cell(h, "Damaged") + 78] = 8;
+	write_bytes(hive_path("SOFTWARE"), h);
+	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 1);
+	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Damaged"), 0);
+}
+
+TEST_F(HiveTest, HiveMissingSystemRoot)
+{
+	ASSERT_EQ(unsetenv("SystemRoot"), 0);
+	new_run();
+	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "<-1>");
+	EXPECT_EQ(subkey("HKLM", 0), "<0>");
+	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 0);
+}
+
+/* ---- the six functions ---- */
+
+TEST_F(HiveTest, HiveQueryValueSizes)
+{
+	static const struct {
+		const char *name;
+		DWORD type;
+		std::string data;
+	} cases[] = {
+		{ "Text", REG_SZ, std::string("Alpha", 6) },
+		{ "text", REG_SZ, std::string("Alpha", 6) },
+		{ NULL, REG_SZ, std::string("Default text", 13) },
+		{ "NoNul", REG_SZ, "abc" },
+		{ "Dword", REG_DWORD, "\x78\x56\x34\x12" },
+		{ "Multi", REG_MULTI_SZ, std::string("a\0b\0\0", 5) },
+		{ "Expand", REG_EXPAND_SZ,
+		    std::string("%SystemRoot%\\inf", 17) },
+		{ "Binary", REG_BINARY, "\xde\xad" },
+		{ "Empty", REG_BINARY, "" },
+		{ "Unicode", REG_SZ, std::string("Gr\xc3\xbc\xc3\x9f" "e", 8) },
+		{ "Emoji", REG_SZ, std::string("\xf0\x9f\x98\x80", 5) },
+		{ "Lone", REG_SZ, std::string("\xef\xbf\xbd" "A", 5) },
+		{ "Odd", REG_SZ, std::string("A", 2) },
+	};
+	HKEY key;
+
+	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Data", 0,
+	    KEY_READ, &key), ERROR_SUCCESS);
+	for (const auto &c : cases) {
+		const char *n = c.name != NULL ? c.name : "(default)";
+		DWORD type = 99, len = 0, size = (DWORD)c.data.size();
+		BYTE buf[64];
+
+		EXPECT_EQ(RegQueryValueExA(key, c.name, NULL, &type, NULL,
+		    &len), ERROR_SUCCESS) << n;
+		EXPECT_EQ(type, c.type) << n;
+		EXPECT_EQ(len, size) << n;
+
+		memset(buf, 0xaa, sizeof(buf));
+		len = sizeof(buf);
+		EXPECT_EQ(RegQueryValueExA(key, c.name, NULL, &type, buf, &len),
+		    ERROR_SUCCESS) << n;
+		EXPECT_EQ(std::string((char *)buf, len), c.data) << n;
+		EXPECT_EQ(buf[len], 0xaa) << n;
+
+		if (size == 0)
+			continue;
+		memset(buf, 0xaa, sizeof(buf));
+		len = size - 1;
+		type = 99;
+		EXPECT_EQ(RegQueryValueExA(key, c.name, NULL, &type, buf, &len),
+		    ERROR_MORE_DATA) << n;
+		EXPECT_EQ(len, size) << n;
+		EXPECT_EQ(type, c.type) << n;
+		for (size_t k = size - 1; k < sizeof(buf); k++)
+			ASSERT_EQ(buf[k], 0xaa) << n << " byte " << k;
+	}
+	DWORD len = 4;
+	BYTE b[4];
+	EXPECT_EQ(RegQueryValueExA(key, "Missing", NULL, NULL, b, &len),
+	    ERROR_FILE_NOT_FOUND);
+	EXPECT_EQ(RegQueryValueExA(key, "Text", NULL, NULL, b, NULL),
+	    ERROR_INVALID_PARAMETER);
+	EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST_F(HiveTest, HiveEnumAndInfoDirect)
+{
+	HKEY key;
+	DWORD count = 0, values = 9, longest = 0, len;
+	char name[16];
+
+	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0,
+	    KEY_READ, &key), ERROR_SUCCESS);
+	EXPECT_EQ(RegQueryInfoKeyA(key, NULL, NULL, NULL, &count, &longest,
+	    NULL, &values, NULL, NULL, NULL, NULL), ERROR_SUCCESS);
+	EXPECT_EQ(count, 3u);
+	EXPECT_EQ(longest, 5u);
+	EXPECT_EQ(values, 0u);
+
+	static const struct {
+		DWORD index, capacity;
+		LONG rc;
+		const char *name;
+	} cases[] = {
+		{ 0, 16, ERROR_SUCCESS, "Alpha" },
+		{ 1, 5, ERROR_SUCCESS, "Beta" },
+		{ 2, 6, ERROR_SUCCESS, "Gamma" },
+		{ 2, 5, ERROR_MORE_DATA, "" },
+		{ 0, 0, ERROR_MORE_DATA, "" },
+		{ 3, 16, ERROR_NO_MORE_ITEMS, "" },
+		{ 1000, 16, ERROR_NO_MORE_ITEMS, "" },
+	};
+	for (const auto &c : cases) {
+		memset(name, '#', sizeof(name));
+		len = c.capacity;
+		EXPECT_EQ(RegEnumKeyExA(key, c.index, name, &len, NULL, NULL,
+		    NULL, NULL), c.rc) << c.index << "/" << c.capacity;
+		if (c.rc == ERROR_SUCCESS) {
+			EXPECT_STREQ(name, c.name);
+			EXPECT_EQ(len, strlen(c.name));
+		}
+		for (size_t k = c.capacity; k < sizeof(name); k++)
+			ASSERT_EQ(name[k], '#') << c.index << " byte " << k;
+	}
+	EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+	EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(HiveTest, HiveVirtualRootKey)
+{
+	HKEY key;
+	DWORD count = 0, len, type;
+	char name[16];
+
+	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "", 0, KEY_READ, &key),
+	    ERROR_SUCCESS);
+	EXPECT_EQ(RegQueryInfoKeyA(key, NULL, NULL, NULL, &count, NULL, NULL,
+	    NULL, NULL, NULL, NULL, NULL), ERROR_SUCCESS);
+	EXPECT_EQ(count, 2u);
+	static const char *const hives[] = { "SOFTWARE", "SYSTEM" };
+	for (DWORD i = 0; i < 2; i++) {
+		len = sizeof(name);
+		EXPECT_EQ(RegEnumKeyExA(key, i, name, &len, NULL, NULL, NULL,
+		    NULL), ERROR_SUCCESS);
+		EXPECT_STREQ(name, hives[i]);
+	}
+	len = sizeof(name);
+	EXPECT_EQ(RegQueryValueExA(key, "", NULL, &type, (BYTE *)name, &len),
+	    ERROR_FILE_NOT_FOUND);
+	EXPECT_EQ(RegDeleteKeyA(key, ""), ERROR_ACCESS_DENIED);
+	EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+	HKEY sub;
+	EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ,
+	    &sub), ERROR_FILE_NOT_FOUND);
+	EXPECT_EQ(sub, nullptr);
+}
+
+TEST_F(HiveTest, HiveHandlePool)
+{
+	std::vector<HKEY> open;
+	HKEY key;
+	LONG rc;
+	int bogus = 0;
+
+	while ((rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0,
+	    KEY_READ, &key)) == ERROR_SUCCESS && open.size() < 10000)
+		open.push_back(key);
+	EXPECT_EQ(rc, ERROR_NOT_ENOUGH_MEMORY);
+	EXPECT_GE(open.size(), 16u);
+	EXPECT_EQ(hive_open_handles(), (int)open.size());
+	for (HKEY k : open)
+		EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+	EXPECT_EQ(hive_open_handles(), 0);
+	EXPECT_EQ(RegCloseKey((HKEY)&bogus), ERROR_INVALID_HANDLE);
+	EXPECT_EQ(RegQueryInfoKeyA((HKEY)&bogus, NULL, NULL, NULL, NULL, NULL,
+	    NULL, NULL, NULL, NULL, NULL, NULL), ERROR_INVALID_HANDLE);
+	/* The pool holds a deep tree delete. */
+	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Microsoft"), 1);
+}
+
+TEST_F(HiveTest, HiveDeleteRules)
+{
+	HKEY key, gone, again;
+	DWORD count;
+
+	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Alpha",
+	    0, KEY_READ, &gone), ERROR_SUCCESS);
+	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0,
+	    DELETE | KEY_ENUMERATE_SUB_KEYS, &key), ERROR_SUCCESS);
+	EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor"),
+	    ERROR_ACCESS_DENIED);
+	EXPECT_EQ(RegDeleteKeyA(key, "Nope"), ERROR_FILE_NOT_FOUND);
+	EXPECT_EQ(RegDeleteKeyA(key, "alpha"), ERROR_SUCCESS);
+	EXPECT_EQ(RegQueryInfoKeyA(gone, NULL, NULL, NULL, &count, NULL, NULL,
+	    NULL, NULL, NULL, NULL, NULL), ERROR_KEY_DELETED);
+	EXPECT_EQ(RegOpenKeyExA(gone, "", 0, KEY_READ, &again),
+	    ERROR_KEY_DELETED);
+	/* Made through a handle, the change waits for the handle. */
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+	EXPECT_EQ(RegCloseKey(gone), ERROR_SUCCESS);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+	EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
+	new_run();
+	EXPECT_EQ(subkeys("HKLM\\SOFTWARE\\Vendor"),
+	    (std::vector<std::string>{ "Beta", "Gamma" }));
+}
+
+TEST_F(HiveTest, HiveCommitPoints)
+{
+	HKEY reader, top, soft, vendor;
+
+	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Data", 0,
+	    KEY_READ, &reader), ERROR_SUCCESS);
+
+	/* The handle a tree delete starts from writes when it closes, other
+	 * handles open or not. */
+	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0,
+	    DELETE | KEY_ENUMERATE_SUB_KEYS, &top), ERROR_SUCCESS);
+	EXPECT_EQ(RegDeleteKeyA(top, "Alpha"), ERROR_SUCCESS);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+	EXPECT_EQ(RegCloseKey(top), ERROR_SUCCESS);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
+
+	/* Without one, the change goes out with the hive's last handle. */
+	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ,
+	    &soft), ERROR_SUCCESS);
+	ASSERT_EQ(RegOpenKeyExA(soft, "Vendor", 0, DELETE, &vendor),
+	    ERROR_SUCCESS);
+	EXPECT_EQ(RegDeleteKeyA(vendor, "Beta"), ERROR_SUCCESS);
+	EXPECT_EQ(RegCloseKey(vendor), ERROR_SUCCESS);
+	EXPECT_EQ(RegCloseKey(reader), ERROR_SUCCESS);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
+	EXPECT_EQ(RegCloseKey(soft), ERROR_SUCCESS);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 2u);
+
+	new_run();
+	EXPECT_EQ(subkeys("HKLM\\SOFTWARE\\Vendor"),
+	    std::vector<std::string>{ "Gamma" });
+}
+
+/* ---- mkhive ---- */
+
+TEST_F(HiveTest, HiveMkhiveHeader)
+{
+	std::string empty = top + "/empty.hiv", script = top + "/none";
+
+	write_bytes(script, "");
+	ASSERT_EQ(mkhive(shell_arg(empty) + " " + shell_arg(script)), 0);
+	std::string h = read_bytes(empty);
+	static const struct {
+		size_t offset;
+		unsigned long value;
+	} fields[] = {
+		{ 0, 0x66676572 },	/* "regf" */
+		{ 20, 1 },		/* major version */
+		{ 36, 0x20 },		/* root cell */
+		{ 4096, 0x6e696268 },	/* "hbin" */
+		{ 4100, 0 },		/* first bin at offset 0 */
+	};
+	ASSERT_GE(h.size(), 8192u);
+	for (const auto &f : fields)
+		EXPECT_EQ(le32(h, f.offset), f.value) << f.offset;
+	EXPECT_EQ(le32(h, 4), le32(h, 8));
+	EXPECT_EQ(le32(h, 40), h.size() - 4096) << "bins size";
+	EXPECT_TRUE(checksum_ok(h));
+
+	ASSERT_EQ(mkhive("--dirty " + shell_arg(empty)), 0);
+	std::string d = read_bytes(empty);
+	EXPECT_NE(le32(d, 4), le32(d, 8));
+	EXPECT_TRUE(checksum_ok(d));
+	EXPECT_EQ(d.substr(512), h.substr(512));
+}
+
+TEST_F(HiveTest, HiveMkhiveRejectsBadScripts)
+{
+	static const char *const scripts[] = {
+		"bogus\tX\n",
+		"key\n",
+		"sz\tX\tName\n",
+		"dword\tX\tD\tten\n",
+		"dword\tX\tD\t0x100000000\n",
+		"dword\tX\tD\t-1\n",
+		"binary\tX\tB\tabc\n",
+		"binary\tX\tB\tzz\n",
+		"raw\tX\tR\tone\t00\n",
+		"sz\tA\\\\B\tN\tT\n",
+		"sz\t\\A\tN\tT\n",
+		"sz\tX\tN\t\xff\xfe\n",
+		"sz\tX\tN\t\xed\xa0\x80\n",	/* a surrogate in UTF-8 */
+	};
+	std::string out = top + "/bad.hiv", script = top + "/bad.script";
+
+	for (const char *s : scripts) {
+		write_bytes(script, std::string("key\tFine\n") + s);
+		EXPECT_EQ(mkhive(shell_arg(out) + " " + shell_arg(script)), 1)
+		    << s;
+		EXPECT_FALSE(exists(out)) << s;
+	}
+	EXPECT_EQ(mkhive("--dirty " + shell_arg(top + "/none")), 1);
+	EXPECT_EQ(mkhive(""), 2);
+}
+
+}  // namespace
