@@ -45,12 +45,6 @@ def pytest_generate_tests(metafunc):
         metafunc.parametrize("target", selected_targets(wanted))
 
 
-def binary(target):
-    if target == "native":
-        return os.path.join(ROOT, "build", "native", "vkm310_cleanup")
-    return os.path.join(ROOT, "build", target, "vkm310_cleanup.exe")
-
-
 @pytest.fixture(scope="session")
 def pristine_prefix(tmp_path_factory):
     """One booted Wine prefix per bitness, made on first use."""

@@ -55,9 +55,13 @@ class Result(tuple):
 
 
 def program_path(target):
-    """The built program of TARGET, an absolute Linux path."""
+    """The built program of TARGET, an absolute Linux path.  The native
+    build is taken from VKM_NATIVE_BUILD (a build folder) when set, so the
+    same tests can run the sanitizer build."""
     if target == "native":
-        return os.path.join(ROOT, "build", "native", "vkm310_cleanup")
+        build = os.environ.get("VKM_NATIVE_BUILD") or os.path.join(
+            ROOT, "build", "native")
+        return os.path.join(os.path.abspath(build), "vkm310_cleanup")
     if target in WINE_ARCH:
         return os.path.join(ROOT, "build", target, "vkm310_cleanup.exe")
     raise ValueError("unknown target %r (one of %s)" % (target, ", ".join(TARGETS)))
