@@ -136,3 +136,19 @@ def test_oem_pair_with_a_read_only_inf_is_not_fixed(target, system, run):
         + found_fixed(1, 0))
     assert system.exists(r"inf\oem5.inf")
     assert not system.exists(r"inf\oem5.pnf")
+
+
+@pytest.mark.parametrize("key,word,removed,summary", [
+    (b"\x1b[18~", "a", True, fixed_all(2)),          # F7: 0 then 65, "A"
+    (b"\x1b[20~", "c", False, found_fixed(1, 0)),    # F9: 0 then 67, "C"
+], ids=["F7", "F9"])
+def test_function_keys_answer_by_their_second_code(target, system, run, key,
+                                                   word, removed, summary):
+    system.plant(DRV + r"\vkm310.sys")
+    system.plant(DRV + r"\tarnwickreader.sys")
+    text, status = run(["-f", "-agree"], keys=[(CHOICES, key)])
+    first = found_lines(system)[2]
+    assert text.startswith(banner(target) + first + question(Q_FILE, word))
+    assert text.endswith(summary)
+    for f in (r"\vkm310.sys", r"\tarnwickreader.sys"):
+        assert system.exists(DRV + f) != removed
