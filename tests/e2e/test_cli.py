@@ -47,8 +47,10 @@ def test_disclaimer_declined_ends_the_run(target, run, system, keys):
     assert system.exists(r"system32\drivers\tarnwickreader.sys")
 
 
-@pytest.mark.targets("native")
 def test_ctrl_c_at_the_disclaimer_declines(target, run):
+    if target != "native":
+        pytest.skip("known Wine limitation: Ctrl-C typed into Wine's console "
+                    "ends the process whatever the console mode")
     text, status = run(["-f"], keys=[(DISCLAIMER_QUESTION, b"\x03")])
     assert text == banner(target) + DISCLAIMER + "No !\n"
     assert status == 0
