@@ -175,6 +175,11 @@ check_subkey(const struct registry_scan *scan, int index)
 
 	if (enum_subkey(scan->scan_key, index, subkey, sizeof(subkey)) <= 0)
 		return 0;
+	/* A damaged hive can hold a name that is empty or holds a backslash:
+	 * as a path it would name the scan key itself or a key below another
+	 * subkey, and the removal would take the wrong tree. */
+	if (subkey[0] == '\0' || strchr(subkey, '\\') != NULL)
+		return 0;
 	n = snprintf(key_path, sizeof(key_path), "%s\\%s", scan->scan_key,
 	    subkey);
 	if (n < 0 || (size_t)n >= sizeof(key_path))

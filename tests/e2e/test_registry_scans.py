@@ -158,3 +158,25 @@ def test_driver_store_names_that_leave_the_folder(target, system, run, tmp_path)
     for top in (str(tmp_path), ROOT, os.getcwd()):
         for dirpath, _, files in os.walk(top):
             assert "hacked.txt" not in files, dirpath
+
+
+@pytest.mark.targets("native")
+def test_damaged_subkey_names_are_passed_over(target, system, run):
+    """A name no live registry can hold: as a path it would name a key
+    below another product's key, and the removal would take that tree."""
+    system.add_key(UNINSTALL_KEY + r"\Acme", {"DisplayName": "Acme"})
+    system.add_key(UNINSTALL_KEY + r"\Acme\Plugin",
+                   {"DisplayName": "Acme plug-in for VKM310 readers"})
+    system.commit()
+    import hivex
+    h = hivex.Hivex(system.hive_file("SOFTWARE"), write=True)
+    node = h.root()
+    for n in UNINSTALL_KEY.split("\\")[2:]:
+        node = h.node_get_child(node, n)
+    child = h.node_add_child(node, "Acme\\Plugin")
+    h.node_set_values(child, [{"key": "DisplayName", "t": 1,
+                               "value": "VKM310\0".encode("utf-16-le")}])
+    h.commit(None)
+    text, status = run(["-f", "-agree"], keys=[(None, b"a")])
+    assert text == banner(target) + "\nNothing to do, this system is clean !\n"
+    assert system.key_exists(UNINSTALL_KEY + r"\Acme\Plugin")
