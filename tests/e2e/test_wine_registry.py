@@ -1,0 +1,27 @@
+"""The key-path layer against Wine's registry: regprobe.exe (tests/wine)
+seeds its own keys, runs its case table and prints one line per case."""
+
+import os
+
+import pytest
+
+import harness
+from texts import build_dir
+
+CASES = 56
+
+
+@pytest.mark.targets("win32", "win64")
+def test_registry_probe(target, system):
+    probe = os.path.join(build_dir(target), "tests", "wine", "regprobe.exe")
+    text, raw, status = harness.run_tool(target, [], env=system.env,
+                                         program=[probe], timeout=120)
+    lines = text.splitlines()
+    assert [l for l in lines if not l.startswith("ok ")] == \
+        ["%d passed, 0 failed" % CASES], text
+    assert len(lines) == CASES + 1
+    assert status == 0
+    # The probe leaves no scratch key behind.
+    for key in (r"HKLM\SOFTWARE\VkmProbe", r"HKCU\Software\VkmProbe",
+                r"HKCU\0VkmProbe"):
+        assert system.wine("reg", "query", key, check=False).returncode != 0
