@@ -23,8 +23,10 @@ report_matching_entries(const char *inf_path, int number)
 	int matched = 0;
 
 	for (int entry = 0; entry < ENTRIES_READ; entry++) {
+		/* Entries are numbered without gaps: when this one is missing
+		 * (or the file is), no later one exists either. */
 		if (read_inf_entry(inf_path, "SourceDisksFiles", entry, name) <= 0)
-			continue;
+			break;
 		if (match_target_at(name) == NULL)
 			continue;
 		plat_printf("Found '%s' in file oem%d.inf\n", name, number);
