@@ -1,0 +1,394 @@
+"""Hostile and odd input: every run must end normally (status 0, a summary
+as its last words), in reasonable time, and remove only what was agreed
+to.  Rows that depend on Windows' own calls run under Wine too; the rest
+need an offline installation and run natively."""
+
+import os
+import random
+import re
+import signal
+import shutil
+import subprocess
+
+import hivex
+import pytest
+
+import harness
+from texts import (CHOICES, CLEAN, Q_DRVSTORE, Q_OEM, banner, fixed_all,
+                   found_dry, question)
+from winsys import Offline
+
+SOFT = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion"
+DRVSTORE_KEY = SOFT + r"\DIFx\DriverStore"
+UNINSTALL_KEY = SOFT + r"\Uninstall"
+LASTGOOD = r"LastGood\system32\drivers"
+NOT_SCANNED = "driver files and OEM INF files are not scanned\n"
+YES_TO_ALL = [(CHOICES, b"a")]
+
+
+def ends_normally(text, status):
+    """The last words of a finished run: its summary."""
+    assert status == 0
+    assert re.search(r"\n\n(Nothing to do, this system is clean !"
+                     r"|\d+ item\(s\) found\nYou may run \"vkm310_cleanup -f\""
+                     r" for cleanup|\d+ item\(s\) fixed\nYou must now reboot"
+                     r" your system|\d+ item\(s\) found, \d+ fixed)\n\Z",
+                     text), text[-400:]
+
+
+def raw_keys(system, parent, keys):
+    """Makes the keys of KEYS, {name: {value name: (type number, data
+    bytes)}}, below PARENT, a SOFTWARE key, exactly as given: offline, a
+    name may even hold a backslash."""
+    if isinstance(system, Offline):
+        system.add_key(parent)
+        system.commit()
+        h = hivex.Hivex(system.hive_file("SOFTWARE"), write=True)
+        node = h.root()
+        for n in parent.split("\\")[2:]:
+            node = h.node_get_child(node, n)
+        for name, values in keys.items():
+            h.node_set_values(h.node_add_child(node, name), [
+                {"key": k, "t": t, "value": v}
+                for k, (t, v) in values.items()])
+        h.commit(None)
+        return
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    for name, values in keys.items():
+        lines.append("[HKEY_LOCAL_MACHINE%s\\%s]" % (parent[4:], name))
+        lines += ['"%s"=hex(%x):%s' % (k, t, ",".join("%02x" % b for b in v))
+                  for k, (t, v) in values.items()]
+    path = os.path.join(system.prefix, "raw.reg")
+    with open(path, "wb") as f:
+        f.write("\r\n".join(lines + [""]).encode("utf-16"))
+    system.wine("regedit", "/s", path)
+    os.unlink(path)
+
+
+# ---- SystemRoot ----
+
+def folder_of_length(top, length):
+    """A path of exactly LENGTH characters below TOP, nested folders of
+    at most 100 characters each (a file system's limit is 255)."""
+    path = str(top)
+    assert length - len(path) >= 2
+    while length - len(path) > 101:
+        path += "/" + "d" * 100
+    return path + "/" + "d" * (length - len(path) - 1)
+
+
+@pytest.mark.targets("native")
+@pytest.mark.parametrize("root, scanned", [
+    (None, None), ("", None), (213, True), (214, False), (300, False),
+    ("Program Files/Dïsk ünï Ωμέγα 日本", True),
+], ids=["unset", "empty", "213", "214", "300", "blanks-non-ascii"])
+def test_system_root(target, tmp_path, root, scanned):
+    """Up to 213 characters every file scan works; beyond, they are all
+    skipped with a line that says so while the registry is still cleaned;
+    without SystemRoot nothing at all is looked at."""
+    if isinstance(root, int):
+        base = folder_of_length(tmp_path, root - len("/Windows"))
+    else:
+        base = str(tmp_path / (root or "plain"))
+    s = Offline(base)
+    if isinstance(root, int):
+        assert len(s.windir) == root
+    s.add_key(DRVSTORE_KEY + r"\vkm310_pkg", {"Services": "vkm310"})
+    s.commit()
+    files = [r"inf\oem1.inf", r"inf\oem1.pnf", LASTGOOD + r"\busquellmark.sys",
+             r"system32\DRVSTORE\vkm310_pkg\vkm310.sys"]
+    s.plant(files[0], b"[SourceDisksFiles]\r\nvkm310.sys = 1\r\n")
+    for f in files[1:]:
+        s.plant(f)
+    env = dict(s.env)
+    if not isinstance(root, int) and not root:
+        env["SystemRoot"] = root
+    keys = [] if scanned is None else YES_TO_ALL
+    text, _, status = harness.run_tool(target, ["-f", "-agree"], keys=keys,
+                                       env=env)
+    ends_normally(text, status)
+    store = "Found 'vkm310' in\n\tDRVSTORE\\vkm310_pkg\n"
+    if scanned is None:
+        expected = "SystemRoot is not set: " + NOT_SCANNED + "\n" + CLEAN
+    elif scanned:
+        expected = ("Found 'vkm310.sys' in file oem1.inf\n"
+                    + question(Q_OEM, "a") + store
+                    + "Found file 'busquellmark.sys'\n"
+                    "(%s\\%s\\busquellmark.sys)\n" % (s.windir, LASTGOOD)
+                    + fixed_all(3))
+    else:
+        expected = ("SystemRoot is longer than 213 characters: " + NOT_SCANNED
+                    + store + question(Q_DRVSTORE, "a") + fixed_all(1))
+    assert text == banner(target) + expected
+    assert s.key_exists(DRVSTORE_KEY + r"\vkm310_pkg") == (scanned is None)
+    for f in files:
+        assert s.exists(f) == (not scanned), f
+
+
+# ---- INF files ----
+
+def inf(*lines):
+    return "".join(l + "\r\n" for l in lines).encode()
+
+
+MB = 1 << 20
+NOISE = bytes(random.Random(310).randrange(256) for _ in range(64 * 1024))
+SECTION = inf("[Version]", 'Signature="$Windows NT$"', "[SourceDisksFiles]",
+              "vkm310.sys = 1", "[Strings]")
+
+# (id, content (50 MB ones are made sparse), name reported or None).
+INF_ROWS = [
+    ("empty", b"", None),
+    ("nuls", b"\0" * 65536, None),
+    ("noise", NOISE, None),
+    ("section-then-noise", SECTION + NOISE, "vkm310.sys"),
+    # A line read from a NUL reads as empty.
+    ("nul-led-entry", inf("[SourceDisksFiles]", "\0vkm310.sys",
+                          "rdx7pcsc_root.sys"), "rdx7pcsc_root.sys"),
+    # The reader is byte-wise: a UTF-16 file shows it no section.
+    ("utf16-bom", "\ufeff[SourceDisksFiles]\r\nvkm310.sys\r\n".encode(
+        "utf-16-le"), None),
+    ("utf16-be", "[SourceDisksFiles]\r\nvkm310.sys\r\n".encode("utf-16-be"),
+     None),
+    ("50mb-section-first", (SECTION, 50 * MB), "vkm310.sys"),
+    ("50mb-no-section", (inf("[Version]"), 50 * MB), None),
+    ("1mb-line-before", inf("[Version]", "x" * MB) + SECTION, "vkm310.sys"),
+    # A long line reads as pieces, each one entry: the five are used up.
+    ("1mb-line-first-entry", inf("[SourceDisksFiles]", "x" * MB,
+                                 "vkm310.sys"), None),
+    ("1mb-blank-line", inf("[SourceDisksFiles]", " " * MB,
+                           "tarnwickreader.sys"), "tarnwickreader.sys"),
+]
+
+
+@pytest.mark.targets("native", "win32")
+def test_inf_files(target, system, run):
+    """Each odd file is read to its answer without a crash or a wait; only
+    files that name a target go, with their PNF files."""
+    expected = []
+    for number, (_, data, name) in enumerate(INF_ROWS):
+        rel = r"inf\oem%d.inf" % number
+        if isinstance(data, tuple):
+            path = system.plant(rel, data[0])
+            os.truncate(path, data[1])
+        else:
+            system.plant(rel, data)
+        system.plant(r"inf\oem%d.pnf" % number, b"PNF")
+        if name:
+            expected.append("Found '%s' in file oem%d.inf\n" % (name, number))
+    text, status = run(["-f", "-agree"], keys=YES_TO_ALL)
+    ends_normally(text, status)
+    assert text == (banner(target) + expected[0] + question(Q_OEM, "a")
+                    + "".join(expected[1:]) + fixed_all(len(expected)))
+    for number, (row, _, name) in enumerate(INF_ROWS):
+        for ext in ("inf", "pnf"):
+            assert system.exists(r"inf\oem%d.%s" % (number, ext)) == (
+                name is None), row
+
+
+@pytest.mark.targets("native")
+def test_inf_reader_stops_at_the_section_end(target, system, tmp_path):
+    """Of a 50 MB INF file only the part up to the end of its wanted
+    section is read, once for each of the five entries."""
+    if shutil.which("strace") is None:
+        pytest.skip("strace is not installed")
+    path = system.plant(r"inf\oem1.inf", SECTION)
+    os.truncate(path, 50 * MB)
+    log = tmp_path / "reads"
+    env = harness.target_env(target, system.env)
+    # A sanitizer build's leak check cannot run under a tracer.
+    env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
+    r = subprocess.run(["strace", "-qq", "-y", "-e", "trace=read", "-e",
+                        "signal=none", "-o", str(log),
+                        harness.program_path(target)], env=env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       timeout=60)
+    ends_normally(r.stdout.decode(), r.returncode)
+    assert "Found 'vkm310.sys' in file oem1.inf\n" in r.stdout.decode()
+    read = sum(int(n) for n in re.findall(r"oem1\.inf>, .*\) = (\d+)$",
+                                          log.read_text("latin-1"), re.M))
+    assert 0 < read < 5 * 8192, read
+
+
+# ---- registry values ----
+
+def utf16(text):
+    return text.encode("utf-16-le")
+
+
+def sized(n, nul=True, head=False):
+    """A DisplayName of N characters that names the package at its start
+    (HEAD) or end: a value read cut short or from the middle shows."""
+    text = ("VKM310" + "a" * (n - 6)) if head else ("a" * (n - 6) + "VKM310")
+    return (1, utf16(text + ("\0" if nul else "")))
+
+
+NAMED = utf16("VKM310 reader\0")
+# (key, (type, data), found).  Only a string that fits 260 bytes with its
+# NUL is read; every other type is passed over whatever its data says.
+VALUE_ROWS = [("t%x" % t, (t, NAMED), t in (1, 2))
+              for t in (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0x100, 0xffff)]
+VALUE_ROWS += [("%s%d%s" % ("sz" if nul else "nonul", n, "h" if head else ""),
+                sized(n, nul, head), n <= 259)
+               for n in (258, 259, 260, 261) for nul in (True, False)
+               for head in (False, True)]
+VALUE_ROWS += [
+    ("after-nul", (1, utf16("abc\0VKM310\0")), False),
+    ("nul-then-long", (1, utf16("VKM310\0" + "x" * 300)), False),
+    ("no-data", (1, b""), False),
+    ("half-unit", (1, b"V"), False),
+    # An odd last byte is half a character and dropped.
+    ("odd-259", (1, sized(259)[1] + b"A"), True),
+]
+
+
+@pytest.mark.targets("native", "win32")
+def test_value_types_and_sizes(target, system, run):
+    raw_keys(system, UNINSTALL_KEY, {
+        key: {"DisplayName": value, "Other": (1, utf16("vkm310\0"))}
+        for key, value, _ in VALUE_ROWS})
+    text, status = run([])
+    ends_normally(text, status)
+    reported = re.findall(r"\tUNINSTALL\\(\S+)\n", text)
+    assert reported == sorted(k for k, _, found in VALUE_ROWS if found)
+    assert text.endswith(found_dry(len(reported)))
+
+
+# ---- subkey names ----
+
+# Names of driver-store keys that a careless command would turn against
+# the folders around DRVSTORE: with cwd set to DRVSTORE, "keep" is the
+# neighbour folder a split command line would remove.
+LONG_NAMES = ["vkm310_" + "x" * (n - 7) for n in (201, 255)]
+STORE_NAMES = LONG_NAMES + [
+    "with blank", "a & b", "a & rmdir /s /q keep", 'q" & rmdir /s /q keep & "',
+    "100% & rmdir keep", "%windir%", "!cd!", "x^& rmdir keep",
+    "(a) ; b, c = d", ".", ".."]
+# Names only a hive edited offline can hold.
+OFFLINE_NAMES = [r"..\..", r"..\keep", "../keep", "C:", "/"]
+
+
+@pytest.mark.targets("native", "win32", "win64")
+def test_driver_store_key_names(target, system):
+    """Every key that can be named goes when agreed to; no command leaves
+    DRVSTORE: the neighbour folder and the files around the store stay."""
+    offline = OFFLINE_NAMES if target == "native" else []
+    raw_keys(system, DRVSTORE_KEY, {n: {"Services": (1, utf16("vkm310\0"))}
+                                    for n in STORE_NAMES + offline})
+    plain = ["with blank", "a & b", "(a) ; b, c = d"]
+    for n in plain + LONG_NAMES:
+        system.plant(r"system32\DRVSTORE\%s\vkm310.sys" % n)
+    sentinels = [r"system32\DRVSTORE\keep\keep.sys", r"system32\sentinel.dll",
+                 r"sentinel.ini", r"system32\drivers\other.sys"]
+    for f in sentinels:
+        system.plant(f)
+    text, _, status = harness.run_tool(
+        target, ["-f", "-agree"], keys=YES_TO_ALL, env=system.env,
+        cwd=system.path(r"system32\DRVSTORE"))
+    ends_normally(text, status)
+    # Windows' ANSI registry calls take a path of at most 260 characters
+    # below HKLM; offline, a name holding a separator cannot be walked to.
+    # Such keys are never reported and stay.
+    unreachable = [n for n in STORE_NAMES + offline if "\\" in n or (
+        target != "native" and len(DRVSTORE_KEY) - 4 + len(n) > 260)]
+    assert text.endswith(fixed_all(len(STORE_NAMES + offline)
+                                   - len(unreachable)))
+    assert sorted(system.subkeys(DRVSTORE_KEY)) == sorted(unreachable)
+    for n in plain:
+        assert not system.exists(r"system32\DRVSTORE\%s" % n), n
+    for f in sentinels:
+        assert system.exists(f), f
+
+
+@pytest.mark.targets("native", "win32")
+def test_only_the_first_thousand_subkeys_are_examined(target, system, run):
+    for i in range(1200):
+        name = "k%04d" % i
+        label = "VKM310 " if i in (5, 999, 1000, 1100) else "app "
+        system.add_key(UNINSTALL_KEY + "\\" + name,
+                       {"DisplayName": label + name})
+    system.commit()
+    text, status = run([])
+    ends_normally(text, status)
+    assert re.findall(r"\tUNINSTALL\\(\S+)\n", text) == ["k0005", "k0999"]
+    assert text.endswith(found_dry(2))
+    assert len(system.subkeys(UNINSTALL_KEY)) == 1200
+
+
+# ---- files that are not plain files ----
+
+@pytest.mark.targets("native", "win32")
+def test_driver_file_that_is_a_folder(target, system, run):
+    folders = [r"system32\drivers\vkm310.sys", LASTGOOD + r"\busquellmark.sys"]
+    for d in folders:
+        system.plant(d + r"\inner.sys")
+    system.plant(r"system32\drivers\tarnwickreader.sys")
+    text, status = run(["-f", "-agree"], keys=YES_TO_ALL)
+    ends_normally(text, status)
+    assert re.findall(r"Found file '(.*)'", text) == ["tarnwickreader.sys"]
+    assert text.endswith(fixed_all(1))
+    assert not system.exists(r"system32\drivers\tarnwickreader.sys")
+    for d in folders:
+        assert system.exists(d + r"\inner.sys"), d
+
+
+@pytest.mark.targets("native")
+def test_links_go_their_targets_stay(target, system, run, tmp_path):
+    """An offline disk may hold links out of the Windows folder: removing
+    an item removes the link, never what it points at."""
+    outside = tmp_path / "outside"
+    (outside / "store").mkdir(parents=True)
+    (outside / "store" / "keep.sys").write_bytes(b"keep")
+    (outside / "file.sys").write_bytes(b"keep")
+    (outside / "inner").mkdir()
+    (outside / "inner" / "keep.sys").write_bytes(b"keep")
+    system.add_key(DRVSTORE_KEY + r"\vkm310_link", {"Services": "vkm310"})
+    system.add_key(DRVSTORE_KEY + r"\vkm310_real", {"Services": "vkm310"})
+    system.commit()
+    links = {r"system32\DRVSTORE\vkm310_link": outside / "store",
+             r"system32\drivers\vkm310.sys": outside / "file.sys",
+             r"system32\DRVSTORE\vkm310_real\inner": outside / "inner"}
+    system.plant(r"system32\DRVSTORE\vkm310_real\vkm310.sys")
+    for rel, dest in links.items():
+        os.symlink(str(dest), system.path(rel))
+    text, status = run(["-f", "-agree"], keys=YES_TO_ALL)
+    ends_normally(text, status)
+    assert text.endswith(fixed_all(3))
+    for rel in links:
+        assert not os.path.lexists(system.path(rel)), rel
+    assert not system.exists(r"system32\DRVSTORE\vkm310_real")
+    for f in ("store/keep.sys", "file.sys", "inner/keep.sys"):
+        assert (outside / f).read_bytes() == b"keep", f
+
+
+# ---- no console ----
+
+@pytest.mark.targets("native", "win32")
+def test_closed_stdin_and_no_terminal(target, system):
+    """Standard input closed, not merely empty, and no terminal: no key can
+    come, so the disclaimer is declined and, agreed on the command line,
+    the first question cancels.  Nothing goes, nothing waits."""
+    system.add_key(DRVSTORE_KEY + r"\vkm310_pkg", {"Services": "vkm310"})
+    system.commit()
+    files = [r"system32\DRVSTORE\vkm310_pkg\vkm310.sys",
+             r"system32\drivers\vkm310.sys"]
+    for f in files:
+        system.plant(f)
+    for args, tail in ((["-f"], "No !\n"), (["-f", "-agree"], "Cancel...\n\n"
+                                            "\n1 item(s) found, 0 fixed\n")):
+        p = subprocess.Popen(harness.command(target, args),
+                             env=harness.target_env(target, system.env),
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             start_new_session=True,
+                             preexec_fn=lambda: os.close(0))
+        try:
+            out, _ = p.communicate(timeout=60)
+        finally:
+            if p.poll() is None:
+                os.killpg(p.pid, signal.SIGKILL)
+                p.communicate()
+        assert p.returncode == 0
+        assert out.replace(b"\r\n", b"\n").decode().endswith(tail), out
+    assert system.key_exists(DRVSTORE_KEY + r"\vkm310_pkg")
+    for f in files:
+        assert system.exists(f), f

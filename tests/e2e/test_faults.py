@@ -1,0 +1,339 @@
+"""An offline cleanup that is killed half way, or that cannot write its
+hives: each hive stays one the tool wrote whole (or the original), the
+copy kept beside it is the original, and a failed change is not counted
+as done.  Native only: these are the offline hive's own guarantees."""
+
+import errno
+import fcntl
+import os
+import pty
+import random
+import re
+import shutil
+import signal
+import subprocess
+import termios
+import time
+
+import hivex
+import pytest
+
+import harness
+from texts import CHOICES, Q_KEY, banner, fixed_all, found_fixed, question
+from winsys import Offline, MKHIVE
+
+pytestmark = pytest.mark.targets("native")
+
+SOFT = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion"
+STORE = SOFT + r"\DIFx\DriverStore"
+UNINSTALL = SOFT + r"\Uninstall"
+CLASS = (r"HKLM\SYSTEM\ControlSet001\Control\Class"
+         r"\{50DD5230-BA8A-11D1-BF5D-0000F805F530}")
+SERVICES = r"HKLM\SYSTEM\ControlSet001\Services"
+HIVES = ("SOFTWARE", "SYSTEM")
+KILLS = 50
+
+
+def hive_path(keypath):
+    """('SOFTWARE', 'Microsoft\\...') for a HKLM key path."""
+    _, hive, rest = keypath.split("\\", 2)
+    return hive, rest
+
+
+def build(base):
+    """An installation with 23 leftovers, listed in the order a run removes
+    them, each as its facts: ("key", hive, path) or ("file", rel).
+    Neighbours of every kind that must survive sit between them."""
+    s = Offline(base)
+    items = [[("file", r"inf\oem3.inf"), ("file", r"inf\oem3.pnf")]]
+    s.plant(r"inf\oem3.inf", b"[SourceDisksFiles]\r\nvkm310.sys = 1\r\n")
+    s.plant(r"inf\oem3.pnf", b"PNF")
+    s.plant(r"inf\oem4.inf", b"[SourceDisksFiles]\r\nother.sys = 1\r\n")
+    kinds = [
+        (STORE + r"\vkm310_%s", {"Services": "vkm310"},
+         STORE + r"\other_%s", {"Services": "other"}),
+        (UNINSTALL + r"\app_vkm310_%s", {"DisplayName": "VKM310 driver"},
+         UNINSTALL + r"\app_other_%s", {"DisplayName": "Other"}),
+        (CLASS + r"\00%s0", {"InfSection": "vkm310_inst"},
+         CLASS + r"\00%s1", {"InfSection": "other_inst"}),
+        (SERVICES + r"\svc_vkm310_%s",
+         {"ImagePath": ("expand", r"system32\drivers\vkm310.sys")},
+         SERVICES + r"\svc_other_%s", {"ImagePath": r"drivers\other.sys"}),
+    ]
+    for kind, (key, values, other, other_values) in enumerate(kinds):
+        for tag in "12345":
+            s.add_key(key % tag, values)
+            s.add_key(key % tag + r"\Settings", {"Level": 1})
+            s.add_key(other % tag, other_values)
+            item = [("key",) + hive_path(key % tag),
+                    ("key",) + hive_path(key % tag + r"\Settings")]
+            if kind == 0:
+                rel = r"system32\DRVSTORE\vkm310_%s" % tag
+                s.plant(rel + r"\vkm310.sys")
+                s.plant(rel + r"\vkm310.inf")
+                item += [("file", rel + r"\vkm310.sys"),
+                         ("file", rel + r"\vkm310.inf"), ("file", rel)]
+            items.append(item)
+    for rel in (r"system32\drivers\vkm310.sys",
+                r"LastGood\system32\drivers\tarnwickreader.sys"):
+        s.plant(rel)
+        items.append([("file", rel)])
+    s.plant(r"system32\drivers\other.sys")
+    s.plant(r"system32\DRVSTORE\other_1\other.sys")
+    s.commit()
+    return s, items
+
+
+def hive_dump(path):
+    """{key path: sorted values} of the hive at PATH; raises when the
+    file is no hive libhivex can read."""
+    h = hivex.Hivex(path)
+    keys = {}
+
+    def walk(node, prefix):
+        for child in h.node_children(node):
+            name = prefix + h.node_name(child)
+            keys[name] = sorted((h.value_key(v), h.value_value(v))
+                                for v in h.node_values(child))
+            walk(child, name + "\\")
+
+    walk(h.root(), "")
+    return keys
+
+
+def snapshot(windir):
+    """Every file and folder below WINDIR (relative, lower case, '\\'),
+    and every key of both hives with its values."""
+    files = set()
+    for top, dirs, names in os.walk(windir):
+        for n in dirs + names:
+            rel = os.path.relpath(os.path.join(top, n), windir)
+            files.add(rel.replace("/", "\\").lower())
+    config = os.path.join(windir, "System32", "config")
+    hives = {h: hive_dump(os.path.join(config, h)) for h in HIVES}
+    return files, hives
+
+
+def fact_there(fact, files, hives):
+    if fact[0] == "file":
+        return fact[1].lower() in files
+    return fact[2] in hives[fact[1]]
+
+
+def check_consistent(before, after, items):
+    """AFTER is BEFORE less the first K items, the item after them maybe
+    half done in its files but never in its keys.  Returns K."""
+    files0, hives0 = before
+    files, hives = after
+    state = []
+    for item in items:
+        there = [fact_there(f, files, hives) for f in item]
+        keys = [t for f, t in zip(item, there) if f[0] == "key"]
+        assert all(keys) or not any(keys), ("key tree half gone", item)
+        state.append("present" if all(there) else
+                     "gone" if not any(there) else "partial")
+        if state[-1] == "partial":
+            assert all(keys), ("files of a removed key remain", item)
+    done = state.index("present") if "present" in state else len(state)
+    assert all(s == "gone" for s in state[:max(done - 1, 0)]), state
+    assert all(s == "present" for s in state[done:]), state
+    if done and state[done - 1] == "partial":
+        done -= 1
+    # Nothing else changed: every file and key that is no item's is there,
+    # and every key that is still there holds its values.
+    item_files = {f[1].lower() for it in items for f in it if f[0] == "file"}
+    missing = {f for f in files0 - files if f not in item_files}
+    assert not missing, missing
+    for h in HIVES:
+        item_keys = {f[2] for it in items for f in it if f[:2] == ("key", h)}
+        for key, values in hives0[h].items():
+            if key in hives[h]:
+                assert hives[h][key] == values, (h, key)
+            else:
+                assert key in item_keys, (h, key)
+        assert set(hives[h]) <= set(hives0[h]), h
+    return done
+
+
+def start(argv, env, out):
+    """Starts ARGV in a terminal of its own with "a" typed ahead, output to
+    the file OUT.  Returns the process and the terminal's master side,
+    which must stay open while it runs (closing it hangs the run up)."""
+    master, slave = pty.openpty()
+
+    def take_terminal():
+        fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+    p = subprocess.Popen(argv, env=env, stdin=slave, stdout=out,
+                         stderr=subprocess.DEVNULL, start_new_session=True,
+                         preexec_fn=take_terminal)
+    os.close(slave)
+    os.write(master, b"a")
+    return p, master
+
+
+def run_full(argv, env, workdir):
+    """One whole run answered with A: (seconds, output)."""
+    out_path = os.path.join(workdir, "out.txt")
+    with open(out_path, "wb") as out:
+        t0 = time.monotonic()
+        p, master = start(argv, env, out)
+        p.wait(timeout=60)
+        took = time.monotonic() - t0
+    os.close(master)
+    with open(out_path, "rb") as f:
+        return took, f.read().decode("utf-8", "replace")
+
+
+def test_killed_cleanup_leaves_consistent_hives(target, tmp_path):
+    pristine, items = build(str(tmp_path / "pristine"))
+    before = snapshot(pristine.windir)
+    originals = {h: open(pristine.hive_file(h), "rb").read() for h in HIVES}
+    work = str(tmp_path / "work")
+    windir = os.path.join(work, "Windows")
+    config = os.path.join(windir, "System32", "config")
+    env = harness.target_env("native", {"SystemRoot": windir})
+    argv = [harness.program_path("native"), "-f", "-agree"]
+
+    def fresh():
+        shutil.rmtree(work, ignore_errors=True)
+        shutil.copytree(pristine.base, work, symlinks=True)
+
+    # Whole runs first: they remove all 23 in the order of ITEMS, and tell
+    # how long a run lasts (writes that reach the disk vary a lot).
+    span = 0
+    for _ in range(3):
+        fresh()
+        took, text = run_full(argv, env, str(tmp_path))
+        span = max(span, took)
+        assert text.endswith(fixed_all(len(items))), text[-300:]
+        assert check_consistent(before, snapshot(windir), items) == len(items)
+
+    rng = random.Random(310)
+    outcomes, seen, leftovers = [], set(), 0
+    for i in range(KILLS):
+        fresh()
+        # One random moment in each of KILLS equal slices of the run.
+        delay = span * (i + rng.random()) / KILLS
+        with open(os.devnull, "wb") as out:
+            p, master = start(argv, env, out)
+            time.sleep(delay)
+            # The whole group: a child forked to try a delete goes too.
+            try:
+                os.killpg(p.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            p.wait(timeout=60)
+        os.close(master)
+        after = snapshot(windir)
+        done = check_consistent(before, after, items)
+        outcomes.append(done)
+        temps = [n for n in os.listdir(config) if ".tmp" in n]
+        leftovers += bool(temps)
+        for h in HIVES:
+            bak = os.path.join(config, h + ".bak")
+            if os.path.exists(bak):
+                assert open(bak, "rb").read() == originals[h], (i, h)
+        # A new run finishes the job from each kind of state a kill left,
+        # temporary files included.
+        kind = (done, len(after[0]), bool(temps))
+        if kind in seen:
+            continue
+        seen.add(kind)
+        took, text = run_full(argv, env, str(tmp_path))
+        assert re.search(r"\n\n(Nothing to do, this system is clean !|\d+ "
+                         r"item\(s\) fixed\nYou must now reboot your system)"
+                         r"\n\Z", text), (i, delay, text[-300:])
+        # A PNF file is only found through its INF file: killed between
+        # the two, it stays for good.
+        pnf = ("file", r"inf\oem3.pnf")
+        rest = items
+        if fact_there(pnf, *after) and not fact_there(items[0][0], *after):
+            rest = [items[0][:1]] + items[1:]
+        assert check_consistent(before, snapshot(windir), rest) == len(rest)
+    print("run %.3f s; items done when killed: %s; kills leaving temporary"
+          " files: %d; resumed: %d" % (span, outcomes, leftovers, len(seen)))
+    # Enough kills must have met the run among its registry items.
+    assert len([d for d in outcomes if 1 < d < len(items) - 2]) >= 5, outcomes
+
+
+# ---- hives that cannot be written ----
+
+def fill_disk(folder, free):
+    """Fills the file system of FOLDER until FREE bytes are left."""
+    fd = os.open(os.path.join(folder, "filler"), os.O_WRONLY | os.O_CREAT)
+    try:
+        while True:
+            os.write(fd, b"\0" * 65536)
+    except OSError as e:
+        assert e.errno == errno.ENOSPC
+    size = os.fstat(fd).st_size
+    while True:
+        st = os.statvfs(folder)
+        if st.f_bavail * st.f_frsize >= free:
+            break
+        size -= 4096
+        os.ftruncate(fd, size)
+    os.close(fd)
+
+
+@pytest.fixture
+def small_disk(tmp_path):
+    mnt = tmp_path / "disk"
+    mnt.mkdir()
+    r = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs",
+                        str(mnt)], stderr=subprocess.PIPE)
+    if r.returncode != 0:
+        pytest.skip("cannot mount a tmpfs here (needs root): %s"
+                    % r.stderr.decode().strip())
+    yield str(mnt)
+    subprocess.run(["umount", "-l", str(mnt)])
+
+
+@pytest.mark.parametrize("case, backup", [
+    ("dirty", False), ("disk-full", False), ("room-for-backup", True)])
+def test_hive_that_cannot_be_written(target, tmp_path, request, case, backup):
+    """The keys of an unwritable SOFTWARE hive are reported and, agreed to,
+    not counted as removed; the file keeps its bytes.  The run goes on to
+    the other items and ends as usual."""
+    base = request.getfixturevalue("small_disk") if case != "dirty" else str(
+        tmp_path)
+    s = Offline(os.path.join(base, "offline"))
+    s.add_key(UNINSTALL + r"\app_vkm310_a", {"DisplayName": "VKM310 a"})
+    s.add_key(UNINSTALL + r"\app_vkm310_b", {"DisplayName": "VKM310 b"})
+    s.add_key(SERVICES + r"\svc_vkm310", {"ImagePath": "vkm310.sys"})
+    s.commit()
+    s.plant(r"system32\drivers\vkm310.sys")
+    hive = s.hive_file("SOFTWARE")
+    if case == "dirty":
+        subprocess.run([MKHIVE, "--dirty", hive], check=True)
+    else:
+        # Room for nothing, or for the copy kept beside a hive but not for
+        # the new hive written beside it.
+        size = os.path.getsize(hive)
+        fill_disk(base, 0 if case == "disk-full" else size + size // 2)
+    originals = {h: open(s.hive_file(h), "rb").read() for h in HIVES}
+    text, _, status = harness.run_tool("native", ["-f", "-agree"],
+                                       keys=[(CHOICES, b"a")], env=s.env)
+    assert status == 0
+    writable_system = case == "dirty"
+    assert text == (
+        banner("native")
+        + "Found 'VKM310' in\n\tUNINSTALL\\app_vkm310_a\n(VKM310 a)\n"
+        + question(Q_KEY, "a")
+        + "Found 'VKM310' in\n\tUNINSTALL\\app_vkm310_b\n(VKM310 b)\n"
+        + "Found 'vkm310' in service svc_vkm310\n(vkm310.sys)\n"
+        + "Found file 'vkm310.sys'\n(%s\\system32\\drivers\\vkm310.sys)\n"
+        % s.windir + found_fixed(4, 2 if writable_system else 1))
+    assert open(hive, "rb").read() == originals["SOFTWARE"]
+    assert s.key_exists(UNINSTALL + r"\app_vkm310_a")
+    assert s.key_exists(UNINSTALL + r"\app_vkm310_b")
+    assert s.key_exists(SERVICES + r"\svc_vkm310") != writable_system
+    assert not s.exists(r"system32\drivers\vkm310.sys")
+    config = os.path.dirname(hive)
+    assert os.path.exists(hive + ".bak") == backup
+    for h in HIVES:
+        bak = os.path.join(config, h + ".bak")
+        if os.path.exists(bak):
+            assert open(bak, "rb").read() == originals[h], h
+    assert [n for n in os.listdir(config) if ".tmp" in n] == []
