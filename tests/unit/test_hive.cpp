@@ -670,6 +670,33 @@ TEST_F(HiveTest, HiveFailedWriteRollsBack)
 	EXPECT_EQ(subkeys(u), std::vector<std::string>{ "Other" });
 }
 
+/* Keys just looked up, their subkeys listed, see a delete at once, and
+ * the rollback of a write that failed. */
+TEST_F(HiveTest, HiveLookupsFollowChanges)
+{
+	std::string sub1 = std::string("SOFTWARE\\") + kUninstall +
+	    "\\VKM310\\Sub1", path = "HKLM\\" + sub1;
+	HKEY key;
+
+	/* A path walked before stands for no longer name, nor for itself
+	 * before an empty name. */
+	ASSERT_EQ(subkey(path + "\\", 0), "Leaf");
+	EXPECT_EQ(string_value(path + "Leaf", "X"), "<default>");
+	EXPECT_EQ(string_value(path + "\\\\Leaf", "X"), "<default>");
+	ASSERT_EQ(string_value(path + "\\Leaf", "X"), "y");
+	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, sub1.c_str(), 0, KEY_READ,
+	    &key), ERROR_SUCCESS);
+	EXPECT_EQ(RegDeleteKeyA(key, "LEAF"), ERROR_SUCCESS);
+	EXPECT_EQ(subkey(path, 0), "<0>");
+	EXPECT_EQ(string_value(path + "\\Leaf", "X"), "<default>");
+	{
+		FileSizeLimit full(4096);
+		EXPECT_EQ(RegCloseKey(key), ERROR_WRITE_FAULT);
+	}
+	EXPECT_EQ(subkey(path, 0), "Leaf");
+	EXPECT_EQ(string_value(path + "\\Leaf", "X"), "y");
+}
+
 TEST_F(HiveTest, HiveDirtyHiveIsReadOnly)
 {
 	ASSERT_EQ(mkhive("--dirty " + shell_arg(hive_path("SOFTWARE"))), 0);

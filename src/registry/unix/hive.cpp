@@ -40,6 +40,9 @@
 #define PATH_BYTES 4096
 #define NAME_BYTES 1024		/* 255 UTF-16 units, 3 UTF-8 bytes each */
 #define VIRTUAL_ROOT (-1)	/* HKLM itself: its subkeys are the hives */
+#define KID_TABLES 4		/* a walk's parents, the key being scanned */
+#define PATH_SLOTS 8
+#define PATH_SLOT_BYTES 512
 
 enum { HIVE_UNTRIED, HIVE_ABSENT, HIVE_LOADED };
 
@@ -72,6 +75,46 @@ struct key_pos {
 static const char *const g_hive_names[HIVE_COUNT] = { "SOFTWARE", "SYSTEM" };
 static struct hive_file g_hives[HIVE_COUNT];
 static struct reg_handle g_handles[HANDLE_MAX];
+
+/*
+ * The key-path layer keeps no key open, so every call names its key
+ * from HKLM again, and libhivex decodes a name (iconv) on every look.
+ * Two caches spare that work.  Both describe memory as it is and go
+ * whenever a hive changes or is read again (cache_forget), so a lookup
+ * after a delete sees the new state at once.
+ */
+
+/* One subkey name as hivex_node_name gives it. */
+struct kid_name {
+	char *name;		/* NULL: it could not be decoded */
+	size_t len;		/* strlen(name) */
+	unsigned hash;		/* of the folded name, to pass over most */
+};
+
+/* The subkeys of one node, in libhivex's order, names decoded. */
+struct kid_table {
+	int used;
+	int hive;
+	hive_node_h parent;
+	size_t count;
+	hive_node_h *kids;
+	struct kid_name *names;
+	unsigned long last_use;
+};
+
+/* A walk made before: from START the path PATH (folded, no '\' at its
+ * end) led to END. */
+struct path_slot {
+	int used;
+	struct key_pos start, end;
+	size_t len;
+	char path[PATH_SLOT_BYTES];
+	unsigned long last_use;
+};
+
+static struct kid_table g_kid_tables[KID_TABLES];
+static struct path_slot g_path_slots[PATH_SLOTS];
+static unsigned long g_cache_clock;
 
 /* ---- names ---- */
 
@@ -106,6 +149,34 @@ names_equal(const char *a, size_t alen, const char *b, size_t blen)
 			return 0;
 	}
 	return i == alen && j == blen;
+}
+
+/* Writes the folded form of S (LEN bytes) to OUT, LEN bytes again: a
+ * character folds to one of its own length.  Two texts are the same
+ * name exactly when their folded forms are the same bytes. */
+static void
+fold_name(const char *s, size_t len, char *out)
+{
+	size_t i = 0;
+	unsigned c;
+
+	while (i < len) {
+		if ((c = next_folded(s, len, &i)) > 0xff)
+			*out++ = (char)0xc3;
+		*out++ = (char)(c & 0xff);
+	}
+}
+
+/* A hash of S (LEN bytes) that equal names share. */
+static unsigned
+name_hash(const char *s, size_t len)
+{
+	unsigned h = 2166136261u;
+	size_t i = 0;
+
+	while (i < len)
+		h = (h ^ next_folded(s, len, &i)) * 16777619u;
+	return h;
 }
 
 /* Length of the UTF-8 form of code point C, written to OUT unless NULL. */
@@ -381,6 +452,138 @@ write_replace(struct hive_file *f)
 	return 0;
 }
 
+/* ---- caches ---- */
+
+static void
+kid_table_free(struct kid_table *t)
+{
+	for (size_t k = 0; t->names != NULL && k < t->count; k++)
+		free(t->names[k].name);
+	free(t->names);
+	free(t->kids);
+	memset(t, 0, sizeof(*t));
+}
+
+/* Forgets all the caches know of hive HIVE: its memory changed. */
+static void
+cache_forget(int hive)
+{
+	for (int k = 0; k < KID_TABLES; k++) {
+		if (g_kid_tables[k].used && g_kid_tables[k].hive == hive)
+			kid_table_free(&g_kid_tables[k]);
+	}
+	for (int k = 0; k < PATH_SLOTS; k++) {
+		if (g_path_slots[k].start.hive == hive ||
+		    g_path_slots[k].end.hive == hive)
+			g_path_slots[k].used = 0;
+	}
+}
+
+/* The subkeys of NODE of hive HIVE with their names, valid until the
+ * next call; NULL with *RC set when libhivex cannot list them or memory
+ * runs short.  A name that does not decode is kept as NULL: only
+ * calls about that one subkey fail on it. */
+static struct kid_table *
+kid_table_of(int hive, hive_node_h node, LONG *rc)
+{
+	hive_h *h = g_hives[hive].h;
+	struct kid_table *t = NULL, *c;
+	char *s;
+	int ok;
+
+	for (int k = 0; k < KID_TABLES; k++) {
+		c = &g_kid_tables[k];
+		if (c->used && c->hive == hive && c->parent == node) {
+			c->last_use = ++g_cache_clock;
+			return c;
+		}
+		if (t == NULL || (t->used && (!c->used ||
+		    c->last_use < t->last_use)))
+			t = c;
+	}
+	kid_table_free(t);
+	if ((t->kids = hivex_node_children(h, node)) == NULL) {
+		*rc = errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_BADKEY;
+		return NULL;
+	}
+	while (t->kids[t->count] != 0)
+		t->count++;
+	t->names = (struct kid_name *)calloc(t->count + 1, sizeof(*t->names));
+	ok = t->names != NULL;
+	for (size_t k = 0; ok && k < t->count; k++) {
+		if ((s = hivex_node_name(h, t->kids[k])) == NULL) {
+			ok = errno != ENOMEM;
+			continue;
+		}
+		t->names[k].name = s;
+		t->names[k].len = strlen(s);
+		t->names[k].hash = name_hash(s, t->names[k].len);
+	}
+	if (!ok) {
+		kid_table_free(t);
+		*rc = ERROR_NOT_ENOUGH_MEMORY;
+		return NULL;
+	}
+	t->used = 1;
+	t->hive = hive;
+	t->parent = node;
+	t->last_use = ++g_cache_clock;
+	return t;
+}
+
+/* The longest walk remembered from START over a leading part of PATH
+ * (folded, LEN bytes) that ends where a name ends: its length, with
+ * *END where it led; 0 when none is. */
+static size_t
+path_recall(const struct key_pos *start, const char *path, size_t len,
+    struct key_pos *end)
+{
+	struct path_slot *best = NULL, *s;
+
+	for (int k = 0; k < PATH_SLOTS; k++) {
+		s = &g_path_slots[k];
+		if (!s->used || s->start.hive != start->hive ||
+		    s->start.node != start->node || s->len > len ||
+		    (best != NULL && s->len <= best->len))
+			continue;
+		if ((s->len == len || path[s->len] == '\\') &&
+		    memcmp(s->path, path, s->len) == 0)
+			best = s;
+	}
+	if (best == NULL)
+		return 0;
+	best->last_use = ++g_cache_clock;
+	*end = best->end;
+	return best->len;
+}
+
+/* Remembers that from START the folded PATH (LEN bytes, walked without
+ * error) led to END. */
+static void
+path_remember(const struct key_pos *start, const char *path, size_t len,
+    const struct key_pos *end)
+{
+	struct path_slot *s = &g_path_slots[0], *c;
+
+	/* A stored path never ends in '\': "A\" would match the start of
+	 * "A\\B" and pass over the empty name there, which no walk does. */
+	if (len > 0 && path[len - 1] == '\\')
+		len--;
+	if (len == 0 || len >= sizeof(s->path))
+		return;
+	for (int k = 1; k < PATH_SLOTS; k++) {
+		c = &g_path_slots[k];
+		if (s->used && (!c->used || c->last_use < s->last_use))
+			s = c;
+	}
+	s->used = 1;
+	s->start = *start;
+	s->end = *end;
+	s->len = len;
+	memcpy(s->path, path, len);
+	s->last_use = ++g_cache_clock;
+}
+
 /* ---- hives ---- */
 
 /* Finds the file of hive I under SystemRoot; its path goes to OUT. */
@@ -450,6 +653,7 @@ hive_rollback(int i)
 {
 	struct hive_file *f = &g_hives[i];
 
+	cache_forget(i);
 	if (f->h != NULL)
 		hivex_close(f->h);
 	f->state = hive_open_file(f) == 0 ? HIVE_LOADED : HIVE_ABSENT;
@@ -538,26 +742,27 @@ key_start(HKEY key, struct key_pos *pos)
 
 /* ---- keys ---- */
 
-/* The child of NODE named NAME (LEN bytes), or 0. */
+/* The child of NODE of hive HIVE named NAME (LEN bytes), or 0. */
 static hive_node_h
-child_named(hive_h *h, hive_node_h node, const char *name, size_t len)
+child_named(int hive, hive_node_h node, const char *name, size_t len)
 {
-	hive_node_h *kids, found = 0;
-	char *s;
+	unsigned hash = name_hash(name, len);
+	const struct kid_name *n;
+	struct kid_table *t;
+	LONG rc;
 
-	if ((kids = hivex_node_children(h, node)) == NULL)
+	if ((t = kid_table_of(hive, node, &rc)) == NULL)
 		return 0;
-	for (size_t k = 0; kids[k] != 0 && found == 0; k++) {
-		if ((s = hivex_node_name(h, kids[k])) == NULL)
-			continue;
-		/* A stored name may hold a NUL; it then equals no C string. */
-		if (names_equal(s, strlen(s), name, len) &&
-		    hivex_node_name_len(h, kids[k]) == strlen(s))
-			found = kids[k];
-		free(s);
+	for (size_t k = 0; k < t->count; k++) {
+		n = &t->names[k];
+		/* Equal names have equal lengths.  A stored name may hold a
+		 * NUL; it then equals no C string. */
+		if (n->name != NULL && n->hash == hash && n->len == len &&
+		    names_equal(n->name, n->len, name, len) &&
+		    hivex_node_name_len(g_hives[hive].h, t->kids[k]) == n->len)
+			return t->kids[k];
 	}
-	free(kids);
-	return found;
+	return 0;
 }
 
 /* The value of NODE named NAME (LEN bytes; empty: the default), or 0. */
@@ -618,7 +823,7 @@ current_control_set(struct hive_file *f)
 	char *data;
 	unsigned long n;
 
-	if ((sel = child_named(f->h, f->root, "Select", 6)) == 0)
+	if ((sel = child_named(HIVE_SYSTEM, f->root, "Select", 6)) == 0)
 		return 0;
 	if ((v = value_named(f->h, sel, "Current", 7)) == 0)
 		return 0;
@@ -630,7 +835,7 @@ current_control_set(struct hive_file *f)
 	if (n == 0)
 		return 0;
 	snprintf(name, sizeof(name), "ControlSet%03lu", n);
-	return child_named(f->h, f->root, name, strlen(name));
+	return child_named(HIVE_SYSTEM, f->root, name, strlen(name));
 }
 
 /* Moves POS from HKLM into the hive named NAME (LEN bytes). */
@@ -668,7 +873,7 @@ step(struct key_pos *pos, const char *name, size_t len)
 	    names_equal(name, len, "CurrentControlSet", 17))
 		next = current_control_set(f);
 	if (next == 0)
-		next = child_named(f->h, pos->node, name, len);
+		next = child_named(pos->hive, pos->node, name, len);
 	if (next == 0)
 		return ERROR_FILE_NOT_FOUND;
 	pos->node = next;
@@ -680,9 +885,21 @@ static LONG
 walk(struct key_pos *pos, const char *subpath)
 {
 	const char *p = subpath != NULL ? subpath : "";
-	size_t len;
+	char folded[PATH_SLOT_BYTES];
+	struct key_pos start = *pos;
+	size_t len, all = strlen(p), known = 0;
+	int steps = 0;
 	LONG rc;
 
+	/* The scans open the same key, or a subkey of it, over and over:
+	 * start from the longest part of the path walked before. */
+	if (all < sizeof(folded)) {
+		fold_name(p, all, folded);
+		known = path_recall(&start, folded, all, pos);
+		p += known;
+		if (known > 0 && *p == '\\')
+			p++;
+	}
 	while (*p != '\0') {
 		len = strcspn(p, "\\");
 		if (len == 0 || len >= NAME_BYTES)
@@ -692,56 +909,62 @@ walk(struct key_pos *pos, const char *subpath)
 		p += len;
 		if (*p == '\\')
 			p++;
+		steps++;
 	}
+	if (steps > 0 && all < sizeof(folded))
+		path_remember(&start, folded, all, pos);
 	return ERROR_SUCCESS;
 }
 
-/* The subkeys of POS: *COUNT of them, node numbers in *KIDS (to be
- * freed; NULL for HKLM, whose subkeys are the hives present). */
+/* The subkeys of POS: *COUNT of them, in *T with their names (NULL for
+ * HKLM, whose subkeys are the hives present).  *T lasts until the next
+ * look at another key's subkeys. */
 static LONG
-subkeys_of(const struct key_pos *pos, hive_node_h **kids, size_t *count)
+subkeys_of(const struct key_pos *pos, struct kid_table **t, size_t *count)
 {
-	*kids = NULL;
+	LONG rc;
+
+	*t = NULL;
 	*count = 0;
 	if (pos->hive == VIRTUAL_ROOT) {
 		for (int i = 0; i < HIVE_COUNT; i++)
 			*count += hive_get(i) != NULL;
 		return ERROR_SUCCESS;
 	}
-	if ((*kids = hivex_node_children(g_hives[pos->hive].h, pos->node)) ==
-	    NULL)
-		return errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_BADKEY;
-	while ((*kids)[*count] != 0)
-		(*count)++;
+	if ((*t = kid_table_of(pos->hive, pos->node, &rc)) == NULL)
+		return rc;
+	*count = (*t)->count;
 	return ERROR_SUCCESS;
 }
 
-/* The name of subkey INDEX of POS (INDEX below the count), to be freed. */
-static char *
-subkey_name(const struct key_pos *pos, hive_node_h *kids, size_t index)
+/* The name of subkey INDEX of POS (INDEX below the count); NULL when it
+ * does not decode. */
+static const char *
+subkey_name(const struct key_pos *pos, const struct kid_table *t,
+    size_t index)
 {
 	if (pos->hive != VIRTUAL_ROOT)
-		return hivex_node_name(g_hives[pos->hive].h, kids[index]);
+		return t->names[index].name;
 	for (int i = 0; i < HIVE_COUNT; i++) {
 		if (hive_get(i) != NULL && index-- == 0)
-			return strdup(g_hive_names[i]);
+			return g_hive_names[i];
 	}
 	return NULL;
 }
 
 /* Longest subkey name of POS in bytes. */
 static size_t
-longest_subkey(const struct key_pos *pos, hive_node_h *kids, size_t count)
+longest_subkey(const struct key_pos *pos, const struct kid_table *t,
+    size_t count)
 {
 	size_t most = 0, n;
-	char *s;
+	const char *s;
 
 	for (size_t k = 0; k < count; k++) {
-		if ((s = subkey_name(pos, kids, k)) == NULL)
+		if ((s = subkey_name(pos, t, k)) == NULL)
 			continue;
 		n = strlen(s);
 		most = n > most ? n : most;
-		free(s);
 	}
 	return most;
 }
@@ -872,7 +1095,7 @@ static LONG
 delete_node(const struct key_pos *pos)
 {
 	struct hive_file *f;
-	hive_node_h *kids;
+	struct kid_table *t;
 	size_t count;
 	LONG rc;
 
@@ -881,9 +1104,8 @@ delete_node(const struct key_pos *pos)
 	f = &g_hives[pos->hive];
 	if (f->read_only || pos->node == f->root)
 		return ERROR_ACCESS_DENIED;
-	if ((rc = subkeys_of(pos, &kids, &count)) != ERROR_SUCCESS)
+	if ((rc = subkeys_of(pos, &t, &count)) != ERROR_SUCCESS)
 		return rc;
-	free(kids);
 	if (count > 0)
 		return ERROR_ACCESS_DENIED;
 	if (!sk_links_inside(f->path, pos->node) ||
@@ -898,6 +1120,7 @@ delete_node(const struct key_pos *pos)
 		return ERROR_BADKEY;
 	}
 	f->unsaved = 1;
+	cache_forget(pos->hive);
 	handles_deleted(pos->hive, pos->node);
 	return ERROR_SUCCESS;
 }
@@ -966,20 +1189,19 @@ RegQueryInfoKeyA(HKEY key, char *class_name, DWORD *class_len,
     DWORD *max_value_len, DWORD *security_len, void *last_write)
 {
 	struct key_pos pos;
-	hive_node_h *kids;
+	struct kid_table *t;
 	size_t count;
 	LONG rc;
 
 	(void)reserved;
 	if ((rc = key_start(key, &pos)) != ERROR_SUCCESS)
 		return rc;
-	if ((rc = subkeys_of(&pos, &kids, &count)) != ERROR_SUCCESS)
+	if ((rc = subkeys_of(&pos, &t, &count)) != ERROR_SUCCESS)
 		return rc;
 	if (subkeys != NULL)
 		*subkeys = (DWORD)count;
 	if (max_subkey_len != NULL)
-		*max_subkey_len = (DWORD)longest_subkey(&pos, kids, count);
-	free(kids);
+		*max_subkey_len = (DWORD)longest_subkey(&pos, t, count);
 	put_no_class(class_name, class_len);
 	if (max_class_len != NULL)
 		*max_class_len = 0;
@@ -998,9 +1220,9 @@ RegEnumKeyExA(HKEY key, DWORD index, char *name, DWORD *name_len,
     DWORD *reserved, char *class_name, DWORD *class_len, void *last_write)
 {
 	struct key_pos pos;
-	hive_node_h *kids;
+	struct kid_table *t;
 	size_t count, len;
-	char *s;
+	const char *s;
 	LONG rc;
 
 	(void)reserved;
@@ -1008,29 +1230,24 @@ RegEnumKeyExA(HKEY key, DWORD index, char *name, DWORD *name_len,
 		return ERROR_INVALID_PARAMETER;
 	if ((rc = key_start(key, &pos)) != ERROR_SUCCESS)
 		return rc;
-	if ((rc = subkeys_of(&pos, &kids, &count)) != ERROR_SUCCESS)
+	if ((rc = subkeys_of(&pos, &t, &count)) != ERROR_SUCCESS)
 		return rc;
-	if (index >= count) {
-		free(kids);
+	if (index >= count)
 		return ERROR_NO_MORE_ITEMS;
-	}
-	s = subkey_name(&pos, kids, index);
-	if (s != NULL && last_write != NULL) {
-		struct key_pos child = { pos.hive, kids != NULL ? kids[index] :
+	/* Short of memory the whole table fails; a name missing from one
+	 * is a damaged cell. */
+	if ((s = subkey_name(&pos, t, index)) == NULL)
+		return ERROR_BADKEY;
+	if (last_write != NULL) {
+		struct key_pos child = { pos.hive, t != NULL ? t->kids[index] :
 		    0 };
 		put_filetime(&child, last_write);
 	}
-	free(kids);
-	if (s == NULL)
-		return errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_BADKEY;
 	len = strlen(s);
-	if (len >= *name_len) {
-		free(s);
+	if (len >= *name_len)
 		return ERROR_MORE_DATA;
-	}
 	memcpy(name, s, len + 1);
 	*name_len = (DWORD)len;
-	free(s);
 	put_no_class(class_name, class_len);
 	return ERROR_SUCCESS;
 }
@@ -1140,6 +1357,7 @@ void
 hive_reset(void)
 {
 	for (int i = 0; i < HIVE_COUNT; i++) {
+		cache_forget(i);
 		if (g_hives[i].h != NULL)
 			hivex_close(g_hives[i].h);
 		memset(&g_hives[i], 0, sizeof(g_hives[i]));
