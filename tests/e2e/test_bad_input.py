@@ -14,13 +14,10 @@ import hivex
 import pytest
 
 import harness
-from texts import (CHOICES, CLEAN, Q_DRVSTORE, Q_OEM, banner, fixed_all,
-                   found_dry, question)
+from texts import (CHOICES, CLEAN, DRVSTORE_KEY, Q_DRVSTORE, Q_OEM,
+                   UNINSTALL_KEY, banner, fixed_all, found_dry, question)
 from winsys import Offline
 
-SOFT = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion"
-DRVSTORE_KEY = SOFT + r"\DIFx\DriverStore"
-UNINSTALL_KEY = SOFT + r"\Uninstall"
 LASTGOOD = r"LastGood\system32\drivers"
 NOT_SCANNED = "driver files and OEM INF files are not scanned\n"
 YES_TO_ALL = [(CHOICES, b"a")]

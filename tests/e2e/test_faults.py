@@ -19,14 +19,12 @@ import hivex
 import pytest
 
 import harness
-from texts import CHOICES, Q_KEY, banner, fixed_all, found_fixed, question
+from texts import (CHOICES, DRVSTORE_KEY as STORE, Q_KEY, UNINSTALL_KEY as
+                   UNINSTALL, banner, fixed_all, found_fixed, question)
 from winsys import Offline, MKHIVE
 
 pytestmark = pytest.mark.targets("native")
 
-SOFT = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion"
-STORE = SOFT + r"\DIFx\DriverStore"
-UNINSTALL = SOFT + r"\Uninstall"
 CLASS = (r"HKLM\SYSTEM\ControlSet001\Control\Class"
          r"\{50DD5230-BA8A-11D1-BF5D-0000F805F530}")
 SERVICES = r"HKLM\SYSTEM\ControlSet001\Services"

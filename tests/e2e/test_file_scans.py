@@ -2,8 +2,8 @@
 
 import pytest
 
-from texts import (CHOICES, Q_FILE, Q_OEM, banner, fixed_all, found_dry,
-                   found_fixed, question)
+from texts import (CHOICES, Q_FILE, Q_OEM, answered, banner, fixed_all,
+                   found_dry, found_fixed, question)
 
 DRV = r"system32\drivers"
 LASTGOOD = r"LastGood\system32\drivers"
@@ -84,18 +84,8 @@ def test_cleanup_answers(target, system, run, answers, removed, summary):
     keys = [(CHOICES, k.encode()) for k in answers]
     text, status = run(["-f", "-agree"], keys=keys)
 
-    expected = banner(target)
-    yes_to_all = False
-    pending = iter(answers)
-    for line, q in zip(found_lines(system), QUESTIONS):
-        expected += line
-        if yes_to_all:
-            continue
-        key = next(pending)
-        expected += question(q, key)
-        yes_to_all = key == "a"
-        if key == "c":
-            break
+    expected = banner(target) + answered(found_lines(system), QUESTIONS,
+                                         answers)[0]
     expected += summary
     assert text == expected
     assert status == 0

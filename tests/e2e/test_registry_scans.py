@@ -4,15 +4,9 @@ import os
 
 import pytest
 
-from texts import (CHOICES, Q_DRVSTORE, Q_KEY, banner, fixed_all, found_dry,
-                   found_fixed, question, ROOT)
-
-SOFT = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion"
-DRVSTORE_KEY = SOFT + r"\DIFx\DriverStore"
-UNINSTALL_KEY = SOFT + r"\Uninstall"
-CLASS_KEY = (r"HKLM\SYSTEM\CurrentControlSet\Control\Class"
-             r"\{50DD5230-BA8A-11D1-BF5D-0000F805F530}")
-SERVICES_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services"
+from texts import (CHOICES, CLASS_KEY, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY, ROOT,
+                   SERVICES_KEY, UNINSTALL_KEY, answered, banner, fixed_all,
+                   found_dry, found_fixed, question)
 
 
 def plant_one_of_each(system):
@@ -73,20 +67,8 @@ def test_cleanup_removes_key_trees(target, system, run, answers, removed):
     plant_one_of_each(system)
     text, status = run(["-f", "-agree"],
                        keys=[(CHOICES, k.encode()) for k in answers])
-    expected = banner(target)
-    yes_to_all = False
-    pending = iter(answers)
-    asked = 0
-    for line, q in zip(FOUND, QUESTIONS):
-        expected += line
-        asked += 1
-        if yes_to_all:
-            continue
-        key = next(pending)
-        expected += question(q, key)
-        yes_to_all = key == "a"
-        if key == "c":
-            break
+    body, asked = answered(FOUND, QUESTIONS, answers)
+    expected = banner(target) + body
     if len(removed) == asked:
         expected += fixed_all(asked)
     else:

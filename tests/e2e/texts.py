@@ -91,3 +91,30 @@ def fixed_all(n):
 
 def found_fixed(found, fixed):
     return "\n%d item(s) found, %d fixed\n" % (found, fixed)
+
+
+SOFT = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion"
+DRVSTORE_KEY = SOFT + r"\DIFx\DriverStore"
+UNINSTALL_KEY = SOFT + r"\Uninstall"
+CLASS_KEY = (r"HKLM\SYSTEM\CurrentControlSet\Control\Class"
+             r"\{50DD5230-BA8A-11D1-BF5D-0000F805F530}")
+SERVICES_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services"
+
+
+def answered(found, questions, answers):
+    """The transcript of items reported as FOUND, asked QUESTIONS and
+    answered with the keys ANSWERS (y, a, n, c), and how many items were
+    reported before the run stopped."""
+    text, reported, yes_to_all = "", 0, False
+    pending = iter(answers)
+    for line, q in zip(found, questions):
+        text += line
+        reported += 1
+        if yes_to_all:
+            continue
+        key = next(pending)
+        text += question(q, key)
+        yes_to_all = key == "a"
+        if key == "c":
+            break
+    return text, reported
