@@ -1,0 +1,411 @@
+/*
+ * fuzz_hive.cpp - the offline registry over damaged hive files.
+ *
+ * The input is the SOFTWARE hive of a scratch installation and, as a
+ * copy, its SYSTEM hive.  Each run forgets every hive, walks the keys
+ * below HKLM\SOFTWARE a few levels deep reading string values, looks
+ * into SYSTEM through CurrentControlSet, then deletes one key the walk
+ * found, a leaf or a small tree (the input's last byte picks it).
+ * Whatever the bytes: no crash or hang, names and strings terminated
+ * inside their buffers, no handle left open, no temporary file left
+ * behind, SYSTEM never written, a dirty hive never written, a leaf whose
+ * delete failed still as it was on disk; a hive that was written opens
+ * again, is one key short under the parent, and its backup holds the
+ * bytes from before.
+ */
+#include <dirent.h>
+#include <fcntl.h>
+#include <hivex.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "registry/registry.h"
+#include "registry/unix/hive.h"
+
+#define CHECK(c)	do { if (!(c)) __builtin_trap(); } while (0)
+
+#define FILL 0xa5
+#define GUARD_BYTES 32
+#define NAME_BYTES 1024
+#define PATH_BYTES 1024
+#define TEMP_PATH 4096
+#define WALK_DEPTH 6
+#define WALK_WIDTH 8
+#define WALK_KEYS 32
+#define CHILD_SECONDS 20
+
+struct found_key {
+	char path[PATH_BYTES];
+	int leaf;		/* enum_subkey said: no subkeys */
+	int deep;		/* a subkey that is no leaf, or unseen */
+	int small_tree;		/* subkeys all seen, all of them leaves */
+};
+
+static char g_top[TEMP_PATH], g_config[TEMP_PATH];
+static char g_software[TEMP_PATH], g_system[TEMP_PATH], g_bak[TEMP_PATH];
+static struct found_key g_found[WALK_KEYS];
+static int g_nfound;
+
+static const char *const g_value_names[] = { "", "DisplayName", "InfPath" };
+static const size_t g_value_sizes[] = { 1, 2, 7, 512 };
+
+/* The backend tries each delete in a child process first, and a child
+ * that dies is its answer.  The child must die as it would outside the
+ * fuzzer, not run the fuzzer's crash handler (which would write an
+ * artifact for a death that is no finding); and one that hangs while the
+ * parent is reported for it must not outlive the run for long. */
+static void
+child_defaults(void)
+{
+	static const int sigs[] = { SIGABRT, SIGSEGV, SIGBUS, SIGILL, SIGFPE,
+	    SIGALRM };
+
+	for (size_t k = 0; k < sizeof(sigs) / sizeof(sigs[0]); k++)
+		signal(sigs[k], SIG_DFL);
+	alarm(CHILD_SECONDS);
+}
+
+static void
+remove_temp(void)
+{
+	char dir[TEMP_PATH];
+
+	unlink(g_software);
+	unlink(g_system);
+	unlink(g_bak);
+	rmdir(g_config);
+	snprintf(dir, sizeof(dir), "%s/Windows/System32", g_top);
+	rmdir(dir);
+	snprintf(dir, sizeof(dir), "%s/Windows", g_top);
+	rmdir(dir);
+	rmdir(g_top);
+}
+
+static int
+untouched(const unsigned char *p, size_t len)
+{
+	for (size_t k = 0; k < len; k++) {
+		if (p[k] != FILL)
+			return 0;
+	}
+	return 1;
+}
+
+static int
+write_file(const char *path, const uint8_t *data, size_t size)
+{
+	int fd, ok;
+
+	if ((fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600)) < 0)
+		return -1;
+	ok = size == 0 || write(fd, data, size) == (ssize_t)size;
+	return close(fd) == 0 && ok ? 0 : -1;
+}
+
+/* 1 when the file at PATH holds exactly the SIZE bytes at DATA. */
+static int
+same_bytes(const char *path, const uint8_t *data, size_t size)
+{
+	unsigned char buf[4096];
+	size_t at = 0;
+	ssize_t n;
+	int fd, same = 1;
+
+	if ((fd = open(path, O_RDONLY)) < 0)
+		return 0;
+	while (same && (n = read(fd, buf, sizeof(buf))) > 0) {
+		same = at + (size_t)n <= size &&
+		    memcmp(buf, data + at, (size_t)n) == 0;
+		at += (size_t)n;
+	}
+	close(fd);
+	return same && at == size;
+}
+
+static unsigned long
+le32(const uint8_t *p)
+{
+	return p[0] | (unsigned long)p[1] << 8 | (unsigned long)p[2] << 16 |
+	    (unsigned long)p[3] << 24;
+}
+
+/* Nothing but the hives and SOFTWARE's backup may be left in config:
+ * a temporary file there is a write that was not cleaned up. */
+static void
+check_config_folder(void)
+{
+	DIR *d = opendir(g_config);
+	struct dirent *e;
+
+	CHECK(d != NULL);
+	while ((e = readdir(d)) != NULL) {
+		CHECK(strcmp(e->d_name, ".") == 0 ||
+		    strcmp(e->d_name, "..") == 0 ||
+		    strcmp(e->d_name, "SOFTWARE") == 0 ||
+		    strcmp(e->d_name, "SYSTEM") == 0 ||
+		    strcmp(e->d_name, "SOFTWARE.bak") == 0);
+	}
+	closedir(d);
+}
+
+/* Number of subkeys of the key at PATH, -1 when it does not open. */
+static long
+subkey_count(const char *path)
+{
+	const char *rest;
+	HKEY root, key;
+	DWORD count = 0;
+	LONG rc;
+
+	if (split_root_key(path, &root, &rest) != 1 ||
+	    RegOpenKeyExA(root, rest, 0, KEY_READ, &key) != ERROR_SUCCESS)
+		return -1;
+	rc = RegQueryInfoKeyA(key, NULL, NULL, NULL, &count, NULL, NULL, NULL,
+	    NULL, NULL, NULL, NULL);
+	RegCloseKey(key);
+	return rc == ERROR_SUCCESS ? (long)count : -1;
+}
+
+/* Reads the string values the scans ask for, into buffers of several
+ * sizes: each result ends inside its buffer, with nothing past it. */
+static void
+read_values(const char *path)
+{
+	unsigned char buf[512 + GUARD_BYTES];
+	size_t size;
+
+	for (size_t v = 0; v < sizeof(g_value_names) / sizeof(g_value_names[0]);
+	    v++) {
+		for (size_t s = 0; s < sizeof(g_value_sizes) /
+		    sizeof(g_value_sizes[0]); s++) {
+			size = g_value_sizes[s];
+			memset(buf, FILL, sizeof(buf));
+			read_string_value(path, g_value_names[v], (char *)buf,
+			    "?", size);
+			CHECK(memchr(buf, '\0', size) != NULL);
+			CHECK(untouched(buf + size, sizeof(buf) - size));
+		}
+	}
+	CHECK(hive_open_handles() == 0);
+}
+
+/* Subkey INDEX of PATH into NAME; checks the name fits with its NUL
+ * and that one byte less is refused. */
+static int
+enum_checked(const char *path, int index, unsigned char *name)
+{
+	unsigned char small[NAME_BYTES + GUARD_BYTES];
+	size_t len;
+	int rc;
+
+	memset(name, FILL, NAME_BYTES + GUARD_BYTES);
+	rc = enum_subkey(path, index, (char *)name, NAME_BYTES);
+	CHECK(rc >= -1 && rc <= 1);
+	CHECK(hive_open_handles() == 0);
+	if (rc != 1) {
+		CHECK(untouched(name, NAME_BYTES + GUARD_BYTES));
+		return rc;
+	}
+	len = strnlen((const char *)name, NAME_BYTES);
+	CHECK(len < NAME_BYTES);
+	CHECK(untouched(name + len + 1, NAME_BYTES + GUARD_BYTES - len - 1));
+	if (len > 0) {
+		memset(small, FILL, sizeof(small));
+		CHECK(enum_subkey(path, index, (char *)small, len) == -1);
+		CHECK(untouched(small, sizeof(small)));
+	}
+	return rc;
+}
+
+/* Walks the keys below SELF (PATH; NULL for the hive's root), DEPTH
+ * levels more, noting each one found.  At depth 0 it only looks
+ * whether SELF has subkeys. */
+static void
+walk(struct found_key *self, const char *path, int depth)
+{
+	unsigned char name[NAME_BYTES + GUARD_BYTES];
+	struct found_key *k;
+	int rc = -1, i;
+
+	for (i = 0; i < WALK_WIDTH; i++) {
+		if ((rc = enum_checked(path, i, name)) != 1)
+			break;
+		if (depth == 0 || g_nfound == WALK_KEYS)
+			return;
+		/* As the scans do: a name that is empty or holds a
+		 * backslash names some other key as a path. */
+		k = &g_found[g_nfound];
+		if (name[0] == '\0' ||
+		    strchr((const char *)name, '\\') != NULL ||
+		    (size_t)snprintf(k->path, sizeof(k->path), "%s\\%s", path,
+		    (const char *)name) >= sizeof(k->path)) {
+			if (self != NULL)
+				self->deep = 1;
+			continue;
+		}
+		k->leaf = k->deep = k->small_tree = 0;
+		g_nfound++;
+		read_values(k->path);
+		walk(k, k->path, depth - 1);
+		if (self != NULL && !k->leaf)
+			self->deep = 1;
+	}
+	if (self != NULL && i < WALK_WIDTH && rc == 0) {
+		self->leaf = i == 0;
+		self->small_tree = i > 0 && !self->deep;
+	}
+}
+
+/* SYSTEM is only read: its control set, its Select key, HKLM itself. */
+static void
+look_at_system(void)
+{
+	unsigned char name[NAME_BYTES + GUARD_BYTES];
+
+	for (int i = 0; i < 3; i++)
+		enum_checked("HKLM", i, name);
+	for (int i = 0; i < 3; i++) {
+		if (enum_checked("HKLM\\SYSTEM\\CurrentControlSet", i,
+		    name) != 1)
+			break;
+	}
+	read_values("HKLM\\SYSTEM\\Select");
+}
+
+/* Deletes the key KEY and checks what reached the disk.  DATA (SIZE
+ * bytes) is what SOFTWARE held before. */
+static void
+delete_checked(const struct found_key *key, const uint8_t *data,
+    size_t size)
+{
+	char parent[PATH_BYTES];
+	struct hive_stats st;
+	hive_h *h;
+	long before, after;
+	int rc, dirty;
+
+	dirty = size >= 12 && memcmp(data, "regf", 4) == 0 &&
+	    le32(data + 4) != le32(data + 8);
+	snprintf(parent, sizeof(parent), "%s", key->path);
+	*strrchr(parent, '\\') = '\0';
+	before = subkey_count(parent);
+
+	rc = delete_key_path(key->path);
+	CHECK(rc == 0 || rc == 1);
+	CHECK(hive_open_handles() == 0);
+	hive_get_stats(HIVE_SOFTWARE, &st);
+	if (dirty) {
+		CHECK(st.read_only && rc == 0 && st.writes == 0 &&
+		    st.backups == 0);
+		CHECK(same_bytes(g_software, data, size));
+		return;
+	}
+	if (rc == 0) {
+		/* A tree delete that stopped half way has written what it
+		 * deleted; a leaf has nothing to delete half way. */
+		if (key->leaf || st.writes == 0)
+			CHECK(same_bytes(g_software, data, size));
+		if (st.writes == 0)
+			return;
+	} else {
+		CHECK(st.writes > 0 && st.backups == 1);
+	}
+	CHECK(same_bytes(g_bak, data, size));
+	CHECK((h = hivex_open(g_software, 0)) != NULL);
+	CHECK(hivex_root(h) != 0);
+	hivex_close(h);
+	if (rc == 1) {
+		/* Read again from the disk, the parent is one key short. */
+		hive_reset();
+		after = subkey_count(parent);
+		CHECK(before >= 1 && after == before - 1);
+	}
+}
+
+extern "C" int
+LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+	const char *tmp = getenv("TMPDIR");
+	char dir[TEMP_PATH];
+
+	(void)argc;
+	(void)argv;
+	snprintf(g_top, sizeof(g_top), "%s/vkm-fuzz-hive.XXXXXX",
+	    tmp != NULL && tmp[0] != '\0' ? tmp : "/tmp");
+	if (mkdtemp(g_top) == NULL) {
+		perror(g_top);
+		exit(1);
+	}
+	snprintf(dir, sizeof(dir), "%s/Windows", g_top);
+	mkdir(dir, 0700);
+	setenv("SystemRoot", dir, 1);
+	snprintf(dir, sizeof(dir), "%s/Windows/System32", g_top);
+	mkdir(dir, 0700);
+	snprintf(g_config, sizeof(g_config), "%s/Windows/System32/config",
+	    g_top);
+	if (mkdir(g_config, 0700) != 0) {
+		perror(g_config);
+		exit(1);
+	}
+	snprintf(g_software, sizeof(g_software), "%s/SOFTWARE", g_config);
+	snprintf(g_system, sizeof(g_system), "%s/SYSTEM", g_config);
+	snprintf(g_bak, sizeof(g_bak), "%s/SOFTWARE.bak", g_config);
+	atexit(remove_temp);
+	pthread_atfork(NULL, NULL, child_defaults);
+	return 0;
+}
+
+/* The key to delete, chosen by the input's last byte: a leaf when its
+ * top bit is clear, else a key whose subkeys are all leaves.  Each key
+ * of a tree costs the backend a fork, so larger trees are left out. */
+static const struct found_key *
+pick_key(const uint8_t *data, size_t size)
+{
+	unsigned pick, tree, count = 0;
+
+	if (size == 0)
+		return NULL;
+	pick = data[size - 1] & 0x7f;
+	tree = data[size - 1] >> 7;
+	for (int k = 0; k < g_nfound; k++)
+		count += tree ? g_found[k].small_tree : g_found[k].leaf;
+	if (count == 0)
+		return NULL;
+	pick %= count;
+	for (int k = 0; k < g_nfound; k++) {
+		if ((tree ? g_found[k].small_tree : g_found[k].leaf) &&
+		    pick-- == 0)
+			return &g_found[k];
+	}
+	return NULL;
+}
+
+extern "C" int
+LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	const struct found_key *key;
+
+	unlink(g_bak);
+	if (write_file(g_software, data, size) != 0 ||
+	    write_file(g_system, data, size) != 0)
+		return 0;
+	hive_reset();
+
+	g_nfound = 0;
+	walk(NULL, "HKLM\\SOFTWARE", WALK_DEPTH);
+	look_at_system();
+	if ((key = pick_key(data, size)) != NULL)
+		delete_checked(key, data, size);
+
+	CHECK(hive_open_handles() == 0);
+	CHECK(same_bytes(g_system, data, size));
+	check_config_folder();
+	hive_reset();
+	return 0;
+}

@@ -1,0 +1,180 @@
+/*
+ * fuzz_inf.cpp - read_inf_entry and next_token on any file contents.
+ *
+ * The input is the INF file.  Each run asks for entries -1 to 6 of three
+ * sections: the one the scans read, a one-letter one, and one named by
+ * the input's first bytes, so that a mutation can make a header of its
+ * own match.  A name must be a token of the file, NUL-terminated within
+ * INF_NAME_BUF bytes, with nothing written after its NUL; a miss must
+ * leave the buffer as it was.
+ */
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "inf/inf.h"
+
+#define CHECK(c)	do { if (!(c)) __builtin_trap(); } while (0)
+
+#define DELIMS " =:\t\r\n"
+#define FILL 0xa5
+#define GUARD_BYTES 64
+#define SECTION_MAX 32
+#define TEMP_PATH 4096
+
+static char g_dir[TEMP_PATH];
+static char g_path[TEMP_PATH];
+
+static void
+remove_temp(void)
+{
+	unlink(g_path);
+	rmdir(g_dir);
+}
+
+/* 1 when the LEN bytes at P all hold FILL. */
+static int
+untouched(const unsigned char *p, size_t len)
+{
+	for (size_t k = 0; k < len; k++) {
+		if (p[k] != FILL)
+			return 0;
+	}
+	return 1;
+}
+
+static int
+write_input(const uint8_t *data, size_t size)
+{
+	int fd, ok;
+
+	if ((fd = open(g_path, O_WRONLY | O_CREAT | O_TRUNC, 0600)) < 0)
+		return -1;
+	ok = size == 0 || write(fd, data, size) == (ssize_t)size;
+	return close(fd) == 0 && ok ? 0 : -1;
+}
+
+/* Asks for ENTRY of SECTION and checks the answer against the file
+ * DATA (SIZE bytes).  Returns the result. */
+static int
+check_entry(const char *section, int entry, const uint8_t *data,
+    size_t size, unsigned char name[INF_NAME_BUF + GUARD_BYTES])
+{
+	size_t len;
+	int rc;
+
+	memset(name, FILL, INF_NAME_BUF + GUARD_BYTES);
+	rc = read_inf_entry(g_path, section, entry, (char *)name);
+	/* The file is there and readable: -1 would be a lost handle. */
+	CHECK(rc == 0 || rc == 1);
+	if (rc == 0 || entry < 0) {
+		CHECK(rc == 0);
+		CHECK(untouched(name, INF_NAME_BUF + GUARD_BYTES));
+		return rc;
+	}
+	len = strnlen((const char *)name, INF_NAME_BUF);
+	CHECK(len > 0 && len < INF_NAME_BUF);
+	CHECK(strcspn((const char *)name, DELIMS) == len);
+	CHECK(untouched(name + len + 1, INF_NAME_BUF + GUARD_BYTES - len - 1));
+	/* Whatever the line handling, a name is bytes of the file. */
+	CHECK(memmem(data, size, name, len) != NULL);
+	return rc;
+}
+
+/* Cuts a copy of DATA into tokens: each lies after the one before, holds
+ * no delimiter, keeps the input's bytes, and together they hold every
+ * byte that is no delimiter. */
+static void
+check_tokens(const uint8_t *data, size_t size)
+{
+	char *copy, *cursor = NULL, *tok, *after;
+	size_t len, tlen, total = 0, solid = 0, count = 0;
+
+	if ((copy = (char *)malloc(size + 1)) == NULL)
+		return;
+	memcpy(copy, data, size);
+	copy[size] = '\0';
+	len = strlen(copy);
+	for (size_t k = 0; k < len; k++)
+		solid += strchr(DELIMS, copy[k]) == NULL;
+	after = copy;
+	for (tok = next_token(copy, DELIMS, &cursor); tok != NULL;
+	    tok = next_token(NULL, DELIMS, &cursor)) {
+		CHECK(++count <= len);
+		CHECK(tok >= after && tok < copy + len);
+		tlen = strlen(tok);
+		CHECK(tlen > 0 && strcspn(tok, DELIMS) == tlen);
+		CHECK(memcmp(tok, data + (tok - copy), tlen) == 0);
+		CHECK(cursor == NULL || cursor == tok + tlen + 1);
+		after = tok + tlen;
+		total += tlen;
+	}
+	CHECK(total == solid);
+	free(copy);
+}
+
+extern "C" int
+LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+	const char *tmp = getenv("TMPDIR");
+
+	(void)argc;
+	(void)argv;
+	snprintf(g_dir, sizeof(g_dir), "%s/vkm-fuzz-inf.XXXXXX",
+	    tmp != NULL && tmp[0] != '\0' ? tmp : "/tmp");
+	if (mkdtemp(g_dir) == NULL) {
+		perror(g_dir);
+		exit(1);
+	}
+	snprintf(g_path, sizeof(g_path), "%s/input.inf", g_dir);
+	atexit(remove_temp);
+	return 0;
+}
+
+extern "C" int
+LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	static unsigned char name[INF_NAME_BUF + GUARD_BYTES];
+	static unsigned char again[INF_NAME_BUF + GUARD_BYTES];
+	char own[SECTION_MAX + 1];
+	const char *sections[3] = { "SourceDisksFiles", "S", own };
+	size_t n = 0;
+	int last_section = -1, last_entry = 0;
+
+	if (write_input(data, size) != 0)
+		return 0;
+	if (size > 0) {
+		for (n = 0; n < (size_t)(data[0] % SECTION_MAX) &&
+		    n + 1 < size && data[n + 1] != 0; n++)
+			own[n] = (char)data[n + 1];
+	}
+	own[n] = '\0';
+
+	for (int s = 0; s < 3; s++) {
+		for (int entry = -1; entry <= 6; entry++) {
+			if (check_entry(sections[s], entry, data, size,
+			    name) == 1)
+				last_section = s, last_entry = entry;
+		}
+	}
+	/* Nothing is kept between calls: the same question, the same
+	 * answer. */
+	if (last_section >= 0) {
+		CHECK(check_entry(sections[last_section], last_entry, data,
+		    size, name) == 1);
+		CHECK(check_entry(sections[last_section], last_entry, data,
+		    size, again) == 1);
+		CHECK(strcmp((const char *)name, (const char *)again) == 0);
+	}
+	/* An empty section or no buffer: 0, and the file is not opened. */
+	memset(name, FILL, sizeof(name));
+	CHECK(read_inf_entry(g_path, "", 0, (char *)name) == 0);
+	CHECK(untouched(name, sizeof(name)));
+	CHECK(read_inf_entry(g_path, "S", 0, NULL) == 0);
+
+	check_tokens(data, size);
+	return 0;
+}

@@ -1,0 +1,154 @@
+#!/bin/sh
+# fuzz/run.sh BUILD_DIR SECONDS
+#
+# Runs each libFuzzer target of BUILD_DIR (the fuzz preset's tree) for
+# SECONDS seconds on a scratch copy of its seeds, so the committed corpus
+# never grows.  Prints one line per target; on a crash, hang, leak or
+# memory blow-up prints the end of the log and the input that did it
+# (kept under BUILD_DIR/fuzz-artifacts/TARGET/) and exits 1.
+set -eu
+
+if [ $# -ne 2 ]; then
+	echo "usage: $0 BUILD_DIR SECONDS" >&2
+	exit 2
+fi
+build=$(cd "$1" && pwd)
+seconds=$2
+src=$(cd "$(dirname "$0")" && pwd)
+bin=$build/fuzz
+artifacts=$build/fuzz-artifacts
+targets="fuzz_inf fuzz_keypath fuzz_keyseq fuzz_hive"
+
+# Scratch space in memory where there is some: the hive target writes
+# two hives for every input.
+base=${TMPDIR:-/tmp}
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+	base=/dev/shm
+fi
+work=$(mktemp -d "$base/vkm-fuzz.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
+
+# One mkhive directive: its fields joined by tabs.
+line() {
+	printf '%s' "$1"
+	shift
+	for field in "$@"; do
+		printf '\t%s' "$field"
+	done
+	printf '\n'
+}
+
+# Seeds of the hive target: small hives shaped like the keys the scans
+# read, two of them dirty, and one holding its root key alone.
+hive_seeds() {
+	u='Microsoft\Windows\CurrentVersion\Uninstall\{6E1B7F0A-VKM310}'
+	o='Microsoft\Windows\CurrentVersion\Uninstall\Other'
+	d='Microsoft\Windows\CurrentVersion\DIFx\DriverStore\vkm310_1A2B'
+	{
+		line sz "$u" DisplayName 'VKM310 Smart Card Reader'
+		line expand_sz "$u" InfPath '%SystemRoot%\inf\oem3.inf'
+		line dword "$u" NoModify 1
+		line sz "$o" DisplayName 'Other Product'
+		line sz_nonul "$o" InfPath 'no terminator'
+		line sz "$d" Services 'vkm310'
+		line multi_sz "$d" Files 'vkm310.sys|vkm310.inf'
+		line binary "$d\\Sub\\Leaf" Blob '00 01 02 ff'
+		line sz 'Vendor' '' 'default value'
+		line sz 'Vendor\Ärger' DisplayName 'Latin-1 folding'
+		for k in 0 1 2 3 4 5 6 7 8 9; do
+			line key "Vendor\\Many\\Key$k"
+		done
+		line key 'Vendor\Pair\A'
+		line key 'Vendor\Pair\B'
+	} | "$bin/mkhive" "$1/software" - || return 1
+	c='ControlSet001\Control\Class\{50DD5230-BA8A-11D1-BF5D-0000F805F530}'
+	s='ControlSet001\Services'
+	{
+		line dword Select Current 1
+		line sz "$c\\0000" InfSection 'VKM310.Install'
+		line expand_sz "$s\\vkm310" ImagePath \
+		    'system32\DRIVERS\vkm310.sys'
+		line key "$s\\Other"
+	} | "$bin/mkhive" "$1/system" - || return 1
+	# The last byte picks the key to delete; with its top bit set it is
+	# a key whose subkeys are all leaves (the first, here Uninstall).
+	cp "$1/software" "$1/tree"
+	last=$(($(wc -c <"$1/tree") - 1))
+	printf '\200' | dd of="$1/tree" bs=1 seek="$last" conv=notrunc \
+	    2>/dev/null || return 1
+	cp "$1/software" "$1/dirty"
+	cp "$1/tree" "$1/dirty_tree"
+	"$bin/mkhive" --dirty "$1/dirty" || return 1
+	"$bin/mkhive" --dirty "$1/dirty_tree" || return 1
+	"$bin/mkhive" "$1/empty" - </dev/null || return 1
+}
+
+# The structures a hive is made of, for the mutator to insert.
+hive_dict() {
+	for word in regf hbin nk vk sk lf lh li ri db; do
+		printf '"%s"\n' "$word"
+	done
+	printf '"\\xff\\xff\\xff\\xff"\n"\\x00\\x00\\x00\\x00"\n'
+}
+
+# The last coverage line and the final statistics of a log.
+summary() {
+	awk -v t="$1" -v s="$seconds" '
+	/ cov: / {
+		for (i = 1; i < NF; i++) {
+			if ($i == "cov:") cov = $(i + 1)
+			if ($i == "ft:") ft = $(i + 1)
+			if ($i == "corp:") corp = $(i + 1)
+		}
+	}
+	/^stat::number_of_executed_units:/ { runs = $2 }
+	/^stat::average_exec_per_sec:/ { rate = $2 }
+	/^stat::peak_rss_mb:/ { rss = $2 }
+	END {
+		printf "%s: %s s, %s runs, %s exec/s, cov %s, ft %s, " \
+		    "corpus %s, peak rss %s MB\n", t, s, runs, rate, cov, ft,
+		    corp, rss
+	}' "$2"
+}
+
+status=0
+for t in $targets; do
+	if [ ! -x "$bin/$t" ]; then
+		echo "$t: FAILED: $bin/$t not built" >&2
+		status=1
+		continue
+	fi
+	corpus=$work/corpus/$t
+	mkdir -p "$corpus"
+	rm -rf "${artifacts:?}/$t"
+	mkdir -p "$artifacts/$t"
+	extra=
+	if [ "$t" = fuzz_hive ]; then
+		if ! hive_seeds "$corpus"; then
+			echo "$t: FAILED: mkhive could not make the seeds" >&2
+			status=1
+			continue
+		fi
+		hive_dict >"$work/hive.dict"
+		extra=-dict=$work/hive.dict
+	else
+		cp "$src/corpus/$t/"* "$corpus/"
+	fi
+	log=$artifacts/$t/fuzz.log
+	# shellcheck disable=SC2086
+	if TMPDIR=$work UBSAN_OPTIONS=print_stacktrace=1 "$bin/$t" \
+	    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+	    -print_final_stats=1 -artifact_prefix="$artifacts/$t/" \
+	    $extra "$corpus" >"$log" 2>&1; then
+		summary "$t" "$log"
+	else
+		echo "$t: FAILED (exit $?); end of $log:" >&2
+		tail -n 40 "$log" >&2
+		for a in "$artifacts/$t"/*; do
+			[ "$a" = "$log" ] || echo "$t: input: $a" >&2
+		done
+		status=1
+	fi
+done
+exit $status
