@@ -28,9 +28,8 @@
 #include "registry/registry.h"
 #include "registry/unix/hive.h"
 
-#define CHECK(c)	do { if (!(c)) __builtin_trap(); } while (0)
+#include "fuzz_util.h"
 
-#define FILL 0xa5
 #define GUARD_BYTES 32
 #define NAME_BYTES 1024
 #define PATH_BYTES 1024
@@ -85,27 +84,6 @@ remove_temp(void)
 	snprintf(dir, sizeof(dir), "%s/Windows", g_top);
 	rmdir(dir);
 	rmdir(g_top);
-}
-
-static int
-untouched(const unsigned char *p, size_t len)
-{
-	for (size_t k = 0; k < len; k++) {
-		if (p[k] != FILL)
-			return 0;
-	}
-	return 1;
-}
-
-static int
-write_file(const char *path, const uint8_t *data, size_t size)
-{
-	int fd, ok;
-
-	if ((fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600)) < 0)
-		return -1;
-	ok = size == 0 || write(fd, data, size) == (ssize_t)size;
-	return close(fd) == 0 && ok ? 0 : -1;
 }
 
 /* 1 when the file at PATH holds exactly the SIZE bytes at DATA. */

@@ -17,10 +17,9 @@
 
 #include "inf/inf.h"
 
-#define CHECK(c)	do { if (!(c)) __builtin_trap(); } while (0)
+#include "fuzz_util.h"
 
 #define DELIMS " =:\t\r\n"
-#define FILL 0xa5
 #define GUARD_BYTES 64
 #define SECTION_MAX 32
 #define TEMP_PATH 4096
@@ -33,28 +32,6 @@ remove_temp(void)
 {
 	unlink(g_path);
 	rmdir(g_dir);
-}
-
-/* 1 when the LEN bytes at P all hold FILL. */
-static int
-untouched(const unsigned char *p, size_t len)
-{
-	for (size_t k = 0; k < len; k++) {
-		if (p[k] != FILL)
-			return 0;
-	}
-	return 1;
-}
-
-static int
-write_input(const uint8_t *data, size_t size)
-{
-	int fd, ok;
-
-	if ((fd = open(g_path, O_WRONLY | O_CREAT | O_TRUNC, 0600)) < 0)
-		return -1;
-	ok = size == 0 || write(fd, data, size) == (ssize_t)size;
-	return close(fd) == 0 && ok ? 0 : -1;
 }
 
 /* Asks for ENTRY of SECTION and checks the answer against the file
@@ -144,7 +121,7 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	size_t n = 0;
 	int last_section = -1, last_entry = 0;
 
-	if (write_input(data, size) != 0)
+	if (write_file(g_path, data, size) != 0)
 		return 0;
 	if (size > 0) {
 		for (n = 0; n < (size_t)(data[0] % SECTION_MAX) &&

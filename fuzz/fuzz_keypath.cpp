@@ -20,9 +20,8 @@
 #include "registry/registry.h"
 #include "registry/unix/hive.h"
 
-#define CHECK(c)	do { if (!(c)) __builtin_trap(); } while (0)
+#include "fuzz_util.h"
 
-#define FILL 0xa5
 #define BUF_BYTES 256
 #define GUARD_BYTES 32
 #define TEMP_PATH 4096
@@ -33,16 +32,6 @@ static void
 remove_temp(void)
 {
 	rmdir(g_dir);
-}
-
-static int
-untouched(const unsigned char *p, size_t len)
-{
-	for (size_t k = 0; k < len; k++) {
-		if (p[k] != FILL)
-			return 0;
-	}
-	return 1;
 }
 
 /* 1 when the folder SystemRoot names is still empty. */

@@ -13,7 +13,7 @@
 
 #include "platform/unix/keyseq.h"
 
-#define CHECK(c)	do { if (!(c)) __builtin_trap(); } while (0)
+#include "fuzz_util.h"
 
 #define ESC 27
 #define UNSET (-7)
