@@ -39,6 +39,10 @@ sys.path.insert(0, HERE)
 
 import bigsys  # noqa: E402
 
+# The test harness knows how to tell a prefix's bitness.
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import harness  # noqa: E402
+
 TOOL = os.path.join(ROOT, "build", "native", "vkm310_cleanup")
 EXE32 = os.path.join(ROOT, "build", "win32", "vkm310_cleanup.exe")
 BENCH_BUILD = os.path.join(ROOT, "build", "bench")
@@ -233,18 +237,6 @@ def profile_dry_run(env, workdir):
 
 # ---- Wine ----
 
-def wine_prefix_arch(path):
-    try:
-        with open(os.path.join(path, "system.reg"), encoding="latin-1") as f:
-            for _ in range(20):
-                line = f.readline()
-                if line.startswith("#arch="):
-                    return line.strip()[len("#arch="):]
-    except FileNotFoundError:
-        return None
-    return None
-
-
 def wine_env():
     return env_with(WINEPREFIX=WINE_PREFIX, WINEARCH="win32", WINEDEBUG="-all",
                     WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -378,7 +370,7 @@ def timed_cpu(argv, env, out_path, server):
 
 def measure_wine(workdir):
     env = wine_env()
-    if wine_prefix_arch(WINE_PREFIX) != "win32":
+    if harness.prefix_arch(WINE_PREFIX) != "win32":
         log("booting a 32-bit Wine prefix in %s" % WINE_PREFIX)
         shutil.rmtree(WINE_PREFIX, ignore_errors=True)
         os.makedirs(BENCH_BUILD, exist_ok=True)
