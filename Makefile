@@ -39,8 +39,14 @@ fuzz: setup
 	cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2
 	sh fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
 
+# Ends with one line per target: whether it ran, or why not (a kernel
+# without IA-32 emulation runs no 32-bit Wine).
+E2E_REPORT := $(CURDIR)/build/e2e-targets.txt
+
 e2e:
-	cd tests/e2e && $(PYTHON) -m pytest -q -p no:cacheprovider
+	rm -f $(E2E_REPORT)
+	cd tests/e2e && VKM_E2E_REPORT=$(E2E_REPORT) $(PYTHON) -m pytest -q -p no:cacheprovider -rs
+	@cat $(E2E_REPORT)
 
 test: build
 	$(MAKE) --no-print-directory unit

@@ -45,6 +45,7 @@ import harness  # noqa: E402
 
 TOOL = os.path.join(ROOT, "build", "native", "vkm310_cleanup")
 EXE32 = os.path.join(ROOT, "build", "win32", "vkm310_cleanup.exe")
+WINE32 = harness.wine_loader("win32")
 BENCH_BUILD = os.path.join(ROOT, "build", "bench")
 FLOOR = os.path.join(BENCH_BUILD, "floor")
 WINE_PREFIX = os.path.join(BENCH_BUILD, "wine32")
@@ -239,7 +240,7 @@ def profile_dry_run(env, workdir):
 
 def wine_env():
     return env_with(WINEPREFIX=WINE_PREFIX, WINEARCH="win32", WINEDEBUG="-all",
-                    WINEDLLOVERRIDES="mscoree,mshtml=")
+                    WINELOADER=WINE32, WINEDLLOVERRIDES="mscoree,mshtml=")
 
 
 def strace_counts(argv, env, workdir, name):
@@ -277,7 +278,7 @@ def set_relay_include(env, workdir, funcs):
         body += "[-HKEY_CURRENT_USER\\Software\\Wine\\Debug]\r\n"
     with open(reg, "w", encoding="utf-16") as f:
         f.write(body)
-    run_quiet(["wine", "regedit", "/s", reg], env=env)
+    run_quiet([WINE32, "regedit", "/s", reg], env=env)
 
 
 def relay_breakdown(env, workdir):
@@ -289,7 +290,7 @@ def relay_breakdown(env, workdir):
     try:
         with open(logf, "wb") as err:
             t0 = time.perf_counter()
-            subprocess.run(["wine", EXE32],
+            subprocess.run([WINE32, EXE32],
                            env=dict(env, WINEDEBUG="+timestamp,+relay"),
                            stdout=subprocess.DEVNULL, stderr=err,
                            stdin=subprocess.DEVNULL)
@@ -374,7 +375,7 @@ def measure_wine(workdir):
         log("booting a 32-bit Wine prefix in %s" % WINE_PREFIX)
         shutil.rmtree(WINE_PREFIX, ignore_errors=True)
         os.makedirs(BENCH_BUILD, exist_ok=True)
-        run_quiet(["wineboot", "-i"], env=env, check=True, timeout=600)
+        run_quiet([WINE32, "wineboot", "-i"], env=env, check=True, timeout=600)
         run_quiet(["wineserver", "-w"], env=env, timeout=600)
     # A persistent server, started here and ended below: every timed run
     # finds it running.
@@ -382,9 +383,9 @@ def measure_wine(workdir):
     res = {}
     try:
         out = os.path.join(workdir, "wine-out.txt")
-        cmd_exit = ["wine", "cmd", "/c", "exit"]
-        dry = ["wine", EXE32]
-        helpo = ["wine", EXE32, "-h"]
+        cmd_exit = [WINE32, "cmd", "/c", "exit"]
+        dry = [WINE32, EXE32]
+        helpo = [WINE32, EXE32, "-h"]
         for argv in (cmd_exit, dry, helpo):      # warm up
             timed(argv, env, out)
         server = wineserver_pid()
@@ -529,6 +530,9 @@ def main():
         R["hive_bytes"] = hive_bytes
 
         if os.environ.get("BENCH_NO_WINE"):
+            R["wine"] = None
+        elif harness.skip_reason("win32"):
+            log("wine: not measured: %s" % harness.skip_reason("win32"))
             R["wine"] = None
         else:
             R["wine"] = measure_wine(work)

@@ -17,7 +17,7 @@ import tempfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 
-WINE64 = "/usr/lib/wine/wine64"
+WINE_LOADER = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
 MKHIVE = os.path.join(ROOT, "build", "native", "tools", "mkhive")
 
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
@@ -199,14 +199,15 @@ class WinePrefix(System):
             os.makedirs(find_folded(self.windir, d), exist_ok=True)
 
     def wine(self, *args, check=True):
-        """Runs a Wine tool of the prefix's own bitness: the plain `wine`
-        loader is the 32-bit one, whose regedit would write the 64-bit
-        prefix's SOFTWARE keys into the 32-bit view (Wow6432Node)."""
+        """Runs a Wine tool through the loader of the prefix's own bitness,
+        never the `wine` wrapper: that one takes the 32-bit loader, whose
+        regedit would write a 64-bit prefix's SOFTWARE keys into the 32-bit
+        view (Wow6432Node), and which cannot start at all on a kernel
+        without IA-32 emulation."""
         env = dict(os.environ)
         env.update(self.env)
-        loader = "wine"
-        if env.get("WINEARCH") == "win64" and os.path.exists(WINE64):
-            loader = WINE64
+        loader = env.get("WINELOADER") or WINE_LOADER[env.get("WINEARCH", "win64")]
+        env["WINELOADER"] = loader
         return subprocess.run([loader] + list(args), env=env, check=check,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 

@@ -5,6 +5,11 @@ Windows folder and against both .exe files under Wine, each in a fresh copy
 of a Wine prefix of its own bitness (a 32-bit process in a 64-bit prefix
 would see system32 redirected).  VKM_E2E_TARGETS=native,win32 narrows the
 set for a quick run.
+
+A 32-bit target is skipped, with the reason, where the kernel runs no
+32-bit x86 programs (VKM_PRETEND_NO_IA32=1 pretends so).  At the end each
+target gets one line saying whether it ran; VKM_E2E_REPORT names a file
+that receives the same lines.
 """
 
 import os
@@ -36,6 +41,69 @@ def selected_targets(wanted):
 def pytest_configure(config):
     config.addinivalue_line(
         "markers", "targets(*names): run only on these targets")
+
+
+def pytest_collection_modifyitems(config, items):
+    for item in items:
+        target = item_target(item)
+        reason = harness.skip_reason(target) if target else None
+        if reason:
+            item.add_marker(pytest.mark.skip(reason="%s: %s" % (target, reason)))
+
+
+def item_target(item):
+    callspec = getattr(item, "callspec", None)
+    return callspec.params.get("target") if callspec else None
+
+
+_outcomes = {}          # target -> {"passed": n, "failed": n, "skipped": n}
+_targets_of = {}        # nodeid -> target
+
+
+def pytest_itemcollected(item):
+    target = item_target(item)
+    if target:
+        _targets_of[item.nodeid] = target
+
+
+def pytest_runtest_logreport(report):
+    target = _targets_of.get(report.nodeid)
+    if target is None:
+        return
+    if report.when == "call" or report.outcome != "passed":
+        counts = _outcomes.setdefault(target, {})
+        counts[report.outcome] = counts.get(report.outcome, 0) + 1
+
+
+def target_lines():
+    """One line per target: whether it ran, or why not."""
+    lines = []
+    for target in ALL_TARGETS:
+        counts = _outcomes.get(target, {})
+        ran = counts.get("passed", 0) + counts.get("failed", 0)
+        reason = harness.skip_reason(target)
+        if ran:
+            lines.append("%s: ran (%s)" % (target, ", ".join(
+                "%d %s" % (counts[k], k) for k in ("passed", "failed", "skipped")
+                if counts.get(k))))
+        elif reason:
+            lines.append("%s: not run: %s" % (target, reason))
+        else:
+            lines.append("%s: not run: no test selected" % target)
+    return lines
+
+
+def pytest_terminal_summary(terminalreporter):
+    if not _targets_of:
+        return
+    lines = target_lines()
+    terminalreporter.write_sep("-", "targets")
+    for line in lines:
+        terminalreporter.write_line(line)
+    report = os.environ.get("VKM_E2E_REPORT")
+    if report:
+        with open(report, "w") as f:
+            f.write("".join("end to end, " + line + "\n" for line in lines))
 
 
 def pytest_generate_tests(metafunc):

@@ -13,6 +13,7 @@ Environment dicts given to these functions are overrides on top of
 os.environ; a value of None removes the variable.
 """
 
+import errno
 import os
 import shlex
 import shutil
@@ -26,6 +27,17 @@ import pexpect
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 TARGETS = ("native", "win32", "win64")
 WINE_ARCH = {"win32": "win32", "win64": "win64"}
+
+# Each bitness runs through its own loader, never through the `wine`,
+# `wineboot` or `regedit` wrappers: they take the 32-bit loader whenever
+# it is installed, and on a kernel without IA-32 emulation that loader
+# cannot start, so not even a 64-bit prefix would boot.
+WINE_LOADER = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
+
+# Set to 1 to pretend that the kernel runs no 32-bit x86 programs.
+PRETEND_NO_IA32 = "VKM_PRETEND_NO_IA32"
+NO_IA32 = "this kernel runs no 32-bit x86 programs"
+NO_WINE32 = "the 32-bit Wine loader is not installed"
 
 # The native key reader waits about 50 ms to tell a lone Escape from the
 # start of a sequence, and Wine's console does much the same: a key sent
@@ -85,11 +97,51 @@ def _without_display(env):
     return env
 
 
+def probe_loader(loader):
+    """None when LOADER starts; else why not.  "Exec format error" is the
+    kernel's answer for a 32-bit program when IA-32 emulation is off."""
+    try:
+        subprocess.run([loader, "--version"], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=60, check=True)
+    except FileNotFoundError:
+        return NO_WINE32
+    except OSError as e:
+        if e.errno == errno.ENOEXEC:
+            return NO_IA32
+        return "%s cannot be run: %s" % (loader, e.strerror)
+    except subprocess.SubprocessError as e:
+        return "%s --version failed: %s" % (loader, e)
+    return None
+
+
+_skip_reasons = {}
+
+
+def skip_reason(target):
+    """None when TARGET can run on this host, else the reason it cannot.
+    Decided once per process: the 32-bit loader is tried once."""
+    if target not in WINE_ARCH or WINE_ARCH[target] != "win32":
+        return None
+    if target not in _skip_reasons:
+        if os.environ.get(PRETEND_NO_IA32) == "1":
+            _skip_reasons[target] = NO_IA32
+        else:
+            _skip_reasons[target] = probe_loader(WINE_LOADER["win32"])
+    return _skip_reasons[target]
+
+
+def wine_loader(arch):
+    """The Wine loader of ARCH itself ("win32" or "win64")."""
+    return WINE_LOADER[arch]
+
+
 def wine_env(path, arch):
     """The overrides that run Wine in the prefix at PATH of ARCH."""
     return {
         "WINEPREFIX": os.path.abspath(path),
         "WINEARCH": arch,
+        "WINELOADER": wine_loader(arch),
         "WINEDEBUG": "-all",
         # No dialogs offering to install Mono or Gecko.
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
@@ -124,7 +176,7 @@ def make_wine_prefix(path, arch):
         return env
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     full = _without_display(_compose_env(env))
-    subprocess.run(["wineboot", "-i"], env=full, stdin=subprocess.DEVNULL,
+    subprocess.run([wine_loader(arch), "wineboot", "-i"], env=full, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    timeout=BOOT_TIMEOUT, check=True)
     subprocess.run(["wineserver", "-w"], env=full, timeout=BOOT_TIMEOUT,
@@ -171,6 +223,7 @@ def target_env(target, env=None):
                                % (target, arch, overrides["WINEPREFIX"], have))
     overrides.setdefault("WINEARCH", arch)
     overrides.setdefault("WINEDEBUG", "-all")
+    overrides["WINELOADER"] = wine_loader(arch)
     return _without_display(_compose_env(overrides))
 
 
@@ -182,7 +235,7 @@ def command(target, args, program=None):
         program = [program]
     words = list(program) if program else [program_path(target)]
     if target in WINE_ARCH:
-        words = ["wine"] + words
+        words = [wine_loader(WINE_ARCH[target])] + words
     return words + [str(a) for a in args]
 
 

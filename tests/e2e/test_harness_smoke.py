@@ -4,6 +4,7 @@ without a terminal has none.  A small Python stand-in plays the program
 for that; the tool's help and disclaimer then prove each target."""
 
 import os
+import subprocess
 import sys
 import textwrap
 import time
@@ -208,3 +209,61 @@ def test_disclaimer_without_terminal_on_each_target(target, tool_env):
     text, status = harness.run_no_tty(target, ["-f"], env=tool_env)
     assert text == banner(target) + DISCLAIMER + "No !\n"
     assert status == 0
+
+
+# The 32-bit loader test, on stand-ins for the loader: a program the kernel
+# refuses with "Exec format error" is what a 32-bit one is where IA-32
+# emulation is off.
+@pytest.mark.parametrize("loader, reason", [
+    ("/bin/true", None),
+    ("no-such-loader", harness.NO_WINE32),
+    ("exec-format", harness.NO_IA32),
+    ("bad-elf", harness.NO_IA32),
+])
+def test_loader_probe(tmp_path, loader, reason):
+    if loader in ("exec-format", "bad-elf"):
+        path = tmp_path / loader
+        path.write_bytes(b"echo not a program\n" if loader == "exec-format"
+                         else b"\x7fELF\x01\x01\x01" + b"\0" * 60)
+        path.chmod(0o755)
+        loader = str(path)
+    elif loader == "no-such-loader":
+        loader = str(tmp_path / loader)
+    assert harness.probe_loader(loader) == reason
+
+
+@pytest.mark.parametrize("pretend", ["1", None])
+def test_32bit_targets_run_or_say_why_not(tmp_path, monkeypatch, pretend):
+    """Forced to "no", the 32-bit target is skipped with the reason and the
+    closing lines say so; left to the host, it runs wherever the 32-bit
+    loader starts."""
+    if pretend:
+        monkeypatch.setenv(harness.PRETEND_NO_IA32, pretend)
+    else:
+        monkeypatch.delenv(harness.PRETEND_NO_IA32, raising=False)
+    monkeypatch.setattr(harness, "_skip_reasons", {})
+    real = harness.probe_loader(harness.WINE_LOADER["win32"])
+    expect = harness.NO_IA32 if pretend else real
+    assert harness.skip_reason("win32") == expect
+    assert harness.skip_reason("win64") is None
+    assert harness.skip_reason("native") is None
+
+    report = tmp_path / "targets.txt"
+    env = dict(os.environ, VKM_E2E_TARGETS="native,win32",
+               VKM_E2E_REPORT=str(report))
+    p = subprocess.run(
+        [sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", "-rs",
+         os.path.join(os.path.dirname(__file__), "test_harness_smoke.py"),
+         "-k", "test_help_on_each_target"],
+        env=env, cwd=os.path.dirname(__file__), stdout=subprocess.PIPE,
+        stderr=subprocess.STDOUT, timeout=600)
+    out = p.stdout.decode("utf-8", "replace")
+    assert p.returncode == 0, out
+    lines = report.read_text().splitlines()
+    assert lines[0] == "end to end, native: ran (1 passed)"
+    if expect:
+        assert "win32: %s" % expect in out
+        assert lines[1] == "end to end, win32: not run: %s" % expect
+    else:
+        assert lines[1] == "end to end, win32: ran (1 passed)"
+    assert lines[2] == "end to end, win64: not run: no test selected"
