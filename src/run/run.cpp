@@ -154,6 +154,12 @@ run_main(int argc, char **argv)
 		print_usage();
 		return 0;
 	}
+	/* A 32-bit program on 64-bit Windows would see the 32-bit system32
+	 * and registry only: it could call a system clean that is not. */
+	if (plat_redirected() > 0) {
+		plat_printf("This 32-bit program cannot check 64-bit Windows: run win64\\vkm310_cleanup.exe instead\n");
+		return 0;
+	}
 	if (opts.cleanup) {
 		if (!opts.agree && !ask_agreement())
 			return 0;

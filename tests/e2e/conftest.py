@@ -88,6 +88,8 @@ def target_lines():
                 if counts.get(k))))
         elif reason:
             lines.append("%s: not run: %s" % (target, reason))
+        elif counts.get("skipped"):
+            lines.append("%s: not run: %d skipped" % (target, counts["skipped"]))
         else:
             lines.append("%s: not run: no test selected" % target)
     return lines

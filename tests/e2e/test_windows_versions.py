@@ -29,3 +29,27 @@ def test_starts_on_windows_version(target, system, windows):
     # A dry run walks every scan: registry, INF and driver folders.
     text, raw, status = harness.run_tool(target, [], env=system.env)
     assert (text, status) == (banner(target) + "\n" + CLEAN, 0)
+
+
+WRONG_BITNESS = ("This 32-bit program cannot check 64-bit Windows: "
+                 "run win64\\vkm310_cleanup.exe instead\n")
+
+
+@pytest.mark.targets("win64")
+@pytest.mark.parametrize("args, tail", [
+    ([], WRONG_BITNESS),
+    (["-f"], WRONG_BITNESS),
+    (["-h"], USAGE),
+])
+def test_32bit_exe_on_64bit_windows_stops(target, system, args, tail):
+    """The 32-bit .exe in a 64-bit prefix would see SysWOW64 and the 32-bit
+    registry view only: it names the 64-bit .exe and scans nothing."""
+    reason = harness.skip_reason("win32")
+    if reason:
+        pytest.skip("win32: " + reason)
+    system.plant(r"system32\drivers\vkm310.sys")
+    exe32 = harness.program_path("win32")
+    text, raw, status = harness.run_tool(target, args, env=system.env,
+                                         program=[exe32])
+    assert (text, status) == (banner("win32") + tail, 0)
+    assert system.exists(r"system32\drivers\vkm310.sys")

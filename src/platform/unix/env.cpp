@@ -72,3 +72,10 @@ plat_getenv(const char *name, char *buf, size_t size)
 	memcpy(buf, value, len + 1);
 	return 1;
 }
+
+int
+plat_redirected(void)
+{
+	/* An offline installation is read as it lies on the disk. */
+	return 0;
+}
