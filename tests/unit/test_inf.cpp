@@ -188,9 +188,9 @@ TEST(Inf, EntriesInOneRead)
 	for (const entries_case &c : entries_cases) {
 		SCOPED_TRACE(c.what);
 		std::string path = write_temp(c.text);
-		char names[4][INF_NAME_BUF];
+		char names[6][INF_NAME_BUF];
 		memset(names, '#', sizeof(names));
-		for (size_t i = 0; i < 4; i++)
+		for (size_t i = 0; i < 6; i++)
 			names[i][1] = '\0';
 		EXPECT_EQ(read_inf_entries(path.c_str(), "S", names, c.count),
 		    c.result);
