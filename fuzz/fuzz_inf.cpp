@@ -1,12 +1,15 @@
 /*
- * fuzz_inf.cpp - read_inf_entry and next_token on any file contents.
+ * fuzz_inf.cpp - read_inf_entry, read_inf_entries and next_token on any
+ * file contents.
  *
  * The input is the INF file.  Each run asks for entries -1 to 6 of three
  * sections: the one the scans read, a one-letter one, and one named by
  * the input's first bytes, so that a mutation can make a header of its
- * own match.  A name must be a token of the file, NUL-terminated within
+ * own match.  A name must be a token of the file (of its 8-bit reading,
+ * for a file with a UTF-16 byte order mark), NUL-terminated within
  * INF_NAME_BUF bytes, with nothing written after its NUL; a miss must
- * leave the buffer as it was.
+ * leave the buffer as it was.  Entries 0 to 6 read in one pass must be
+ * the ones read one at a time.
  */
 #include <stdint.h>
 #include <stdio.h>
@@ -23,6 +26,7 @@
 #define GUARD_BYTES 64
 #define SECTION_MAX 32
 #define TEMP_PATH 4096
+#define ENTRIES 7
 
 static char g_dir[TEMP_PATH];
 static char g_path[TEMP_PATH];
@@ -56,9 +60,49 @@ check_entry(const char *section, int entry, const uint8_t *data,
 	CHECK(len > 0 && len < INF_NAME_BUF);
 	CHECK(strcspn((const char *)name, DELIMS) == len);
 	CHECK(untouched(name + len + 1, INF_NAME_BUF + GUARD_BYTES - len - 1));
-	/* Whatever the line handling, a name is bytes of the file. */
+	/* Whatever the line handling, a name is bytes of the text. */
 	CHECK(memmem(data, size, name, len) != NULL);
 	return rc;
+}
+
+/* The 8-bit reading of DATA into OUT (SIZE bytes at most), and its
+ * length: a file with a UTF-16 byte order mark as one byte per character,
+ * '?' for characters above 255; any other file as it stands. */
+static size_t
+as_text(const uint8_t *data, size_t size, uint8_t *out)
+{
+	int le = size >= 2 && data[0] == 0xFF && data[1] == 0xFE;
+	int be = size >= 2 && data[0] == 0xFE && data[1] == 0xFF;
+	size_t n = 0;
+
+	if (!le && !be) {
+		memcpy(out, data, size);
+		return size;
+	}
+	for (size_t k = 2; k + 1 < size; k += 2) {
+		unsigned unit = le ? data[k] | data[k + 1] << 8
+		    : data[k] << 8 | data[k + 1];
+		out[n++] = unit < 256 ? (uint8_t)unit : '?';
+	}
+	return n;
+}
+
+/* Entries 0 to ENTRIES - 1 of SECTION in one pass against NAMES, what
+ * check_entry gave for each ("" for a miss). */
+static void
+check_entries(const char *section, char names[ENTRIES][INF_NAME_BUF])
+{
+	static char all[ENTRIES + 1][INF_NAME_BUF];
+	int any = 0, rc;
+
+	memset(all, FILL, sizeof(all));
+	rc = read_inf_entries(g_path, section, all, ENTRIES);
+	for (int e = 0; e < ENTRIES; e++) {
+		CHECK(strcmp(all[e], names[e]) == 0);
+		any |= names[e][0] != '\0';
+	}
+	CHECK(untouched((const unsigned char *)all[ENTRIES], INF_NAME_BUF));
+	CHECK(rc == (section[0] == '\0' ? 0 : any));
 }
 
 /* Cuts a copy of DATA into tokens: each lies after the one before, holds
@@ -130,20 +174,32 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	}
 	own[n] = '\0';
 
+	static uint8_t text[1 << 20];
+	static char got[ENTRIES][INF_NAME_BUF];
+	size_t tsize;
+
+	if (size > sizeof(text))
+		return 0;
+	tsize = as_text(data, size, text);
 	for (int s = 0; s < 3; s++) {
-		for (int entry = -1; entry <= 6; entry++) {
-			if (check_entry(sections[s], entry, data, size,
-			    name) == 1)
+		for (int entry = -1; entry < ENTRIES; entry++) {
+			int rc = check_entry(sections[s], entry, text, tsize,
+			    name);
+			if (rc == 1)
 				last_section = s, last_entry = entry;
+			if (entry >= 0)
+				strcpy(got[entry], rc == 1 ? (char *)name : "");
 		}
+		if (sections[s][0] != '\0')
+			check_entries(sections[s], got);
 	}
 	/* Nothing is kept between calls: the same question, the same
 	 * answer. */
 	if (last_section >= 0) {
-		CHECK(check_entry(sections[last_section], last_entry, data,
-		    size, name) == 1);
-		CHECK(check_entry(sections[last_section], last_entry, data,
-		    size, again) == 1);
+		CHECK(check_entry(sections[last_section], last_entry, text,
+		    tsize, name) == 1);
+		CHECK(check_entry(sections[last_section], last_entry, text,
+		    tsize, again) == 1);
 		CHECK(strcmp((const char *)name, (const char *)again) == 0);
 	}
 	/* An empty section or no buffer: 0, and the file is not opened. */

@@ -2,7 +2,9 @@
  * inf.h - the name of one entry of one section of a Windows INF file.
  *
  * Each call opens the file, reads physical lines from the top until it has
- * its answer, and closes the file: nothing is kept between calls.
+ * its answer, and closes the file: nothing is kept between calls.  A file
+ * that begins with a UTF-16 byte order mark (either byte order) reads as
+ * its 8-bit twin: each character as one byte, '?' for those above 255.
  */
 #ifndef VKM_INF_H
 #define VKM_INF_H
@@ -12,10 +14,22 @@
 
 /* Copies the name of entry ENTRY (0 first) of the first section [SECTION]
  * of the INF file PATH into NAME (INF_NAME_BUF bytes; a longer name is cut
- * to fit).  1: found; 0: no such section or entry, empty SECTION or NULL
- * NAME (the file is then not opened); -1: the file cannot be opened. */
+ * to fit).  1: found; 0: no such section or entry, an entry of delimiters
+ * alone, empty SECTION or NULL NAME (the file is then not opened);
+ * -1: the file cannot be opened.  NAME is written only on 1. */
 int read_inf_entry(const char *path, const char *section, int entry,
     char *name);
+
+/* Reads entries 0 to COUNT - 1 of the first section [SECTION] of the INF
+ * file PATH in one pass, each name into NAMES[i] (cut to fit), "" for an
+ * entry that is missing or has no name (a line of delimiters alone: it
+ * still takes its number, so the entries after it keep theirs).  A name is
+ * never empty.  1: at least one entry has a name; 0: none has (NAMES all
+ * ""); -1: the file cannot be opened.  With an empty SECTION, NULL NAMES
+ * or COUNT < 1 the answer is 0, the file is not opened and NAMES is not
+ * written; so too on -1. */
+int read_inf_entries(const char *path, const char *section,
+    char (*names)[INF_NAME_BUF], int count);
 
 /* Cuts the next token out of STR (or, when STR is NULL, out of what *CURSOR
  * points at), the bytes of DELIMS separating tokens.  Writes a NUL after

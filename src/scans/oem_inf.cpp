@@ -1,35 +1,177 @@
 /*
- * oem_inf.cpp - the OEM INF files (oem0.inf .. oem999.inf) whose section
+ * oem_inf.cpp - the OEM INF files (oem<N>.inf, any N) whose section
  * SourceDisksFiles names a target driver, each with its PNF companion.
+ *
+ * The INF folder is listed, not probed number by number: a listing keeps
+ * the smallest numbers it meets in a fixed table, and when the folder
+ * holds more than the table does, the next listing takes the numbers
+ * above the last one examined.  So every file is examined once, in
+ * increasing number, with one listing per OEM_BATCH files.
  */
 #include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
+#include "common/ascii.h"
 #include "inf/inf.h"
 #include "platform/platform.h"
 #include "run/prompt.h"
 #include "scans/scans.h"
 #include "scans/targets.h"
 
-#define OEM_FILES 1000
 #define ENTRIES_READ 5
+#define OEM_BATCH 1024
+/* Up to 19 decimal digits always fit 64 bits; longer numbers, which
+ * Windows never writes, are taken one listing each after the rest. */
+#define SHORT_DIGITS 19
+#define DIGITS_BUF 24
+
+typedef unsigned long long oem_number;
+
+/* The smallest numbers above FLOOR met by one listing, in order. */
+struct oem_batch {
+	int have_floor;		/* 0: the first listing takes every number */
+	oem_number floor;
+	oem_number nums[OEM_BATCH];
+	int count;
+	int overflow;		/* a number did not fit: another listing */
+	int long_seen;		/* a name with more than SHORT_DIGITS digits */
+};
+
+/* The first number above FLOOR (a digit string) of more than SHORT_DIGITS
+ * digits met by one listing. */
+struct oem_long {
+	char floor[PATH_BUF];
+	char next[PATH_BUF];
+};
+
+/* How many digits the number of NAME has when NAME is "oem", a decimal
+ * number and ".inf", letters in any case; 0 for any other name.  Windows
+ * writes numbers without leading zeros, so "oem012.inf" is no OEM file. */
+static size_t
+oem_digits(const char *name)
+{
+	size_t n = 0;
+
+	if (!ascii_starts_with(name, "oem"))
+		return 0;
+	name += 3;
+	while (name[n] >= '0' && name[n] <= '9')
+		n++;
+	if (n == 0 || (name[0] == '0' && n > 1))
+		return 0;
+	return ascii_equal(name + n, ".inf") ? n : 0;
+}
+
+/* Adds V to the batch in order, once.  A full batch drops its largest. */
+static void
+batch_insert(struct oem_batch *b, oem_number v)
+{
+	int i = b->count;
+
+	for (int k = 0; k < b->count; k++) {
+		if (b->nums[k] == v)
+			return;	/* "oem5.inf" and "OEM5.INF" offline */
+	}
+	if (b->count == OEM_BATCH) {
+		b->overflow = 1;
+		if (v > b->nums[OEM_BATCH - 1])
+			return;
+		i = OEM_BATCH - 1;
+	} else {
+		b->count++;
+	}
+	for (; i > 0 && b->nums[i - 1] > v; i--)
+		b->nums[i] = b->nums[i - 1];
+	b->nums[i] = v;
+}
+
+/* Listing callback: takes NAME's number into the batch (void *B). */
+static int
+collect_short(const char *name, void *ctx)
+{
+	struct oem_batch *b = (struct oem_batch *)ctx;
+	size_t n = oem_digits(name);
+	oem_number v = 0;
+
+	if (n == 0)
+		return 1;
+	if (n > SHORT_DIGITS) {
+		b->long_seen = 1;
+		return 1;
+	}
+	for (size_t k = 0; k < n; k++)
+		v = v * 10 + (oem_number)(name[3 + k] - '0');
+	if (!b->have_floor || v > b->floor)
+		batch_insert(b, v);
+	return 1;
+}
+
+/* Orders two digit strings without leading zeros as numbers. */
+static int
+compare_digits(const char *a, size_t alen, const char *b)
+{
+	size_t blen = strlen(b);
+
+	if (alen != blen)
+		return alen < blen ? -1 : 1;
+	return memcmp(a, b, alen);
+}
+
+/* Listing callback: keeps the smallest long number above the floor. */
+static int
+collect_long(const char *name, void *ctx)
+{
+	struct oem_long *l = (struct oem_long *)ctx;
+	size_t n = oem_digits(name);
+	const char *digits = name + 3;
+
+	/* A number as long as a whole path can name no file we could open. */
+	if (n <= SHORT_DIGITS || n >= PATH_BUF)
+		return 1;
+	if (l->floor[0] != '\0' && compare_digits(digits, n, l->floor) <= 0)
+		return 1;
+	if (l->next[0] == '\0' || compare_digits(digits, n, l->next) < 0) {
+		memcpy(l->next, digits, n);
+		l->next[n] = '\0';
+	}
+	return 1;
+}
+
+static void
+format_number(oem_number v, char out[DIGITS_BUF])
+{
+	char rev[DIGITS_BUF];
+	int n = 0;
+
+	do {
+		rev[n++] = (char)('0' + v % 10);
+		v /= 10;
+	} while (v != 0);
+	for (int k = 0; k < n; k++)
+		out[k] = rev[n - 1 - k];
+	out[n] = '\0';
+}
 
 /* Prints one line for each of the first five entries that names a target.
  * 1 when at least one did. */
 static int
-report_matching_entries(const char *inf_path, int number)
+report_matching_entries(const char *inf_path, const char *digits)
 {
-	char name[INF_NAME_BUF];
+	char names[ENTRIES_READ][INF_NAME_BUF];
 	int matched = 0;
 
+	if (read_inf_entries(inf_path, "SourceDisksFiles", names,
+	    ENTRIES_READ) <= 0)
+		return 0;
+	/* An entry without a name still holds its place: later entries are
+	 * read all the same. */
 	for (int entry = 0; entry < ENTRIES_READ; entry++) {
-		/* Entries are numbered without gaps: when this one is missing
-		 * (or the file is), no later one exists either. */
-		if (read_inf_entry(inf_path, "SourceDisksFiles", entry, name) <= 0)
-			break;
-		if (match_target_at(name) == NULL)
+		if (names[entry][0] == '\0' ||
+		    match_target_at(names[entry]) == NULL)
 			continue;
-		plat_printf("Found '%s' in file oem%d.inf\n", name, number);
+		plat_printf("Found '%s' in file oem%s.inf\n", names[entry],
+		    digits);
 		matched = 1;
 	}
 	return matched;
@@ -54,28 +196,79 @@ remove_pair(const char *inf_path, const char *pnf_path)
 	return result;
 }
 
+/* Reports, asks about and removes the pair of number DIGITS.  A pair whose
+ * paths do not fit is passed over.  0 when the user cancelled, else 1. */
+static int
+examine_pair(const char *digits)
+{
+	char inf_path[PATH_BUF], pnf_path[PATH_BUF];
+	int ni = snprintf(inf_path, sizeof(inf_path), "%s\\oem%s.inf",
+	    g_inf_dir, digits);
+	int np = snprintf(pnf_path, sizeof(pnf_path), "%s\\oem%s.pnf",
+	    g_inf_dir, digits);
+
+	if (ni < 0 || np < 0 || (size_t)ni >= sizeof(inf_path) ||
+	    (size_t)np >= sizeof(pnf_path))
+		return 1;
+	if (!report_matching_entries(inf_path, digits))
+		return 1;
+	g_found_count++;
+	if (ask_user("Do you want to erase this OEM file ?") > 0 &&
+	    remove_pair(inf_path, pnf_path) > 0)
+		g_fixed_count++;
+	return !is_cancelled();
+}
+
+/* Examines every number of up to SHORT_DIGITS digits in increasing order.
+ * 1 when longer numbers are left; 0 when none are, the user cancelled or
+ * the folder cannot be listed. */
+static int
+scan_short_numbers(void)
+{
+	struct oem_batch b;
+	char digits[DIGITS_BUF];
+
+	b.have_floor = 0;
+	b.floor = 0;
+	do {
+		b.count = b.overflow = b.long_seen = 0;
+		if (plat_list_folder(g_inf_dir, "oem*.inf", collect_short,
+		    &b) != 1)
+			return 0;
+		for (int i = 0; i < b.count; i++) {
+			format_number(b.nums[i], digits);
+			if (!examine_pair(digits))
+				return 0;
+		}
+		b.have_floor = 1;
+		b.floor = b.count > 0 ? b.nums[b.count - 1] : 0;
+	} while (b.overflow);
+	return b.long_seen;
+}
+
+/* Examines the longer numbers, one listing each, in increasing order. */
+static void
+scan_long_numbers(void)
+{
+	struct oem_long l;
+
+	l.floor[0] = '\0';
+	for (;;) {
+		l.next[0] = '\0';
+		if (plat_list_folder(g_inf_dir, "oem*.inf", collect_long,
+		    &l) != 1 || l.next[0] == '\0')
+			return;
+		if (!examine_pair(l.next))
+			return;
+		memcpy(l.floor, l.next, sizeof(l.floor));
+	}
+}
+
 void
 scan_oem_inf_files(void)
 {
-	char inf_path[PATH_BUF], pnf_path[PATH_BUF];
-
 	if (!have_system_paths())
 		return;
-	for (int number = 0; number < OEM_FILES; number++) {
-		int ni = snprintf(inf_path, sizeof(inf_path), "%s\\oem%d.inf",
-		    g_inf_dir, number);
-		int np = snprintf(pnf_path, sizeof(pnf_path), "%s\\oem%d.pnf",
-		    g_inf_dir, number);
-		if (ni < 0 || np < 0 || (size_t)ni >= sizeof(inf_path) ||
-		    (size_t)np >= sizeof(pnf_path))
-			continue;
-		if (!report_matching_entries(inf_path, number))
-			continue;
-		g_found_count++;
-		if (ask_user("Do you want to erase this OEM file ?") > 0 &&
-		    remove_pair(inf_path, pnf_path) > 0)
-			g_fixed_count++;
-		if (is_cancelled())
-			return;
-	}
+	if (scan_short_numbers() > 0)
+		scan_long_numbers();
 }

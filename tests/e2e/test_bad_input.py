@@ -142,11 +142,15 @@ INF_ROWS = [
     # A line read from a NUL reads as empty.
     ("nul-led-entry", inf("[SourceDisksFiles]", "\0vkm310.sys",
                           "rdx7pcsc_root.sys"), "rdx7pcsc_root.sys"),
-    # The reader is byte-wise: a UTF-16 file shows it no section.
+    # A byte order mark makes a UTF-16 file text; without one the file is
+    # read byte by byte and shows no section.
     ("utf16-bom", "\ufeff[SourceDisksFiles]\r\nvkm310.sys\r\n".encode(
-        "utf-16-le"), None),
+        "utf-16-le"), "vkm310.sys"),
+    ("utf16-be-bom", "\ufeff[SourceDisksFiles]\r\nvkm310.sys\r\n".encode(
+        "utf-16-be"), "vkm310.sys"),
     ("utf16-be", "[SourceDisksFiles]\r\nvkm310.sys\r\n".encode("utf-16-be"),
      None),
+    ("utf16-noise", b"\xff\xfe" + NOISE + b"\xff", None),
     ("50mb-section-first", (SECTION, 50 * MB), "vkm310.sys"),
     ("50mb-no-section", (inf("[Version]"), 50 * MB), None),
     ("1mb-line-before", inf("[Version]", "x" * MB) + SECTION, "vkm310.sys"),

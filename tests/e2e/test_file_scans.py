@@ -23,13 +23,11 @@ def plant_leftovers(system):
         ["tarnwickreader.sys", "other.sys", "more.sys",
          "tarnwickusbccid.sys", "last.sys"]))
     system.plant(r"inf\oem3.pnf", b"PNF")
-    # Not found: the match stands in the sixth entry, in another section,
-    # or in a file number the scan never reaches.
+    # Not found: the match stands in the sixth entry or in another section.
     system.plant(r"inf\oem7.inf", inf_text(
         ["a.sys", "b.sys", "c.sys", "d.sys", "e.sys", "vkm310.sys"]))
     system.plant(r"inf\oem8.inf", inf_text(
         ["vkm310.sys"], section="SourceDisksFiles.x86"))
-    system.plant(r"inf\oem1000.inf", inf_text(["vkm310.sys"]))
     system.plant(r"inf\oem12.inf", inf_text(["VKM310.SYS", "old_vkm310.sys"]))
     system.plant(DRV + r"\VKM310.SYS")             # upper case on disk
     system.plant(DRV + r"\tarnwickreader.sys")
@@ -58,7 +56,7 @@ ITEM_FILES = [
     [DRV + r"\tarnwickreader.sys"],
     [LASTGOOD + r"\busquellmark.sys"],
 ]
-UNTOUCHED = [r"inf\oem7.inf", r"inf\oem8.inf", r"inf\oem1000.inf"]
+UNTOUCHED = [r"inf\oem7.inf", r"inf\oem8.inf"]
 
 
 def test_dry_run_reports_and_keeps_everything(target, system, run):
@@ -69,6 +67,52 @@ def test_dry_run_reports_and_keeps_everything(target, system, run):
     for files in ITEM_FILES + [UNTOUCHED]:
         for f in files:
             assert system.exists(f), f
+
+
+def utf16(data, codec):
+    return data.decode("latin-1").encode(codec)
+
+
+MATCH = inf_text(["vkm310.sys"])
+OTHER = inf_text(["other.sys"])
+LONG = "2" + "0" * 19        # 20 digits: more than 64 bits hold
+# (files planted in the INF folder, numbers found in the order reported).
+# Every oem<N>.inf is read, whatever N, in increasing N; other names are
+# passed over, however the system's wildcard matches them.
+OEM_ROWS = {
+    "past-999": ({"oem999.inf": OTHER, "oem1000.inf": MATCH,
+                  "oem1207.inf": MATCH}, ["1000", "1207"]),
+    "utf16-le": ({"oem4.inf": utf16(MATCH, "utf-16")}, ["4"]),
+    "utf16-be": ({"oem4.inf": b"\xfe\xff" + utf16(MATCH, "utf-16-be")},
+                 ["4"]),
+    "delimiters-alone-first": ({"oem6.inf": b"[SourceDisksFiles]\r\n=\r\n"
+                                b": =\r\nvkm310.sys = 1\r\n"}, ["6"]),
+    "numeric-order": ({"oem100.inf": MATCH, "oem9.inf": MATCH,
+                       "oem10.inf": MATCH, "oem0.inf": MATCH},
+                      ["0", "9", "10", "100"]),
+    "other-names": ({"oem012.inf": MATCH, "oem-1.inf": MATCH,
+                     "oem1.inf.bak": MATCH, "oem2.pnf": MATCH,
+                     "oemx.inf": MATCH, "oem.inf": MATCH, "xoem3.inf": MATCH,
+                     "OEM13.INF": MATCH}, ["13"]),
+    # More files than one listing holds, and a number past 64 bits.
+    "many-files": (dict([("oem%d.inf" % n, b"") for n in range(1100)]
+                        + [("oem3.inf", MATCH), ("oem1050.inf", MATCH),
+                           ("oem%s.inf" % LONG, MATCH),
+                           ("oem99999999999999999999.inf", MATCH)]),
+                   ["3", "1050", LONG, "99999999999999999999"]),
+}
+
+
+@pytest.mark.parametrize("row", list(OEM_ROWS))
+def test_every_oem_inf_file_is_read(target, system, run, row):
+    files, numbers = OEM_ROWS[row]
+    for name, data in files.items():
+        system.plant("inf\\" + name, data)
+    text, status = run([])
+    found = "".join("Found 'vkm310.sys' in file oem%s.inf\n" % n
+                    for n in numbers)
+    assert text == banner(target) + found + found_dry(len(numbers))
+    assert status == 0
 
 
 @pytest.mark.parametrize("answers,removed,summary", [

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "inf/inf.h"
 
@@ -52,6 +53,7 @@ struct inf_case {
 	int entry;
 	int result;
 	const char *name;
+	bool utf16_rows = false;	/* TEXT is stored as it stands, no twins */
 };
 
 static const inf_case inf_cases[] = {
@@ -97,8 +99,22 @@ static const inf_case inf_cases[] = {
 	{ "last line without line end", "[S]\na.sys\nlast.sys", "S", 1, 1, "last.sys" },
 	{ "NUL ends a line's text", std::string("[S]\n\0hidden.sys\nv.sys\n", 22),
 	    "S", 0, 1, "v.sys" },
-	{ "UTF-16 LE reads as nothing", utf16("[S]\r\na.sys\r\n", false), "S", 0, 0, NULL },
-	{ "UTF-16 BE reads as nothing", utf16("[S]\r\na.sys\r\n", true), "S", 0, 0, NULL },
+	{ "delimiters alone take a number, the next entry keeps its own",
+	    "[S]\n=\n: =\nvkm310.sys = 1\n", "S", 2, 1, "vkm310.sys" },
+	{ "UTF-16 character above 255 reads as '?'",
+	    utf16("[S]\r\na", false) + "\x3A\x26" + utf16(".sys\r\n", false).substr(2),
+	    "S", 0, 1, "a?.sys", true },
+	{ "UTF-16 LE bytes 0D 0A are one character, not a line end",
+	    utf16("[S]\nab", false) + "\x0D\x0A" + utf16("cd\n", false).substr(2),
+	    "S", 0, 1, "ab?cd", true },
+	{ "UTF-16 CR LF characters are one line end",
+	    utf16("[S]\r\n\r\nb.sys", true), "S", 0, 1, "b.sys", true },
+	{ "UTF-16 odd last byte is dropped",
+	    utf16("[S]\nodd.sys", false) + "x", "S", 0, 1, "odd.sys", true },
+	{ "UTF-16 without byte order mark reads as 8 bits",
+	    utf16("[S]\na.sys\n", false).substr(2), "S", 0, 0, NULL, true },
+	{ "byte order mark after the start is no mark",
+	    "[S]\n\xFF\xFEz.sys\n", "S", 0, 1, "z.sys" },
 	{ "a long line is read in pieces, each an entry",
 	    "[S]\n" + long_line + "\nafter.sys\n", "S", 1, 1, NULL /* 61 x */ },
 	{ "the third piece is the next line",
@@ -108,21 +124,78 @@ static const inf_case inf_cases[] = {
 	{ "missing section", seven_lines, "Nope", 0, 0, NULL },
 };
 
+/* One row as stored, with read_inf_entries agreeing on entries 0 to 4. */
+static void
+check_entry_row(const inf_case &c, const std::string &text)
+{
+	std::string path = write_temp(text);
+	char name[INF_NAME_BUF], names[5][INF_NAME_BUF];
+
+	memset(name, '#', sizeof(name));
+	EXPECT_EQ(read_inf_entry(path.c_str(), c.section, c.entry, name),
+	    c.result);
+	if (c.result == 1 && c.name != NULL) {
+		EXPECT_STREQ(name, c.name);
+	}
+	if (c.result != 1) {
+		EXPECT_EQ(name[0], '#') << "buffer written on failure";
+	}
+	if (c.entry >= 0 && c.entry < 5 &&
+	    read_inf_entries(path.c_str(), c.section, names, 5) >= 0) {
+		EXPECT_STREQ(names[c.entry], c.result == 1 ? name : "");
+	}
+	unlink(path.c_str());
+}
+
+/* Every 8-bit row also runs as its UTF-16 twins (each byte one
+ * character, both byte orders), with the same answer. */
 TEST(Inf, EntryTable)
 {
 	for (const inf_case &c : inf_cases) {
 		SCOPED_TRACE(c.what);
+		check_entry_row(c, c.text);
+		if (c.utf16_rows)
+			continue;
+		for (bool big_endian : { false, true }) {
+			SCOPED_TRACE(big_endian ? "UTF-16 BE twin" : "UTF-16 LE twin");
+			check_entry_row(c, utf16(c.text, big_endian));
+		}
+	}
+}
+
+struct entries_case {
+	const char *what;
+	std::string text;
+	int count;
+	int result;
+	std::vector<std::string> names;	/* "" missing; "#" not written */
+};
+
+static const entries_case entries_cases[] = {
+	{ "gaps keep the numbers of later entries",
+	    "[S]\n=\nb.sys\n: =\nd.sys\n", 5, 1, { "", "b.sys", "", "d.sys", "" } },
+	{ "entries past COUNT are not read",
+	    "[S]\na\nb\nc\n", 2, 1, { "a", "b", "#" } },
+	{ "only delimiters", "[S]\n=\n=\n", 3, 0, { "", "", "" } },
+	{ "no such section", "[T]\na\n", 2, 0, { "", "" } },
+	{ "count 0 writes nothing", "[S]\na\n", 0, 0, { "#" } },
+	{ "the section ends at the next header",
+	    "[S]\na\n[T]\nb\n", 3, 1, { "a", "", "" } },
+};
+
+TEST(Inf, EntriesInOneRead)
+{
+	for (const entries_case &c : entries_cases) {
+		SCOPED_TRACE(c.what);
 		std::string path = write_temp(c.text);
-		char name[INF_NAME_BUF];
-		memset(name, '#', sizeof(name));
-		EXPECT_EQ(read_inf_entry(path.c_str(), c.section, c.entry, name),
+		char names[6][INF_NAME_BUF];
+		memset(names, '#', sizeof(names));
+		for (size_t i = 0; i < 6; i++)
+			names[i][1] = '\0';
+		EXPECT_EQ(read_inf_entries(path.c_str(), "S", names, c.count),
 		    c.result);
-		if (c.result == 1 && c.name != NULL) {
-			EXPECT_STREQ(name, c.name);
-		}
-		if (c.result != 1) {
-			EXPECT_EQ(name[0], '#') << "buffer written on failure";
-		}
+		for (size_t i = 0; i < c.names.size(); i++)
+			EXPECT_EQ(names[i], c.names[i]) << "entry " << i;
 		unlink(path.c_str());
 	}
 }
@@ -149,6 +222,13 @@ TEST(Inf, NoFileOrNoRequest)
 	EXPECT_EQ(read_inf_entry("/nonexistent/oem1.inf", "", 0, name), 0);
 	EXPECT_EQ(read_inf_entry("/nonexistent/oem1.inf", "S", 0, NULL), 0);
 	EXPECT_STREQ(name, "keep");
+
+	char names[2][INF_NAME_BUF] = { "keep", "keep" };
+	EXPECT_EQ(read_inf_entries("/nonexistent/oem1.inf", "S", names, 2), -1);
+	EXPECT_EQ(read_inf_entries("/nonexistent/oem1.inf", "", names, 2), 0);
+	EXPECT_EQ(read_inf_entries("/nonexistent/oem1.inf", "S", NULL, 2), 0);
+	EXPECT_STREQ(names[0], "keep");
+	EXPECT_STREQ(names[1], "keep");
 }
 
 TEST(Inf, NextTokenIsReentrant)

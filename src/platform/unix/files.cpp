@@ -253,3 +253,32 @@ plat_remove(const char *path)
 		return remove_failed(crt_errno(errno));
 	return 0;
 }
+
+int
+plat_fread(void *buf, int size, plat_file *f)
+{
+	unsigned char *out = (unsigned char *)buf;
+	int n = 0, c;
+
+	if (buf == NULL || size <= 0 || !is_open(f))
+		return -1;
+	while (n < size) {
+		if (f->text) {
+			if ((c = next_byte(f)) < 0)
+				break;
+			out[n++] = (unsigned char)c;
+			continue;
+		}
+		if (f->pos == f->len && fill(f) < 0)
+			break;
+		size_t take = f->len - f->pos;
+		if (take > (size_t)(size - n))
+			take = (size_t)(size - n);
+		memcpy(out + n, f->buf + f->pos, take);
+		f->pos += take;
+		n += (int)take;
+	}
+	/* Bytes read before an error are given first; the error comes with
+	 * the next call. */
+	return n == 0 && f->failed ? -1 : n;
+}

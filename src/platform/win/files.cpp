@@ -97,3 +97,14 @@ plat_remove(const char *path)
 	errno = errno_from_win_error(GetLastError());
 	return -1;
 }
+
+int
+plat_fread(void *buf, int size, plat_file *f)
+{
+	size_t n;
+
+	if (buf == NULL || size <= 0 || f == NULL || f->fp == NULL)
+		return -1;
+	n = fread(buf, 1, (size_t)size, f->fp);
+	return n == 0 && ferror(f->fp) ? -1 : (int)n;
+}
