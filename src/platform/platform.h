@@ -59,7 +59,8 @@ typedef struct plat_file plat_file;
 /* Opens the file at PATH (a Windows path; backslashes separate folders)
  * for reading.  MODE is "r" (text: CR LF reads as LF, byte 26 ends the
  * file) or "rb".  Returns NULL when the file cannot be opened, a folder
- * included. */
+ * included.  Offline, a file that is a symbolic link opens and reads as
+ * empty: it is there, but what it names is not read. */
 plat_file *plat_fopen(const char *path, const char *mode);
 
 /* Reads the next line into BUF: at most SIZE - 1 bytes, the line feed

@@ -362,6 +362,43 @@ def test_links_go_their_targets_stay(target, system, run, tmp_path):
         assert (outside / f).read_bytes() == b"keep", f
 
 
+# Folders of an offline disk that are links leading off it (an absolute
+# link names a place on this machine), each to a folder holding what would
+# be leftovers there; plus a folder inside the Windows folder.
+OFF_DISK = ["System32\\DRVSTORE", "System32\\drivers", LASTGOOD, "INF",
+            "System32", "System32\\config"]
+
+
+@pytest.mark.targets("native")
+@pytest.mark.parametrize("folder", OFF_DISK)
+def test_folders_leading_off_the_disk(target, system, run, tmp_path, folder):
+    """Nothing reached through the link is read, reported or removed; the
+    run names the link once and goes on with what is really there."""
+    system.add_key(DRVSTORE_KEY + r"\vkm310_pkg", {"Services": "vkm310"})
+    system.add_key(UNINSTALL_KEY + r"\vkm310", {"DisplayName": "VKM310"})
+    system.commit()
+    for rel, data in ((r"system32\DRVSTORE\vkm310_pkg\vkm310.sys", b"MZ"),
+                      (r"system32\drivers\vkm310.sys", b"MZ"),
+                      (LASTGOOD + r"\tarnwickreader.sys", b"MZ"),
+                      (r"inf\oem3.inf", b"[SourceDisksFiles]\r\nvkm310.sys=1\r\n"),
+                      (r"inf\oem3.pnf", b"PNF")):
+        system.plant(rel, data)
+    link = system.path(folder)
+    outside = tmp_path / "outside"
+    shutil.move(link, str(outside))
+    os.symlink(str(outside), link)
+    kept = {p: p.read_bytes() for p in outside.rglob("*") if p.is_file()}
+    text, status = run(["-f", "-agree"], keys=YES_TO_ALL)
+    ends_normally(text, status)
+    assert text.count("Not followed: '%s' is a symbolic link\n" % link) == 1
+    assert "Not followed" not in text.replace(
+        "Not followed: '%s'" % link, ""), text
+    assert str(outside) not in text
+    assert {p: p.read_bytes() for p in outside.rglob("*")
+            if p.is_file()} == kept
+    assert os.path.islink(link)
+
+
 # ---- no console ----
 
 @pytest.mark.targets("native", "win32")

@@ -84,12 +84,17 @@ def build(base):
 
 def hive_dump(path):
     """{key path: sorted values} of the hive at PATH; raises when the
-    file is no hive libhivex can read."""
+    file is no hive libhivex can read.  A key listed twice (a damaged
+    hive) is walked where it is met first."""
     h = hivex.Hivex(path)
     keys = {}
+    seen = set()
 
     def walk(node, prefix):
         for child in h.node_children(node):
+            if child in seen:
+                continue
+            seen.add(child)
             name = prefix + h.node_name(child)
             keys[name] = sorted((h.value_key(v), h.value_value(v))
                                 for v in h.node_values(child))
@@ -335,3 +340,58 @@ def test_hive_that_cannot_be_written(target, tmp_path, request, case, backup):
         if os.path.exists(bak):
             assert open(bak, "rb").read() == originals[h], h
     assert [n for n in os.listdir(config) if ".tmp" in n] == []
+
+
+# ---- damaged keys ----
+
+NK_SUBKEYS, NK_SUBKEY_LIST, NK_CLASS, NK_CLASS_LEN = 0x18, 0x20, 0x34, 0x4e
+
+
+def patch_le32(data, at, value, size=4):
+    data[at:at + size] = value.to_bytes(size, "little")
+
+
+def test_damaged_service_keys_are_left_whole(target, system, run):
+    """Two service keys a driver names, damaged the way a broken disk
+    leaves them: one holds ControlSet001's own subkey list, the other a
+    class name that points at the root key.  Answering A removes neither
+    and writes nothing: every other key stays, the hive still opens, and
+    each is named once as damaged.  A sound item beside them still goes."""
+    image = {"ImagePath": ("expand", r"system32\drivers\vkm310.sys")}
+    for name in ("shared_list", "class_at_root", "sound"):
+        system.add_key(SERVICES + "\\" + name, image)
+    system.add_key(SERVICES + r"\sound\Enum", {"Count": 1})
+    system.add_key(CLASS + r"\0000", {"InfSection": "other_inst"})
+    system.add_key(r"HKLM\SYSTEM\ControlSet001\Control\Keep", {"Kept": 1})
+    system.commit()
+    path = system.hive_file("SYSTEM")
+    h = hivex.Hivex(path)
+    cs = h.node_get_child(h.root(), "ControlSet001")
+    svc = h.node_get_child(cs, "Services")
+    shared = h.node_get_child(svc, "shared_list")
+    at_root = h.node_get_child(svc, "class_at_root")
+    data = bytearray(open(path, "rb").read())
+    for field in (NK_SUBKEYS, NK_SUBKEY_LIST):
+        data[shared + field:shared + field + 4] = data[cs + field:
+                                                      cs + field + 4]
+    patch_le32(data, at_root + NK_CLASS, h.root() - 0x1000)
+    patch_le32(data, at_root + NK_CLASS_LEN, 8, 2)
+    with open(path, "wb") as f:
+        f.write(data)
+    before = hive_dump(path)
+
+    text, status = run(["-f", "-agree"], keys=[(CHOICES, b"a")])
+    assert status == 0
+    damaged = ["Damaged registry key 'HKLM\\SYSTEM\\CurrentControlSet"
+               "\\Services\\%s': not removed\n" % n
+               for n in ("shared_list", "class_at_root")]
+    for line in damaged:
+        assert text.count(line) == 1, text
+    # The walk starts again after the sound key goes and meets the damaged
+    # ones again: reported again, named once.
+    assert re.search(r"\n\d+ item\(s\) found, 1 fixed\n\Z", text), text
+    after = hive_dump(path)
+    gone = [k for k in before if k not in after]
+    assert gone == ["ControlSet001\\Services\\sound",
+                    "ControlSet001\\Services\\sound\\Enum"], gone
+    assert all(after[k] == before[k] for k in after)

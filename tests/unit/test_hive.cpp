@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_console.h"
 #include "hive.h"
 #include "registry/registry.h"
 
@@ -806,44 +807,111 @@ value_cell(const std::string &hive, const std::string &name)
 
 TEST_F(HiveTest, HiveDamagedKeyDeleteRefused)
 {
-	static const char *const damages[] = {
-		"class name", "value data", "security links",
+	/* Each damage is a few bytes of the key "Damaged" (key cell NK,
+	 * its value BrokenValue's cell VK) pointed elsewhere. */
+	static const struct {
+		const char *name;
+		void (*damage)(std::string &h, size_t nk, size_t vk);
+		/* Vendor\\Alpha can still go: the damage does not reach it
+		 * (a broken ring of security cells, or a list two keys hold,
+		 * does). */
+		bool others_go = true;
+	} damages[] = {
+		{ "class name inside a cell", [](std::string &h, size_t nk,
+		    size_t) {
+			put_le32(h, nk + 52, 0x123);
+			h[nk + 78] = 8; } },
+		{ "class name at the root key", [](std::string &h, size_t nk,
+		    size_t) {
+			put_le32(h, nk + 52, le32(h, 0x24));
+			h[nk + 78] = 8; } },
+		{ "value data outside the hive", [](std::string &h, size_t,
+		    size_t vk) { put_le32(h, vk + 12, 0x7ffff000); } },
+		{ "value data in another key's value list", [](std::string &h,
+		    size_t, size_t vk) {
+			put_le32(h, vk + 12, le32(h, key_cell(h, "Data") +
+			    44)); } },
+		{ "security links", [](std::string &h, size_t nk, size_t) {
+			put_le32(h, le32(h, nk + 48) + 0x1000 + 8,
+			    0x7ffff000); }, false },
+		{ "subkey list of another key", [](std::string &h, size_t nk,
+		    size_t) {
+			size_t other = key_cell(h, "Vendor");
+			put_le32(h, nk + 24, le32(h, other + 24));
+			put_le32(h, nk + 32, le32(h, other + 32)); }, false },
+		{ "value list of another key", [](std::string &h, size_t nk,
+		    size_t) {
+			size_t other = key_cell(h, "Data");
+			put_le32(h, nk + 40, le32(h, other + 40));
+			put_le32(h, nk + 44, le32(h, other + 44)); } },
+		{ "subkey list outside the hive", [](std::string &h,
+		    size_t nk, size_t) { put_le32(h, nk + 32, 0x7ffff000); } },
+		{ "a subkey listed twice", [](std::string &h, size_t nk,
+		    size_t) {
+			size_t lf = le32(h, nk + 32) + 0x1000;
+			put_le32(h, lf + 16, le32(h, lf + 8)); } },
+		{ "a subkey naming another parent", [](std::string &h,
+		    size_t, size_t) {
+			put_le32(h, key_cell(h, "Kid1") + 20,
+			    (unsigned long)key_cell(h, "Vendor") - 0x1000); } },
+		{ "a subkey listing its parent", [](std::string &h,
+		    size_t nk, size_t) {
+			size_t kid = key_cell(h, "Kid1");
+			put_le32(h, kid + 24, le32(h, nk + 24));
+			put_le32(h, kid + 32, le32(h, nk + 32)); } },
 	};
+	const std::vector<std::string> alpha = { "Alpha", "Beta", "Gamma" };
 
-	for (const char *d : damages) {
+	for (const auto &d : damages) {
+		SCOPED_TRACE(d.name);
 		new_run();
 		make("SOFTWARE", software_script() +
-		    "sz\tDamaged\tBrokenValue\tlong enough to be a cell\n");
+		    "sz\tDamaged\tBrokenValue\tlong enough to be a cell\n"
+		    "key\tDamaged\\Kid1\nkey\tDamaged\\Kid2\n");
 		std::string h = read_bytes(hive_path("SOFTWARE"));
 		size_t nk = key_cell(h, "Damaged"), vk = value_cell(h,
 		    "BrokenValue");
 		ASSERT_NE(nk, 0u);
 		ASSERT_NE(vk, 0u);
-		if (strcmp(d, "class name") == 0) {
-			put_le32(h, nk + 52, 0x123);	/* inside some cell */
-			h[nk + 78] = 8;
-		} else if (strcmp(d, "value data") == 0) {
-			put_le32(h, vk + 12, 0x7ffff000);
-		} else {
-			put_le32(h, le32(h, nk + 48) + 0x1000 + 8, 0x7ffff000);
-		}
+		d.damage(h, nk, vk);
 		write_bytes(hive_path("SOFTWARE"), h);
 
-		EXPECT_EQ(subkey("HKLM\\SOFTWARE", 0), "Damaged") << d;
-		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Damaged"), 0) << d;
-		EXPECT_EQ(subkey("HKLM\\SOFTWARE", 0), "Damaged") << d;
-		EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), h) << d;
-		EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u) << d;
+		fake_console_reset({});
+		EXPECT_EQ(subkey("HKLM\\SOFTWARE", 0), "Damaged");
+		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Damaged"), 0);
+		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Damaged"), 0);
+		EXPECT_EQ(fake_console_output(), "Damaged registry key "
+		    "'HKLM\\SOFTWARE\\Damaged': not removed\n");
+		EXPECT_EQ(subkey("HKLM\\SOFTWARE", 0), "Damaged");
+		EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), h);
+		EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+		/* The hive still opens, with every other key. */
+		new_run();
+		EXPECT_EQ(subkeys("HKLM\\SOFTWARE\\Vendor"), alpha);
+		EXPECT_EQ(string_value("HKLM\\SOFTWARE\\Data", "Text"),
+		    "Alpha");
+		if (!d.others_go)
+			continue;
+		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 1);
+		EXPECT_EQ(subkeys("HKLM\\SOFTWARE\\Vendor"),
+		    std::vector<std::string>({ "Beta", "Gamma" }));
 	}
-	/* Undamaged keys of the last one still go. */
+	/* A sound tree goes, and the check keeps to the tree: a damaged
+	 * key beside it does not hold it back. */
 	new_run();
-	make("SOFTWARE", software_script() + "sz\tDamaged\tX\tlong enough\n");
+	make("SOFTWARE", software_script() +
+	    "sz\tDamaged\tX\tlong enough\nkey\tSound\\Kid\n"
+	    "sz\tSound\\Kid\tBig\t" + repeat('b', 20000) + "\n");
 	std::string h = read_bytes(hive_path("SOFTWARE"));
 	put_le32(h, key_cell(h, "Damaged") + 52, 0x123);
 	h[key_cell(h, "Damaged") + 78] = 8;
 	write_bytes(hive_path("SOFTWARE"), h);
+	fake_console_reset({});
+	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Sound"), 1);
 	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 1);
 	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Damaged"), 0);
+	EXPECT_EQ(fake_console_output(), "Damaged registry key "
+	    "'HKLM\\SOFTWARE\\Damaged': not removed\n");
 }
 
 TEST_F(HiveTest, HiveMissingSystemRoot)

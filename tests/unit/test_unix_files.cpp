@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_console.h"
 #include "platform/platform.h"
 #include "platform/unix/winpath.h"
 
@@ -138,6 +139,24 @@ protected:
 		put("\xc3\x84" "b", "x");	// "Äb"
 		link("System32", "Windows/Sys64");
 		link("nowhere", "Windows/Dangling");
+		// Links leading off the disk, at every level below the
+		// Windows folder, and one that is the Windows folder.
+		put("Outside/vkm310.sys", "x");
+		put("Outside/config/SYSTEM", "x");
+		mkdirs("Windows/LastGood/System32");
+		link(root + "/Outside", "Windows/System32/DRVSTORE");
+		link(root + "/Outside", "Windows/LastGood/System32/drivers");
+		link(root + "/Outside", "Windows/System32/Config");
+		link(root + "/Outside", "Windows/Inf2");
+		link("Windows", "WinLink");
+		link(root + "/Outside", "WinOut");
+		link(root + "/Windows/System32", "WinOut/System32");
+	}
+
+	void TearDown() override
+	{
+		unsetenv("SystemRoot");
+		TempTree::TearDown();
 	}
 };
 
@@ -147,6 +166,8 @@ TEST_F(WinPath, ResolvesTable)
 		const char *path;	// "%T" is the test folder
 		int result;
 		const char *out;
+		const char *told = "";	// the line this look prints
+		const char *system_root = "%T/Windows";
 	} const cases[] = {
 		{ "%T/Windows/System32/drivers/TARNWICKREADER.SYS", 1,
 		    "%T/Windows/System32/drivers/TARNWICKREADER.SYS" },
@@ -162,12 +183,46 @@ TEST_F(WinPath, ResolvesTable)
 		{ "%T/windows/system32\\", 1, "%T/Windows/System32" },
 		{ "%T/windows\\\\system32//drivers", 1,
 		    "%T/Windows/System32/drivers" },
-		{ "%T/windows/SYS64/DRIVERS/tarnwickreader.sys", 1,
-		    "%T/Windows/Sys64/drivers/TARNWICKREADER.SYS" },
+		// A link is there as an entry, but no folder is entered
+		// through one, whether the path is below SystemRoot or not.
+		{ "%T/Windows/SYS64/DRIVERS/tarnwickreader.sys", 0,
+		    "%T/Windows/Sys64/DRIVERS/tarnwickreader.sys",
+		    "Not followed: '%T/Windows/Sys64' is a symbolic link\n" },
+		{ "%T/windows/SYS64/DRIVERS/tarnwickreader.sys", 0,
+		    "%T/Windows/Sys64/DRIVERS/tarnwickreader.sys" },
 		{ "%T/windows/sys64", 1, "%T/Windows/Sys64" },
 		{ "%T/windows/DANGLING", 1, "%T/Windows/Dangling" },
-		{ "%T/windows/system32/../inf/OEM12.inf", 1,
-		    "%T/Windows/System32/../INF/oem12.inf" },
+		{ "%T/Windows/system32/drvstore\\vkm310", 0,
+		    "%T/Windows/System32/DRVSTORE/vkm310",
+		    "Not followed: '%T/Windows/System32/DRVSTORE' is a symbolic link\n" },
+		{ "%T/Windows/system32/drvstore", 1,
+		    "%T/Windows/System32/DRVSTORE" },
+		{ "%T/Windows\\LastGood\\system32\\drivers\\vkm310.sys", 0,
+		    "%T/Windows/LastGood/System32/drivers/vkm310.sys",
+		    "Not followed: '%T/Windows/LastGood/System32/drivers' is a symbolic link\n" },
+		{ "%T/Windows\\System32\\config\\SYSTEM", 0,
+		    "%T/Windows/System32/Config/SYSTEM",
+		    "Not followed: '%T/Windows/System32/Config' is a symbolic link\n" },
+		{ "%T/Windows\\inf2\\vkm310.sys", 0, "%T/Windows/Inf2/vkm310.sys",
+		    "Not followed: '%T/Windows/Inf2' is a symbolic link\n" },
+		// Named once a run.
+		{ "%T/Windows\\inf2\\oem1.inf", 0, "%T/Windows/Inf2/oem1.inf" },
+		// SystemRoot is the user's word, link or not; the folders
+		// below it are not.
+		{ "%T/WinLink\\system32\\drivers\\tarnwickreader.sys", 1,
+		    "%T/WinLink/System32/drivers/TARNWICKREADER.SYS", "",
+		    "%T/WinLink" },
+		{ "%T/WinOut\\system32\\drivers\\tarnwickreader.sys", 0,
+		    "%T/WinOut/System32/drivers/tarnwickreader.sys",
+		    "Not followed: '%T/WinOut/System32' is a symbolic link\n",
+		    "%T/WinOut" },
+		{ "%T/WinLink/", 1, "%T/WinLink", "", "%T/WinLink" },
+		{ "%T/WinLink/system32", 0, "%T/WinLink/system32",
+		    "Not followed: '%T/WinLink' is a symbolic link\n" },
+		// ".." would climb out of the folder.
+		{ "%T/windows/system32/../inf/OEM12.inf", 0,
+		    "%T/Windows/System32/../inf/OEM12.inf" },
+		{ "%T/Windows/..", 0, "%T/Windows/.." },
 		{ "%T/Pair/Name.txt", 1, "%T/Pair/Name.txt" },
 		{ "%T/pair/name.txt", 1, "%T/Pair/NAME.TXT" },
 		// Only ASCII letters fold.
@@ -182,10 +237,14 @@ TEST_F(WinPath, ResolvesTable)
 		char out[PATH_MAX];
 
 		SCOPED_TRACE(path);
+		ASSERT_EQ(setenv("SystemRoot", with_root(c.system_root,
+		    root).c_str(), 1), 0);
+		fake_console_reset({});
 		memset(out, '#', sizeof(out));
 		EXPECT_EQ(winpath_resolve(path.c_str(), out, sizeof(out)),
 		    c.result);
 		EXPECT_EQ(std::string(out), want);
+		EXPECT_EQ(fake_console_output(), with_root(c.told, root));
 	}
 	// The test folder itself written with backslashes only.
 	char out[PATH_MAX];
@@ -278,7 +337,13 @@ TEST_F(Files, ReadsTable)
 		const char *mode;
 		int size;
 		std::vector<std::string> pieces;
+		const char *opened = "f.txt";
 	} const cases[] = {
+		// Is there, but what it names is not read.
+		{ "a link to a file reads as empty", "a\nb\n", "rb", 64, {},
+		    "link.txt" },
+		{ "a link in text mode too", "a\nb\n", "r", 64, {},
+		    "LINK.TXT" },
 		{ "CR LF reads as LF", "a\r\nb\r\n", "r", 64, { "a\n", "b\n" } },
 		{ "rt is text", "a\r\nb", "rt", 64, { "a\n", "b" } },
 		{ "binary keeps CR LF", "a\r\nb\r\n", "rb", 64,
@@ -312,10 +377,11 @@ TEST_F(Files, ReadsTable)
 		    { x4095 + "\n" } },
 	};
 
+	link(root + "/f.txt", "link.txt");
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
 		put("f.txt", c.data);
-		plat_file *f = plat_fopen(at("f.txt").c_str(), c.mode);
+		plat_file *f = plat_fopen(at(c.opened).c_str(), c.mode);
 		ASSERT_NE(f, nullptr);
 		bool stays = false;
 		EXPECT_EQ(read_pieces(f, c.size, &stays), c.pieces);
@@ -327,6 +393,7 @@ TEST_F(Files, ReadsTable)
 TEST_F(Files, OpenRefusesTable)
 {
 	put("Dir/file.txt", "keep\n");
+	link(root + "/Dir", "Via");
 	mkdirs("Folder");
 	ASSERT_EQ(mkfifo(at("pipe").c_str(), 0644), 0);
 	struct {
@@ -339,6 +406,7 @@ TEST_F(Files, OpenRefusesTable)
 		{ "folder other case", at("FOLDER"), "rb", 13 },
 		{ "missing file", at("Dir/none.txt"), "r", 2 },
 		{ "missing folder", at("None/file.txt"), "r", 2 },
+		{ "through a linked folder", at("Via/file.txt"), "r", 2 },
 		{ "FIFO", at("pipe"), "r", 13 },
 		{ "write mode", at("Dir/file.txt"), "w", 22 },
 		{ "update mode", at("Dir/file.txt"), "r+", 22 },
@@ -516,10 +584,10 @@ TEST_F(Files, RemoveTable)
 		{ "dangling link", [](const TempTree &t) {
 			t.link("nowhere", "dangling"); },
 		    "DANGLING", 0, 0, { "dangling" }, {} },
-		{ "file through a linked folder", [](const TempTree &t) {
+		{ "no file through a linked folder", [](const TempTree &t) {
 			t.put("Real/f.sys", "x");
 			t.link("Real", "Via"); },
-		    "via/F.SYS", 0, 0, { "Real/f.sys" }, { "Via", "Real" } },
+		    "via/F.SYS", -1, 2, {}, { "Via", "Real/f.sys" } },
 	};
 
 	for (const auto &c : cases) {
@@ -612,7 +680,7 @@ TEST_F(RmDir, CommandTable)
 		{ "rmdir /s /q %T/Store/Nope", 2, {}, { "Store/Pkg" } },
 		{ "rmdir /s /q %T/Nope/Pkg", 2, {}, { "Store/Pkg" } },
 		{ "rmdir /s /q %T/Store/file.txt", 1, {}, { "Store/file.txt" } },
-		{ "rmdir /s /q %T/Store/Pkg/..", 1, {},
+		{ "rmdir /s /q %T/Store/Pkg/..", 2, {},
 		    { "Store/Pkg/a.sys", "Store/file.txt" } },
 		{ "rmdir /s /q %T/Store/Pkg/.", 1, {}, { "Store/Pkg/a.sys" } },
 		// Lines it does not understand: nothing happens.

@@ -2,7 +2,9 @@
  * files.cpp (Linux) - reading and deleting the files of an offline
  * Windows installation the way Windows' C run-time does.
  *
- * Paths are resolved without regard to case.  Text mode is the run-time's:
+ * Paths are resolved without regard to case, and no link below
+ * SystemRoot is followed (winpath.h); a file that is a link is there, can
+ * be deleted as a link, and reads as empty.  Text mode is the run-time's:
  * CR LF reads as LF and Ctrl-Z ends the file.  Deleting answers with the
  * run-time's errno numbers, and keeps a read-only file as Windows does.
  */
@@ -95,29 +97,53 @@ is_open(const struct plat_file *f)
 	    f->used;
 }
 
+/* Takes a free slot for FD (-1: a link, which reads as an empty file). */
+static plat_file *
+take_slot(struct plat_file *f, int fd, int text)
+{
+	f->used = 1;
+	f->fd = fd;
+	f->text = text;
+	f->at_end = fd < 0;
+	f->failed = 0;
+	f->pos = 0;
+	f->len = 0;
+	return f;
+}
+
 plat_file *
 plat_fopen(const char *path, const char *mode)
 {
 	char real[PATH_MAX];
 	struct plat_file *f;
 	struct stat st;
-	int text = text_mode(mode), fd;
+	int text = text_mode(mode), dirfd, fd;
+	size_t leaf;
 
 	if (text < 0) {
 		errno = CRT_EINVAL;
 		return NULL;
 	}
-	if (path == NULL || winpath_resolve(path, real, sizeof(real)) <= 0) {
+	if (path == NULL ||
+	    winpath_open_at(path, real, sizeof(real), &dirfd, &leaf) <= 0) {
 		errno = CRT_ENOENT;
 		return NULL;
 	}
 	if ((f = free_slot()) == NULL) {
+		close(dirfd);
 		errno = CRT_EMFILE;
 		return NULL;
 	}
 	/* Non-blocking, so a FIFO planted in the tree cannot hang the open;
-	 * it is refused below with every other non-file. */
-	fd = open(real, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+	 * it is refused below with every other non-file.  A link is there,
+	 * and goes when deleted, but what it names is not ours to read. */
+	fd = openat(dirfd, real + leaf, O_RDONLY | O_CLOEXEC | O_NOCTTY |
+	    O_NONBLOCK | O_NOFOLLOW);
+	if (fd < 0 && errno == ELOOP) {
+		close(dirfd);
+		return take_slot(f, -1, text);
+	}
+	close(dirfd);
 	if (fd < 0) {
 		errno = crt_errno(errno);
 		return NULL;
@@ -127,14 +153,7 @@ plat_fopen(const char *path, const char *mode)
 		errno = CRT_EACCES;
 		return NULL;
 	}
-	f->used = 1;
-	f->fd = fd;
-	f->text = text;
-	f->at_end = 0;
-	f->failed = 0;
-	f->pos = 0;
-	f->len = 0;
-	return f;
+	return take_slot(f, fd, text);
 }
 
 /* Refills the buffer.  1: bytes are there; -1: end of file or error. */
@@ -221,7 +240,8 @@ plat_fclose(plat_file *f)
 {
 	if (!is_open(f))
 		return;
-	close(f->fd);
+	if (f->fd >= 0)
+		close(f->fd);
 	f->used = 0;
 	f->fd = -1;
 }
@@ -238,20 +258,26 @@ plat_remove(const char *path)
 {
 	char real[PATH_MAX];
 	struct stat st;
+	size_t leaf;
+	int dirfd, rc;
 
 	/* Too long a path is "not found" on Windows too. */
-	if (path == NULL || winpath_resolve(path, real, sizeof(real)) <= 0)
+	if (path == NULL ||
+	    winpath_open_at(path, real, sizeof(real), &dirfd, &leaf) <= 0)
 		return remove_failed(CRT_ENOENT);
-	if (lstat(real, &st) < 0)
-		return remove_failed(crt_errno(errno));
-	if (S_ISDIR(st.st_mode))
-		return remove_failed(CRT_EACCES);
+	if (fstatat(dirfd, real + leaf, &st, AT_SYMLINK_NOFOLLOW) < 0)
+		rc = crt_errno(errno);
+	else if (S_ISDIR(st.st_mode))
+		rc = CRT_EACCES;
 	/* Linux asks only the folder; Windows keeps a read-only file. */
-	if (!S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0)
-		return remove_failed(CRT_EACCES);
-	if (unlink(real) < 0)
-		return remove_failed(crt_errno(errno));
-	return 0;
+	else if (!S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0)
+		rc = CRT_EACCES;
+	else if (unlinkat(dirfd, real + leaf, 0) < 0)
+		rc = crt_errno(errno);
+	else
+		rc = 0;
+	close(dirfd);
+	return rc == 0 ? 0 : remove_failed(rc);
 }
 
 int

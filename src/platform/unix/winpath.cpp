@@ -1,16 +1,37 @@
 /*
- * winpath.cpp - resolving Windows paths without regard to letter case.
+ * winpath.cpp - resolving Windows paths without regard to letter case,
+ * and without following links below SystemRoot.
+ *
+ * Each folder is opened through the descriptor of the one above it
+ * (openat), so a folder swapped for a link between two looks cannot lead
+ * the walk elsewhere.
  */
 #include "winpath.h"
 
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/ascii.h"
+#include "platform/platform.h"
 
 #define COMPONENT_MAX 256
 #define PATH_MAX_BYTES 4096
+#define TOLD_MAX 16		/* links named to the user, each once */
+
+/* A walk down a path: the folder reached so far is open as FD and its
+ * path is the first USED bytes of OUT. */
+struct walk {
+	char *out;
+	size_t size, used;
+	int fd;
+	int missing;		/* a component was not there */
+};
+
+static char g_told[TOLD_MAX][PATH_MAX_BYTES];
 
 static int
 is_sep(char c)
@@ -18,20 +39,25 @@ is_sep(char c)
 	return c == '\\' || c == '/';
 }
 
-/* Appends COMP (LEN bytes) to OUT as one more component. */
 static int
-append_component(char *out, size_t size, size_t *used, const char *comp,
-    size_t len)
+is_dots(const char *comp, size_t len, size_t dots)
 {
-	size_t sep = *used > 0 && out[*used - 1] != '/';
+	return len == dots && strncmp(comp, "..", dots) == 0;
+}
 
-	if (*used + sep + len + 1 > size)
+/* Appends COMP (LEN bytes) to the walk's path as one more component. */
+static int
+append_component(struct walk *w, const char *comp, size_t len)
+{
+	size_t sep = w->used > 0 && w->out[w->used - 1] != '/';
+
+	if (w->used + sep + len + 1 > w->size)
 		return -1;
 	if (sep)
-		out[(*used)++] = '/';
-	memcpy(out + *used, comp, len);
-	*used += len;
-	out[*used] = '\0';
+		w->out[w->used++] = '/';
+	memcpy(w->out + w->used, comp, len);
+	w->used += len;
+	w->out[w->used] = '\0';
 	return 1;
 }
 
@@ -49,20 +75,31 @@ same_name(const char *a, size_t len, const char *b)
 	return b[len] == '\0';
 }
 
-/* Looks in folder DIR (empty: the current one) for an entry named COMP
- * without regard to case; of several, the smallest name wins, so the
- * answer does not hang on the order the folder lists them in.
- * 1: FOUND holds the entry's name; 0: none. */
+/* Looks in the open folder FD for an entry named COMP (LEN bytes): as
+ * spelled, else without regard to case; of several, the smallest name
+ * wins, so the answer does not hang on the order the folder lists them
+ * in.  1: FOUND holds the entry's name and ST what it is (a link as a
+ * link); 0: none. */
 static int
-find_folded(const char *dir, const char *comp, size_t len,
-    char found[COMPONENT_MAX])
+find_entry(int fd, const char *comp, size_t len, char found[COMPONENT_MAX],
+    struct stat *st)
 {
-	DIR *d = opendir(dir[0] != '\0' ? dir : ".");
 	struct dirent *e;
-	int hit = 0;
+	DIR *d;
+	int hit = 0, lfd;
 
-	if (d == NULL)
+	if (len >= COMPONENT_MAX)
 		return 0;
+	memcpy(found, comp, len);
+	found[len] = '\0';
+	if (fstatat(fd, found, st, AT_SYMLINK_NOFOLLOW) == 0)
+		return 1;
+	if ((lfd = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0)
+		return 0;
+	if ((d = fdopendir(lfd)) == NULL) {
+		close(lfd);
+		return 0;
+	}
 	while ((e = readdir(d)) != NULL) {
 		if (strlen(e->d_name) >= COMPONENT_MAX ||
 		    !same_name(comp, len, e->d_name))
@@ -72,114 +109,257 @@ find_folded(const char *dir, const char *comp, size_t len,
 		hit = 1;
 	}
 	closedir(d);
-	return hit;
+	return hit && fstatat(fd, found, st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-/* Resolves the components of P into OUT after its first USED bytes; once
- * one is missing, the rest are appended as given and *MISSING is set.
- * 1, or -1 when OUT is too small. */
+/* Says, once per path, that the link at the walk's path was not taken. */
+static void
+tell_link(const struct walk *w)
+{
+	int k;
+
+	if (w->used >= PATH_MAX_BYTES)
+		return;
+	for (k = 0; k < TOLD_MAX && g_told[k][0] != '\0'; k++) {
+		if (strcmp(g_told[k], w->out) == 0)
+			return;
+	}
+	if (k < TOLD_MAX)
+		strcpy(g_told[k], w->out);
+	plat_printf("Not followed: '%s' is a symbolic link\n", w->out);
+}
+
+/* Enters the folder COMP (LEN bytes) from where the walk stands; FOLLOW
+ * lets a link lead there.  Once a component is missing, the rest are
+ * appended as given.  1, or -1 when OUT is too small. */
 static int
-resolve_components(const char *p, char *out, size_t size, size_t *used,
-    int *missing)
+step_in(struct walk *w, const char *comp, size_t len, int follow)
+{
+	char found[COMPONENT_MAX];
+	struct stat st;
+	int fd;
+
+	if (w->missing || is_dots(comp, len, 1))
+		return append_component(w, comp, len);
+	/* ".." would climb out of the folder the path is below. */
+	if ((!follow && is_dots(comp, len, 2)) ||
+	    !find_entry(w->fd, comp, len, found, &st)) {
+		w->missing = 1;
+		return append_component(w, comp, len);
+	}
+	if (append_component(w, found, strlen(found)) < 0)
+		return -1;
+	if (!follow && S_ISLNK(st.st_mode)) {
+		tell_link(w);
+		w->missing = 1;
+		return 1;
+	}
+	fd = openat(w->fd, found, O_RDONLY | O_DIRECTORY | O_CLOEXEC |
+	    (follow ? 0 : O_NOFOLLOW));
+	if (fd < 0) {
+		/* Swapped for a link since the look. */
+		if (errno == ELOOP)
+			tell_link(w);
+		w->missing = 1;
+		return 1;
+	}
+	close(w->fd);
+	w->fd = fd;
+	return 1;
+}
+
+/* Looks up the last component COMP (LEN bytes) in the folder reached;
+ * it may be anything, a link included, and is not entered. */
+static int
+step_last(struct walk *w, const char *comp, size_t len, int follow)
 {
 	char found[COMPONENT_MAX];
 	struct stat st;
 
-	while (*p != '\0') {
-		while (is_sep(*p))
-			p++;
-		if (*p == '\0')
-			break;
-		const char *comp = p;
-		while (*p != '\0' && !is_sep(*p))
-			p++;
-		size_t len = (size_t)(p - comp);
-		size_t before = *used;
+	if (w->missing || is_dots(comp, len, 1))
+		return append_component(w, comp, len);
+	if ((!follow && is_dots(comp, len, 2)) ||
+	    !find_entry(w->fd, comp, len, found, &st)) {
+		w->missing = 1;
+		return append_component(w, comp, len);
+	}
+	return append_component(w, found, strlen(found));
+}
 
-		if (append_component(out, size, used, comp, len) < 0)
-			return -1;
-		if (*missing || lstat(out, &st) == 0)
-			continue;
-		/* Not there as spelled: look in the parent for the name in
-		 * other letter case. */
-		out[before] = '\0';
-		*used = before;
-		if (len < COMPONENT_MAX && find_folded(out, comp, len, found))
-			comp = found, len = strlen(found);
-		else
-			*missing = 1;
-		if (append_component(out, size, used, comp, len) < 0)
+/* Walks the components of the first END bytes of PATH as folders; those
+ * that begin before ANCHOR may be reached through links. */
+static int
+walk_folders(struct walk *w, const char *path, size_t end, size_t anchor)
+{
+	size_t i = 0, start;
+
+	while (i < end) {
+		while (i < end && is_sep(path[i]))
+			i++;
+		if (i >= end)
+			break;
+		start = i;
+		while (i < end && !is_sep(path[i]))
+			i++;
+		if (step_in(w, path + start, i - start, start < anchor) < 0)
 			return -1;
 	}
 	return 1;
 }
 
-/* The folder part of the last path resolved, and where it led.  The scans
- * look up thousands of files in the same few folders; listing a folder
- * for every one of them to fold its letter case would dominate the run. */
-static char memo_in[PATH_MAX_BYTES];
-static char memo_out[PATH_MAX_BYTES];
-
-/* 1 when the folder part (LEN bytes) of PATH resolved before to a folder
- * that is still there; OUT and *USED then hold it. */
+/* Starts a walk at the root or the current folder, as PATH does. */
 static int
-recall_folder(const char *path, size_t len, char *out, size_t size,
-    size_t *used)
+walk_start(struct walk *w, const char *path, char *out, size_t size)
 {
-	struct stat st;
-	size_t n = strlen(memo_out);
+	int abs = is_sep(path[0]);
 
-	if (len == 0 || n == 0 || strlen(memo_in) != len ||
-	    memcmp(memo_in, path, len) != 0 || n + 1 > size)
-		return 0;
-	if (stat(memo_out, &st) != 0 || !S_ISDIR(st.st_mode))
-		return 0;
-	memcpy(out, memo_out, n + 1);
-	*used = n;
+	w->out = out;
+	w->size = size;
+	w->used = 0;
+	w->missing = 0;
+	out[0] = '\0';
+	if (abs)
+		out[w->used++] = '/', out[w->used] = '\0';
+	w->fd = open(abs ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (w->fd < 0)
+		w->missing = 1;
 	return 1;
 }
 
 static void
-remember_folder(const char *path, size_t len, const char *resolved)
+walk_end(struct walk *w)
 {
-	if (len >= sizeof(memo_in) || strlen(resolved) >= sizeof(memo_out))
+	if (w->fd >= 0)
+		close(w->fd);
+	w->fd = -1;
+}
+
+/* How much of PATH is the value of SystemRoot, the folder the user
+ * named: 0 when PATH does not begin with it. */
+static size_t
+anchor_of(const char *path, char *root, size_t size)
+{
+	size_t n;
+
+	if (plat_getenv("SystemRoot", root, size) != 1 || root[0] == '\0') {
+		root[0] = '\0';
+		return 0;
+	}
+	n = strlen(root);
+	if (strncmp(path, root, n) != 0 ||
+	    (path[n] != '\0' && !is_sep(path[n]) && !is_sep(root[n - 1])))
+		return 0;
+	return n;
+}
+
+/* The folder part of the last path resolved, and where it led.  The scans
+ * look up thousands of files in the same few folders; listing a folder
+ * for every one of them to fold its letter case would dominate the run.
+ * A recalled folder is walked again by its real names, which costs no
+ * listing and takes no link that has appeared since. */
+static char memo_root[PATH_MAX_BYTES];
+static char memo_in[PATH_MAX_BYTES];
+static char memo_out[PATH_MAX_BYTES];
+static size_t memo_anchor;
+
+/* 1 when the folder part (LEN bytes) of PATH resolved before and walks
+ * again to a folder; W then stands there. */
+static int
+recall_folder(const char *path, size_t len, const char *root,
+    char *out, size_t size, struct walk *w)
+{
+	if (len == 0 || memo_out[0] == '\0' || strlen(memo_in) != len ||
+	    memcmp(memo_in, path, len) != 0 || strcmp(memo_root, root) != 0)
+		return 0;
+	walk_start(w, memo_out, out, size);
+	if (walk_folders(w, memo_out, strlen(memo_out), memo_anchor) < 0 ||
+	    w->missing) {
+		walk_end(w);
+		return 0;
+	}
+	return 1;
+}
+
+static void
+remember_folder(const char *path, size_t len, const char *root,
+    const char *resolved, size_t anchor)
+{
+	if (len >= sizeof(memo_in) || strlen(resolved) >= sizeof(memo_out) ||
+	    strlen(root) >= sizeof(memo_root))
 		return;
 	memcpy(memo_in, path, len);
 	memo_in[len] = '\0';
 	strcpy(memo_out, resolved);
+	strcpy(memo_root, root);
+	memo_anchor = anchor;
+}
+
+/* Resolves PATH with W; the folder of its last component stays open in
+ * W, whose name starts at OUT + *LEAF.  1, 0 or -1 as winpath_resolve. */
+static int
+resolve_walk(const char *path, char *out, size_t size, struct walk *w,
+    size_t *leaf)
+{
+	char root[PATH_MAX_BYTES];
+	size_t end = strlen(path), folder_len = 0, anchor, split, out_anchor;
+
+	while (end > 0 && is_sep(path[end - 1]))
+		end--;
+	for (size_t i = 0; i < end; i++) {
+		if (is_sep(path[i]))
+			folder_len = i + 1;
+	}
+	anchor = anchor_of(path, root, sizeof(root));
+	split = anchor < folder_len ? anchor : folder_len;
+	if (!recall_folder(path, folder_len, root, out, size, w)) {
+		walk_start(w, path, out, size);
+		if (walk_folders(w, path, split, anchor) < 0)
+			return -1;
+		out_anchor = w->used;
+		if (walk_folders(w, path + split, folder_len - split, 0) < 0)
+			return -1;
+		if (!w->missing && w->used > 0)
+			remember_folder(path, folder_len, root, out,
+			    out_anchor);
+	}
+	*leaf = w->used + (w->used > 0 && out[w->used - 1] != '/');
+	if (folder_len < end && step_last(w, path + folder_len,
+	    end - folder_len, folder_len < anchor) < 0)
+		return -1;
+	if (w->used == 0)
+		return -1;
+	return w->missing ? 0 : 1;
 }
 
 int
 winpath_resolve(const char *path, char *out, size_t size)
 {
-	size_t used = 0, folder_len = 0;
-	int missing = 0;
+	struct walk w;
+	size_t leaf;
+	int r;
 
 	if (path == NULL || path[0] == '\0' || size < 2)
 		return -1;
-	for (size_t i = 0; path[i] != '\0'; i++) {
-		if (is_sep(path[i]))
-			folder_len = i + 1;
-	}
-	if (!recall_folder(path, folder_len, out, size, &used)) {
-		char folder[PATH_MAX_BYTES];
+	r = resolve_walk(path, out, size, &w, &leaf);
+	walk_end(&w);
+	return r;
+}
 
-		out[0] = '\0';
-		if (is_sep(path[0]))
-			out[used++] = '/', out[used] = '\0';
-		if (folder_len >= sizeof(folder))
-			folder_len = 0;		/* too long to remember */
-		memcpy(folder, path, folder_len);
-		folder[folder_len] = '\0';
-		if (resolve_components(folder, out, size, &used, &missing) < 0)
-			return -1;
-		if (!missing && used > 0)
-			remember_folder(path, folder_len, out);
+int
+winpath_open_at(const char *path, char *out, size_t size, int *dirfd,
+    size_t *leaf)
+{
+	struct walk w;
+	int r;
+
+	*dirfd = -1;
+	if (path == NULL || path[0] == '\0' || size < 2)
+		return -1;
+	r = resolve_walk(path, out, size, &w, leaf);
+	if (r != 1 || *leaf >= w.used || w.fd < 0) {
+		walk_end(&w);
+		return r == 1 ? 0 : r;
 	}
-	if (resolve_components(path + folder_len, out, size, &used,
-	    &missing) < 0)
-		return -1;
-	if (used == 0)
-		return -1;
-	return missing ? 0 : 1;
+	*dirfd = w.fd;
+	return 1;
 }

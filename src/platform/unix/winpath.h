@@ -5,6 +5,12 @@
  * "system32" and "SYSTEM32" are one folder.  A path composed by the program
  * (backslashes, any letter case) is resolved here, one component at a
  * time, to the name the Linux file system really holds.
+ *
+ * The disk is not ours: an absolute link on it names a place on this
+ * machine.  So below SystemRoot every folder is entered through the
+ * descriptor of the one above it, never through a link; a folder reached
+ * through one counts as missing, and the run says so once per link.
+ * SystemRoot itself is the user's word and is followed.
  */
 #ifndef VKM_WINPATH_H
 #define VKM_WINPATH_H
@@ -14,9 +20,17 @@
 /* Resolves PATH ('\' and '/' both separate; a leading one starts at the
  * root, else the current folder) into OUT of SIZE bytes.  Each component
  * is matched exactly if it exists, else without regard to ASCII case.
- * 1: OUT names an existing file, folder or link; 0: a component is missing
- * (OUT holds the resolved part and the rest, '/'-separated); -1: PATH is
+ * 1: OUT names an existing file, folder or link; 0: a component is missing,
+ * is "..", or is a folder below SystemRoot reached through a link (OUT
+ * holds the resolved part and the rest, '/'-separated); -1: PATH is
  * empty or OUT is too small. */
 int winpath_resolve(const char *path, char *out, size_t size);
+
+/* Resolves PATH as winpath_resolve does and opens the folder that holds
+ * its last component.  1: the entry exists, *DIRFD is that folder (the
+ * caller closes it) and OUT + *LEAF is the entry's name in it, which may
+ * be a link; 0: missing, -1: bad input, no descriptor either way. */
+int winpath_open_at(const char *path, char *out, size_t size, int *dirfd,
+    size_t *leaf);
 
 #endif

@@ -53,7 +53,8 @@ struct hive_file {
 	int read_only;
 	int unsaved;
 	int backed_up;
-	char path[PATH_BYTES];
+	char want[PATH_BYTES];	/* the hive's Windows path below SystemRoot */
+	char path[PATH_BYTES];	/* where it was found, no link followed */
 	struct hive_stats stats;
 };
 
@@ -267,20 +268,15 @@ sync_folder(const char *path)
 	return rc;
 }
 
-/* 1 when the header at PATH says the hive was not closed cleanly,
- * 0 when it was, -1 when it is no hive header at all. */
+/* 1 when the header of the file open as FD says the hive was not closed
+ * cleanly, 0 when it was, -1 when it is no hive header at all. */
 static int
-header_dirty(const char *path)
+header_dirty(int fd)
 {
 	unsigned char hdr[12];
-	ssize_t n;
-	int fd;
 
-	if ((fd = open(path, O_RDONLY | O_CLOEXEC)) < 0)
-		return -1;
-	n = read(fd, hdr, sizeof(hdr));
-	close(fd);
-	if (n != (ssize_t)sizeof(hdr) || memcmp(hdr, "regf", 4) != 0)
+	if (pread(fd, hdr, sizeof(hdr), 0) != (ssize_t)sizeof(hdr) ||
+	    memcmp(hdr, "regf", 4) != 0)
 		return -1;
 	return le32(hdr + 4) != le32(hdr + 8);
 }
@@ -407,14 +403,17 @@ hive_backup(struct hive_file *f)
 
 	if (f->backed_up)
 		return 0;
-	if ((size_t)snprintf(bak, sizeof(bak), "%s.bak", f->path) >=
+	/* Looked for by its Windows name, in any letter case; made beside
+	 * the hive as found. */
+	if ((size_t)snprintf(bak, sizeof(bak), "%s.bak", f->want) >=
 	    sizeof(bak))
 		return -1;
 	if (winpath_resolve(bak, found, sizeof(found)) == 1) {
 		f->backed_up = 1;
 		return 0;
 	}
-	if (copy_to_temp(f->path, tmp, sizeof(tmp)) != 0)
+	if ((size_t)snprintf(bak, sizeof(bak), "%s.bak", f->path) >=
+	    sizeof(bak) || copy_to_temp(f->path, tmp, sizeof(tmp)) != 0)
 		return -1;
 	if (publish_backup(tmp, bak) != 0 || sync_folder(f->path) != 0)
 		return -1;
@@ -586,41 +585,82 @@ path_remember(const struct key_pos *start, const char *path, size_t len,
 
 /* ---- hives ---- */
 
-/* Finds the file of hive I under SystemRoot; its path goes to OUT. */
+/* Names the file of hive I below SystemRoot in OUT. */
 static int
 hive_locate(int i, char *out, size_t size)
 {
-	char root[PATH_BYTES], want[PATH_BYTES];
+	char root[PATH_BYTES];
 
 	if (plat_getenv("SystemRoot", root, sizeof(root)) != 1 ||
 	    root[0] == '\0')
 		return -1;
-	if ((size_t)snprintf(want, sizeof(want), "%s\\System32\\config\\%s",
-	    root, g_hive_names[i]) >= sizeof(want))
+	if ((size_t)snprintf(out, size, "%s\\System32\\config\\%s", root,
+	    g_hive_names[i]) >= size)
 		return -1;
-	return winpath_resolve(want, out, size) == 1 ? 0 : -1;
+	return 0;
 }
 
-/* Reads the hive file at F->path into memory: writable if it may be
+/* Opens the hive file F->want for reading, no link followed on the way
+ * or at the end (a hive that is a link is not read); where it was found
+ * goes to F->path.  The descriptor, or -1. */
+static int
+hive_open_fd(struct hive_file *f)
+{
+	struct stat st;
+	size_t leaf;
+	int dirfd, fd;
+
+	if (winpath_open_at(f->want, f->path, sizeof(f->path), &dirfd,
+	    &leaf) != 1)
+		return -1;
+	fd = openat(dirfd, f->path + leaf, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
+	    O_NONBLOCK | O_NOCTTY);
+	close(dirfd);
+	if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+		close(fd);
+		fd = -1;
+	}
+	return fd;
+}
+
+/* libhivex opens by name: it is given the file already open as FD,
+ * through /proc, so that it reads what was checked.  Without /proc, the
+ * name just checked. */
+static hive_h *
+hivex_open_fd(int fd, const char *path, int flags)
+{
+	char name[64];
+
+	snprintf(name, sizeof(name), "/proc/self/fd/%d", fd);
+	if (access(name, F_OK) != 0)
+		return hivex_open(path, flags);
+	return hivex_open(name, flags);
+}
+
+/* Reads the hive file F->want into memory: writable if it may be
  * written, else read-only. */
 static int
 hive_open_file(struct hive_file *f)
 {
-	struct stat st;
-	int dirty;
+	int dirty, fd;
 
 	f->h = NULL;
 	f->unsaved = 0;
-	if (stat(f->path, &st) != 0 || !S_ISREG(st.st_mode))
+	if ((fd = hive_open_fd(f)) < 0)
 		return -1;
-	if ((dirty = header_dirty(f->path)) < 0)
+	if ((dirty = header_dirty(fd)) < 0) {
+		close(fd);
 		return -1;
+	}
 	f->read_only = dirty || !replaceable(f->path);
-	if (!f->read_only && (f->h = hivex_open(f->path, HIVEX_OPEN_WRITE)) ==
-	    NULL)
+	if (!f->read_only &&
+	    (f->h = hivex_open_fd(fd, f->path, HIVEX_OPEN_WRITE)) == NULL)
 		f->read_only = 1;
-	if (f->h == NULL && (f->h = hivex_open(f->path, 0)) == NULL)
+	if (f->h == NULL && (f->h = hivex_open_fd(fd, f->path, 0)) == NULL) {
+		close(fd);
 		return -1;
+	}
+	close(fd);
 	if ((f->root = hivex_root(f->h)) == 0) {
 		hivex_close(f->h);
 		f->h = NULL;
@@ -638,7 +678,7 @@ hive_get(int i)
 
 	if (f->state == HIVE_UNTRIED) {
 		f->state = HIVE_ABSENT;
-		if (hive_locate(i, f->path, sizeof(f->path)) == 0 &&
+		if (hive_locate(i, f->want, sizeof(f->want)) == 0 &&
 		    hive_open_file(f) == 0)
 			f->state = HIVE_LOADED;
 	}
@@ -1090,6 +1130,524 @@ delete_tried(hive_h *h, hive_node_h node)
 	return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
 }
 
+/* ---- tree check ----
+ *
+ * libhivex frees, for every key of a deleted tree, its key cell, subkey
+ * lists, value list, values, their data and its class name, trusting the
+ * pointers it finds.  In a damaged hive those may lead to cells of other
+ * keys, or to no cell at all, and the delete then takes other keys with
+ * it.  So before a tree is opened for deleting, the file's cells are
+ * checked here, read as the file holds them: the hive in memory differs
+ * from its file only by deletes, which free cells and move none.
+ */
+
+/* Where things are in a hive file (offsets in bytes). */
+#define REGF_BINS_SIZE 0x28	/* header: bytes of bins after it */
+#define BINS_START 0x1000	/* the first bin; cell pointers count from it */
+#define BIN_SIZE 0x08		/* bin header: the bin's size */
+#define BIN_HEADER 0x20		/* first cell of a bin */
+#define BIN_ALIGN 0x1000
+#define CELL_ALIGN 8
+#define CELL_ID 0x04		/* two letters after the cell's size */
+#define CELL_NONE 0xffffffffu
+#define NK_PARENT 0x14
+#define NK_SUBKEYS 0x18
+#define NK_SUBKEY_LIST 0x20
+#define NK_VALUES 0x28
+#define NK_VALUE_LIST 0x2c
+#define NK_SECURITY 0x30
+#define NK_CLASS 0x34
+#define NK_SIZE 0x50		/* up to the name */
+#define SK_FLINK 0x08		/* the ring of security cells */
+#define SK_BLINK 0x0c
+#define SK_SIZE 0x10
+#define LIST_COUNT 0x06		/* lf, lh, li, ri: number of items */
+#define LIST_ITEMS 0x08
+#define VALUE_LIST_ITEMS 0x04
+#define VK_DATA_LEN 0x08
+#define VK_DATA 0x0c
+#define VK_SIZE 0x18		/* up to the name */
+#define VK_DATA_INLINE 0x80000000u
+#define DB_SEGMENTS 0x06
+#define DB_LIST 0x08
+#define DB_SIZE 0x0c
+#define CLAIMS_MAX 255
+
+/* A growing list of file offsets. */
+struct offsets {
+	size_t *v;
+	size_t n, cap;
+};
+
+/* The file of a hive and, for each 8 bytes of its bins, whether a used
+ * cell starts there (non-zero) and how many pointers of the keys walked
+ * lead to it (the value less one). */
+struct cell_map {
+	unsigned char *b;
+	size_t end;		/* end of the bins in the file */
+	unsigned char *claims;
+	unsigned char *seen;	/* keys walked, one bit each */
+	unsigned char *mine;	/* keys of the tree walked, likewise */
+};
+
+/* Keys named damaged to the user, each once a run. */
+#define DAMAGED_MAX 32
+static struct key_pos g_damaged[DAMAGED_MAX];
+static int g_damaged_count;
+
+static int
+offsets_add(struct offsets *o, size_t off)
+{
+	size_t *v;
+
+	if (o->n == o->cap) {
+		o->cap = o->cap > 0 ? o->cap * 2 : 64;
+		if ((v = (size_t *)realloc(o->v, o->cap * sizeof(*v))) ==
+		    NULL)
+			return -1;
+		o->v = v;
+	}
+	o->v[o->n++] = off;
+	return 0;
+}
+
+static unsigned
+le16(const unsigned char *p)
+{
+	return p[0] | (unsigned)p[1] << 8;
+}
+
+/* The file offset of the used cell that POINTER (from the bins' start)
+ * names, if it holds at least NEED bytes after its size; else 0. */
+static size_t
+cell_at(const struct cell_map *m, unsigned long pointer, size_t need)
+{
+	size_t off = (size_t)pointer + BINS_START, len;
+
+	if (pointer == CELL_NONE || off >= m->end || pointer % CELL_ALIGN ||
+	    m->claims[pointer / CELL_ALIGN] == 0)
+		return 0;
+	len = 0u - (unsigned)le32(m->b + off);
+	return len - 4 >= need ? off : 0;
+}
+
+/* 1 when the cell at OFF carries the two letters ID. */
+static int
+cell_is(const struct cell_map *m, size_t off, const char *id)
+{
+	return off != 0 && memcmp(m->b + off + CELL_ID, id, 2) == 0;
+}
+
+/* Marks the used cells of the bins.  A bin or cell whose size leads
+ * astray ends the bin: what lies after it counts as no cell. */
+static void
+map_cells(struct cell_map *m)
+{
+	size_t bin = BINS_START, size, cell, len;
+	long sz;
+
+	while (bin + BIN_HEADER <= m->end &&
+	    memcmp(m->b + bin, "hbin", 4) == 0) {
+		size = le32(m->b + bin + BIN_SIZE);
+		if (size < BIN_ALIGN || size % BIN_ALIGN ||
+		    size > m->end - bin)
+			return;
+		for (cell = bin + BIN_HEADER; cell + 4 <= bin + size;
+		    cell += len) {
+			sz = (long)(int32_t)le32(m->b + cell);
+			len = (size_t)(sz < 0 ? -sz : sz);
+			if (len < CELL_ALIGN || len % CELL_ALIGN ||
+			    len > bin + size - cell)
+				break;
+			if (sz < 0)
+				m->claims[(cell - BINS_START) / CELL_ALIGN] = 1;
+		}
+		bin += size;
+	}
+}
+
+static void
+map_free(struct cell_map *m)
+{
+	free(m->b);
+	free(m->claims);
+	free(m->seen);
+	free(m->mine);
+	memset(m, 0, sizeof(*m));
+}
+
+/* Reads the hive file at PATH and maps its cells.  0, or -1. */
+static int
+map_read(const char *path, struct cell_map *m)
+{
+	struct stat st;
+	size_t got = 0, slots;
+	ssize_t n;
+	int fd;
+
+	memset(m, 0, sizeof(*m));
+	if ((fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW)) < 0)
+		return -1;
+	if (fstat(fd, &st) != 0 || st.st_size < BINS_START ||
+	    (m->b = (unsigned char *)malloc((size_t)st.st_size)) == NULL) {
+		close(fd);
+		return -1;
+	}
+	while (got < (size_t)st.st_size && (n = read(fd, m->b + got,
+	    (size_t)st.st_size - got)) != 0) {
+		if (n < 0 && errno != EINTR)
+			break;
+		got += n > 0 ? (size_t)n : 0;
+	}
+	close(fd);
+	if (got < BINS_START) {
+		map_free(m);
+		return -1;
+	}
+	m->end = BINS_START + (size_t)le32(m->b + REGF_BINS_SIZE);
+	if (m->end > got || m->end < BINS_START)
+		m->end = got;
+	slots = (m->end - BINS_START) / CELL_ALIGN + 1;
+	m->claims = (unsigned char *)calloc(slots, 1);
+	m->seen = (unsigned char *)calloc(slots / 8 + 1, 1);
+	m->mine = (unsigned char *)calloc(slots / 8 + 1, 1);
+	if (m->claims == NULL || m->seen == NULL || m->mine == NULL) {
+		map_free(m);
+		return -1;
+	}
+	map_cells(m);
+	return 0;
+}
+
+/* Adds to CELLS the cell of POINTER (NEED bytes at least) and gives its
+ * offset; 0 when it is no such cell, which STRICT makes an error. */
+static size_t
+take(const struct cell_map *m, unsigned long pointer, size_t need,
+    struct offsets *cells, int strict, int *bad)
+{
+	size_t off = cell_at(m, pointer, need);
+
+	if (off == 0)
+		*bad |= strict;
+	else if (offsets_add(cells, off) != 0)
+		*bad = 1;
+	return off;
+}
+
+/* Takes the items of the subkey list at OFF (lf, lh, li): the keys it
+ * names go to KIDS, and count as cells too.  How many it holds. */
+static size_t
+take_list_items(const struct cell_map *m, size_t off, struct offsets *cells,
+    struct offsets *kids, int strict, int *bad)
+{
+	unsigned count = le16(m->b + off + LIST_COUNT);
+	size_t step = cell_is(m, off, "li") ? 4 : 8, kid;
+	size_t room = (0u - (unsigned)le32(m->b + off) - LIST_ITEMS) / step;
+
+	if (!cell_is(m, off, "lf") && !cell_is(m, off, "lh") &&
+	    !cell_is(m, off, "li")) {
+		*bad |= strict;
+		return 0;
+	}
+	if (count > room) {
+		*bad |= strict;
+		count = (unsigned)room;
+	}
+	for (unsigned k = 0; k < count; k++) {
+		kid = take(m, le32(m->b + off + LIST_ITEMS + k * step),
+		    NK_SIZE, cells, strict, bad);
+		if (!cell_is(m, kid, "nk"))
+			*bad |= strict;
+		else if (offsets_add(kids, kid) != 0)
+			*bad = 1;
+	}
+	return count;
+}
+
+/* The subkey list of key NK, an ri's lists included. */
+static void
+take_subkeys(const struct cell_map *m, size_t nk, struct offsets *cells,
+    struct offsets *kids, int strict, int *bad)
+{
+	unsigned long want = le32(m->b + nk + NK_SUBKEYS), got = 0;
+	size_t list, sub, room;
+	unsigned count;
+
+	if (want == 0)
+		return;		/* libhivex looks at no list then */
+	list = take(m, le32(m->b + nk + NK_SUBKEY_LIST), LIST_ITEMS, cells,
+	    strict, bad);
+	if (list == 0)
+		return;
+	if (!cell_is(m, list, "ri")) {
+		got = take_list_items(m, list, cells, kids, strict, bad);
+	} else {
+		count = le16(m->b + list + LIST_COUNT);
+		room = (0u - (unsigned)le32(m->b + list) - LIST_ITEMS) / 4;
+		if (count > room) {
+			*bad |= strict;
+			count = (unsigned)room;
+		}
+		for (unsigned k = 0; k < count; k++) {
+			sub = take(m, le32(m->b + list + LIST_ITEMS + k * 4),
+			    LIST_ITEMS, cells, strict, bad);
+			if (sub != 0)
+				got += take_list_items(m, sub, cells, kids,
+				    strict, bad);
+		}
+	}
+	if (got != want)
+		*bad |= strict;
+}
+
+/* The data cell of value VK; big data ('db') with its segments. */
+static void
+take_data(const struct cell_map *m, size_t vk, struct offsets *cells,
+    int strict, int *bad)
+{
+	unsigned long len = le32(m->b + vk + VK_DATA_LEN);
+	size_t data, list;
+	unsigned count;
+
+	if (len & VK_DATA_INLINE)
+		return;
+	data = take(m, le32(m->b + vk + VK_DATA), 0, cells, strict, bad);
+	if (data == 0 || !cell_is(m, data, "db"))
+		return;
+	if (cell_at(m, data - BINS_START, DB_SIZE) == 0) {
+		*bad |= strict;
+		return;
+	}
+	count = le16(m->b + data + DB_SEGMENTS);
+	list = take(m, le32(m->b + data + DB_LIST), (size_t)count * 4, cells,
+	    strict, bad);
+	for (unsigned k = 0; list != 0 && k < count; k++)
+		take(m, le32(m->b + list + 4 + k * 4), 0, cells, strict, bad);
+}
+
+/* The values of key NK: the list, each value and its data. */
+static void
+take_values(const struct cell_map *m, size_t nk, struct offsets *cells,
+    int strict, int *bad)
+{
+	unsigned long count = le32(m->b + nk + NK_VALUES);
+	size_t list, vk;
+
+	if (count == 0)
+		return;
+	list = take(m, le32(m->b + nk + NK_VALUE_LIST),
+	    count < 0x10000000ul ? (size_t)count * 4 : (size_t)-1, cells,
+	    strict, bad);
+	for (unsigned long k = 0; list != 0 && k < count; k++) {
+		vk = take(m, le32(m->b + list + VALUE_LIST_ITEMS + k * 4),
+		    VK_SIZE, cells, strict, bad);
+		if (!cell_is(m, vk, "vk"))
+			*bad |= strict;
+		else
+			take_data(m, vk, cells, strict, bad);
+	}
+}
+
+/* Every cell that key NK owns and that a delete of it would free (the
+ * key cell itself excepted: the list item naming it is counted) goes to
+ * CELLS, its subkeys to KIDS.  STRICT: a pointer to no fitting cell is
+ * damage (*BAD set); else it is passed over.  Security cells are shared
+ * by design and not taken. */
+static void
+key_cells(const struct cell_map *m, size_t nk, struct offsets *cells,
+    struct offsets *kids, int strict, int *bad)
+{
+	unsigned long cls = le32(m->b + nk + NK_CLASS);
+
+	take_subkeys(m, nk, cells, kids, strict, bad);
+	take_values(m, nk, cells, strict, bad);
+	if (cls != CELL_NONE)
+		take(m, cls, 0, cells, strict, bad);
+}
+
+/* Marks key NK in the bitmap BITS; 1 when it was marked before. */
+static int
+mark(unsigned char *bits, size_t nk)
+{
+	size_t slot = (nk - BINS_START) / CELL_ALIGN;
+	int was = bits[slot / 8] >> (slot % 8) & 1;
+
+	bits[slot / 8] |= (unsigned char)(1u << (slot % 8));
+	return was;
+}
+
+/* Walks every key reachable from ROOT once and counts, for each cell,
+ * the pointers of those keys that lead to it; the header's pointer to
+ * the root counts too, and so do pointers to security cells, which a
+ * tree's other pointers must not lead to either.  0, or -1 short of
+ * memory. */
+static int
+count_claims(struct cell_map *m, size_t root)
+{
+	struct offsets todo = { NULL, 0, 0 }, cells = { NULL, 0, 0 };
+	int bad = 0;
+	size_t nk, c, first_kid, keep;
+
+	if (offsets_add(&todo, root) != 0 || offsets_add(&cells, root) != 0)
+		bad = 1;
+	mark(m->seen, root);
+	while (todo.n > 0 && !bad) {
+		nk = todo.v[--todo.n];
+		first_kid = todo.n;
+		key_cells(m, nk, &cells, &todo, 0, &bad);
+		take(m, le32(m->b + nk + NK_SECURITY), 0, &cells, 0, &bad);
+		for (size_t k = 0; k < cells.n; k++) {
+			c = (cells.v[k] - BINS_START) / CELL_ALIGN;
+			if (m->claims[c] < CLAIMS_MAX)
+				m->claims[c]++;
+		}
+		cells.n = 0;
+		/* Keys reached before are not walked again. */
+		keep = first_kid;
+		for (size_t k = first_kid; k < todo.n; k++) {
+			if (!mark(m->seen, todo.v[k]))
+				todo.v[keep++] = todo.v[k];
+		}
+		todo.n = keep;
+	}
+	free(todo.v);
+	free(cells.v);
+	return bad ? -1 : 0;
+}
+
+/* 1 when key NK has no security cell, or one in the ring of them that a
+ * delete may unlink it from. */
+static int
+security_sound(const struct cell_map *m, size_t nk)
+{
+	unsigned long ptr = le32(m->b + nk + NK_SECURITY);
+	size_t sk = cell_at(m, ptr, SK_SIZE);
+
+	if (ptr == CELL_NONE)
+		return 1;
+	return cell_is(m, sk, "sk") &&
+	    cell_is(m, cell_at(m, le32(m->b + sk + SK_FLINK), SK_SIZE), "sk") &&
+	    cell_is(m, cell_at(m, le32(m->b + sk + SK_BLINK), SK_SIZE), "sk");
+}
+
+static int
+offset_order(const void *a, const void *b)
+{
+	size_t x = *(const size_t *)a, y = *(const size_t *)b;
+
+	return x < y ? -1 : x > y;
+}
+
+/* 1 when the tree of key TOP, whose parent is PARENT, may be deleted:
+ * every key of it is a sound key cell reached once, names the key above
+ * it as its parent, and every cell a delete would free is a used cell
+ * of the bins that no pointer outside the tree leads to.  0 when not. */
+static int
+tree_sound(struct cell_map *m, size_t top, size_t parent)
+{
+	struct offsets todo = { NULL, 0, 0 }, from = { NULL, 0, 0 };
+	struct offsets cells = { NULL, 0, 0 };
+	size_t nk, above, c, first;
+	int bad = 0;
+
+	/* TOP is reached by the one list item of its parent. */
+	bad |= offsets_add(&todo, top) | offsets_add(&from, parent) |
+	    offsets_add(&cells, top);
+	while (todo.n > 0 && !bad) {
+		nk = todo.v[--todo.n];
+		above = from.v[--from.n];
+		if (cell_at(m, nk - BINS_START, NK_SIZE) == 0 ||
+		    !cell_is(m, nk, "nk") || mark(m->mine, nk) ||
+		    le32(m->b + nk + NK_PARENT) + BINS_START != above) {
+			bad = 1;
+			break;
+		}
+		first = todo.n;
+		bad |= !security_sound(m, nk);
+		key_cells(m, nk, &cells, &todo, 1, &bad);
+		for (size_t k = first; k < todo.n && !bad; k++)
+			bad |= offsets_add(&from, nk);
+	}
+	if (!bad) {
+		qsort(cells.v, cells.n, sizeof(*cells.v), offset_order);
+		for (size_t k = 0; k < cells.n && !bad; k++) {
+			c = (cells.v[k] - BINS_START) / CELL_ALIGN;
+			/* Taken twice inside the tree, or once more from
+			 * outside it. */
+			bad = (k > 0 && cells.v[k - 1] == cells.v[k]) ||
+			    m->claims[c] != 2;
+		}
+	}
+	free(todo.v);
+	free(from.v);
+	free(cells.v);
+	return !bad;
+}
+
+/* Says once that the key at POS, named PATH below HKLM, is damaged. */
+static void
+tell_damaged(const struct key_pos *pos, const char *path)
+{
+	for (int k = 0; k < g_damaged_count; k++) {
+		if (g_damaged[k].hive == pos->hive &&
+		    g_damaged[k].node == pos->node)
+			return;
+	}
+	if (g_damaged_count < DAMAGED_MAX)
+		g_damaged[g_damaged_count++] = *pos;
+	plat_printf("Damaged registry key 'HKLM\\%s': not removed\n", path);
+}
+
+/* ERROR_SUCCESS when the tree of the key at POS, PATH below HKLM, may
+ * be deleted; ERROR_BADKEY, said once, when it is damaged.  PARENT is
+ * the key above it. */
+static LONG
+tree_check(const struct key_pos *pos, size_t parent, const char *path)
+{
+	struct hive_file *f = &g_hives[pos->hive];
+	struct cell_map m;
+	int sound;
+
+	if (map_read(f->path, &m) != 0)
+		return ERROR_NOT_ENOUGH_MEMORY;
+	sound = cell_at(&m, f->root - BINS_START, NK_SIZE) != 0 &&
+	    count_claims(&m, f->root) == 0 &&
+	    tree_sound(&m, pos->node, parent);
+	map_free(&m);
+	if (sound)
+		return ERROR_SUCCESS;
+	tell_damaged(pos, path);
+	return ERROR_BADKEY;
+}
+
+/* Before a tree is opened for deleting from HKLM (the first step of
+ * every tree delete): ERROR_SUCCESS when it may go on, ERROR_BADKEY when
+ * the tree at POS, PATH below HKLM, is damaged.  A key that cannot be
+ * deleted anyway (a hive's root, a read-only hive) needs no look. */
+static LONG
+delete_check(const struct key_pos *pos, const char *path)
+{
+	char above[PATH_BYTES];
+	struct key_pos up = { VIRTUAL_ROOT, 0 };
+	size_t len = strlen(path);
+	LONG rc;
+
+	if (pos->hive == VIRTUAL_ROOT || g_hives[pos->hive].read_only ||
+	    pos->node == g_hives[pos->hive].root || len >= sizeof(above))
+		return ERROR_SUCCESS;
+	memcpy(above, path, len + 1);
+	while (len > 0 && above[len - 1] == '\\')
+		len--;
+	while (len > 0 && above[len - 1] != '\\')
+		len--;
+	above[len] = '\0';
+	if ((rc = walk(&up, above)) != ERROR_SUCCESS)
+		return rc;
+	if (up.hive != pos->hive)
+		return ERROR_BADKEY;
+	return tree_check(pos, (size_t)up.node, path);
+}
+
 /* Deletes the key at POS in memory, if it has no subkeys. */
 static LONG
 delete_node(const struct key_pos *pos)
@@ -1171,6 +1729,10 @@ RegOpenKeyExA(HKEY key, const char *sub_key, DWORD options, REGSAM sam,
 	if ((rc = key_start(key, &pos)) != ERROR_SUCCESS)
 		return rc;
 	if ((rc = walk(&pos, sub_key)) != ERROR_SUCCESS)
+		return rc;
+	if (key == HKEY_LOCAL_MACHINE && (sam & DELETE) != 0 &&
+	    (rc = delete_check(&pos, sub_key != NULL ? sub_key : "")) !=
+	    ERROR_SUCCESS)
 		return rc;
 	if ((r = handle_new()) == NULL)
 		return ERROR_NOT_ENOUGH_MEMORY;
@@ -1363,4 +1925,5 @@ hive_reset(void)
 		memset(&g_hives[i], 0, sizeof(g_hives[i]));
 	}
 	memset(g_handles, 0, sizeof(g_handles));
+	g_damaged_count = 0;
 }
