@@ -1172,6 +1172,12 @@ RegOpenKeyExA(HKEY key, const char *sub_key, DWORD options, REGSAM sam,
 		return rc;
 	if ((rc = walk(&pos, sub_key)) != ERROR_SUCCESS)
 		return rc;
+	/* A hive we only read can lose no key: refused at the open, as
+	 * Windows refuses DELETE to a caller that may not delete, so the
+	 * caller learns it before it changes anything else. */
+	if ((sam & DELETE) != 0 && pos.hive != VIRTUAL_ROOT &&
+	    g_hives[pos.hive].read_only)
+		return ERROR_ACCESS_DENIED;
 	if ((r = handle_new()) == NULL)
 		return ERROR_NOT_ENOUGH_MEMORY;
 	r->hive = pos.hive;
