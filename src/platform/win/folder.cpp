@@ -67,6 +67,19 @@ clear_read_only(DWORD attr)
 		SetFileAttributesW(g_path, attr & ~FILE_ATTRIBUTE_READONLY);
 }
 
+/* 1 when this program runs under Wine.  Wine 8 shows a Linux link to a
+ * folder as a reparse point, but its RemoveDirectoryW acts on the link's
+ * target: it removes the target when that is empty and fails otherwise,
+ * and the link stays either way.  (A Linux link to a file looks like a
+ * plain file there, and nothing in Win32 tells them apart.) */
+static int
+under_wine(void)
+{
+	HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+
+	return ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
+}
+
 /* Removes the entry at g_path that has the attributes ATTR, without
  * entering it.  1: gone; -1: it stayed. */
 static int
@@ -74,6 +87,8 @@ remove_as_entry(DWORD attr)
 {
 	BOOL ok;
 
+	if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && under_wine())
+		return failed(ERROR_NOT_SUPPORTED);
 	clear_read_only(attr);
 	if ((attr & FILE_ATTRIBUTE_DIRECTORY) != 0)
 		ok = RemoveDirectoryW(g_path);
