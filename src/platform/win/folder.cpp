@@ -245,8 +245,7 @@ plat_remove_folder(const char *path)
 		errno = errno_from_win_error(code);
 		return -1;
 	}
-	/* A file is no folder to remove; the command interpreter refuses
-	 * one too. */
+	/* A file is no folder to remove. */
 	if ((attr & FILE_ATTRIBUTE_DIRECTORY) == 0) {
 		errno = errno_from_win_error(ERROR_DIRECTORY);
 		return -1;
