@@ -252,5 +252,6 @@ class WinePrefix(System):
         r = self.wine("reg", "query", full, check=False)
         out = r.stdout.decode("utf-8", "replace").replace("\r", "")
         prefix = full.lower() + "\\"
-        return [l.strip()[len(prefix):] for l in out.split("\n")
-                if l.strip().lower().startswith(prefix)]
+        # A key name may end in blanks: only the line's indent goes.
+        return [l.lstrip()[len(prefix):] for l in out.split("\n")
+                if l.lstrip().lower().startswith(prefix)]

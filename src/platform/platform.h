@@ -4,9 +4,9 @@
  *
  * Two implementations with the same file names: src/platform/win for
  * Win32, src/platform/unix for an offline Windows installation seen from
- * Linux (paths resolved without regard to case, the command interpreter's
- * one command carried out in-process).  The build picks the folder; the
- * program's logic includes no system header beyond the C library.
+ * Linux (paths resolved without regard to case).  The build picks the
+ * folder; the program's logic includes no system header beyond the C
+ * library.  No command interpreter is ever run.
  */
 #ifndef VKM_PLATFORM_H
 #define VKM_PLATFORM_H
@@ -76,9 +76,15 @@ void plat_fclose(plat_file *f);
  * 8 or 22 for the rarer causes. */
 int plat_remove(const char *path);
 
-/* Runs CMDLINE through the command interpreter ("/c") and waits for it.
- * Returns the interpreter's exit code, or -1 when nothing could be run. */
-int plat_system(const char *cmdline);
+/* Removes the folder at PATH with everything below it, in-process.  No
+ * name is reinterpreted: no wildcard, variable or trailing dot is
+ * expanded or dropped.  Links, junctions, mount points and other reparse
+ * points are removed as entries and never entered; read-only files go
+ * too.  A link at PATH itself goes as a link.
+ * 1: removed; 0: nothing was there; -1: something stayed (or PATH names a
+ * file, or cannot be used), errno set as the C run-time of Windows sets
+ * it: 13 refused or in use, 41 a folder left not empty, 22 otherwise. */
+int plat_remove_folder(const char *path);
 
 /* Reads up to SIZE bytes of F into BUF: the bytes as stored for a file
  * opened "rb".  Returns how many were read, 0 at the end of the file, or

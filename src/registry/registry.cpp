@@ -33,25 +33,38 @@ split_root_key(const char *path, HKEY *root, const char **rest)
 	return 0;
 }
 
+/* Opens the key at PATH for reading and gives its number of subkeys.
+ * 1: *KEY open, *COUNT set; -1: unknown root, or not readable. */
+static int
+open_for_listing(const char *path, HKEY *key, DWORD *count)
+{
+	HKEY root;
+	const char *rest;
+
+	if (split_root_key(path, &root, &rest) <= 0)
+		return -1;
+	if (RegOpenKeyExA(root, rest, 0, KEY_READ, key) != ERROR_SUCCESS)
+		return -1;
+	*count = 0;
+	if (RegQueryInfoKeyA(*key, NULL, NULL, NULL, count, NULL, NULL, NULL,
+	    NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
+		RegCloseKey(*key);
+		return -1;
+	}
+	return 1;
+}
+
 int
 enum_subkey(const char *path, int index, char *name, size_t capacity)
 {
-	HKEY root, key;
-	const char *rest;
-	DWORD count = 0, len;
+	HKEY key;
+	DWORD count, len;
 	int result;
 
 	if (index < 0 || capacity == 0)
 		return -1;
-	if (split_root_key(path, &root, &rest) <= 0)
+	if (open_for_listing(path, &key, &count) < 0)
 		return -1;
-	if (RegOpenKeyExA(root, rest, 0, KEY_READ, &key) != ERROR_SUCCESS)
-		return -1;
-	if (RegQueryInfoKeyA(key, NULL, NULL, NULL, &count, NULL, NULL, NULL,
-	    NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
-		RegCloseKey(key);
-		return -1;
-	}
 	if ((DWORD)index >= count) {
 		RegCloseKey(key);
 		return 0;
@@ -61,6 +74,18 @@ enum_subkey(const char *path, int index, char *name, size_t capacity)
 	    NULL) == ERROR_SUCCESS ? 1 : -1;
 	RegCloseKey(key);
 	return result;
+}
+
+int
+count_subkeys(const char *path)
+{
+	HKEY key;
+	DWORD count;
+
+	if (open_for_listing(path, &key, &count) < 0)
+		return -1;
+	RegCloseKey(key);
+	return count > 0x7fffffffUL ? 0x7fffffff : (int)count;
 }
 
 /* 1 when the open key holds a string value VALUE_NAME that fits BUF with a
@@ -143,6 +168,21 @@ delete_key_path(const char *path)
 	if (split_root_key(path, &root, &rest) <= 0)
 		return -1;
 	return delete_key_tree(root, rest) > 0 ? 1 : 0;
+}
+
+int
+key_path_deletable(const char *path)
+{
+	HKEY root, key;
+	const char *rest;
+
+	if (split_root_key(path, &root, &rest) <= 0)
+		return -1;
+	if (rest[0] == '\0' || RegOpenKeyExA(root, rest, 0,
+	    DELETE | KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS)
+		return 0;
+	RegCloseKey(key);
+	return 1;
 }
 
 size_t

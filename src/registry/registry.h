@@ -31,6 +31,10 @@ int split_root_key(const char *path, HKEY *root, const char **rest);
  * subkey; -1: unknown root, key not readable, or name does not fit. */
 int enum_subkey(const char *path, int index, char *name, size_t capacity);
 
+/* The number of subkeys of the key at PATH, or -1 when the root is
+ * unknown or the key cannot be read. */
+int count_subkeys(const char *path);
+
 /* Reads the string value VALUE_NAME of the key at PATH into BUF of SIZE
  * bytes, unexpanded.  Anything but a REG_SZ or REG_EXPAND_SZ that fits with
  * its NUL leaves DEFAULT_TEXT (when not NULL) in BUF instead. */
@@ -41,6 +45,13 @@ void read_string_value(const char *path, const char *value_name, char *buf,
  * 1: deleted; 0: not deleted (missing, refused, or nothing below the root);
  * -1: unknown root. */
 int delete_key_path(const char *path);
+
+/* Tells whether the key at PATH may be deleted: it opens for DELETE and
+ * the listing of its subkeys, as the tree delete opens it (offline: its
+ * hive is writable and was closed cleanly).  Nothing is changed.
+ * 1: it may; 0: it may not, or it is missing, or nothing below the root;
+ * -1: unknown root. */
+int key_path_deletable(const char *path);
 
 /* Deletes the key SUBPATH below the open key PARENT with its whole tree,
  * children first.  1: deleted; 0: not deleted (an empty SUBPATH included). */

@@ -2,11 +2,14 @@
  * registry_scans.cpp - the four registry scans: driver store, uninstall
  * entries, smart-card reader class and services.
  *
- * Each walks the indexes 0 to 999 of one key, reads one string value of
- * every subkey, and offers each subkey whose value names the package for
- * removal with its whole tree.  After a removal the walk starts again at
- * index 0, since the later subkeys have moved down.
+ * Each walks every subkey of one key by index, reads one string value of
+ * each, and offers each subkey whose value names the package for removal
+ * with its whole tree.  After a removal the walk stays at the same index,
+ * since the later subkeys have moved down into it: nothing is asked about
+ * twice.  A driver-store item is a key and a folder named after it; the
+ * two go together or not at all.
  */
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -16,10 +19,16 @@
 #include "scans/scans.h"
 #include "scans/targets.h"
 
-#define INDEX_LIMIT 1000
 /* The longest scan key (82), a backslash and the longest subkey name the
  * enumeration gives (259): a long subkey name is still examined. */
 #define KEY_PATH_BUF 400
+/* The driver-store folder (SystemRoot of at most 213 characters and its
+ * suffix) and any subkey name: no name is passed over for its length. */
+#define FOLDER_PATH_BUF (2 * PATH_BUF)
+
+/* errno numbers of the C run-time of Windows, printed on failure. */
+#define CRT_EACCES 13
+#define CRT_EINVAL 22
 
 struct registry_scan {
 	const char *scan_key;
@@ -27,8 +36,8 @@ struct registry_scan {
 	const char *question;
 	/* Prints the Found report(s); 1 when the subkey is an item. */
 	int (*report)(const char *subkey, const char *value);
-	/* Removes what lies outside the registry before the key goes. */
-	void (*remove_extra)(const char *subkey);
+	/* Removes the item: 1 when it is gone, counted fixed. */
+	int (*remove)(const char *subkey, const char *key_path);
 };
 
 static int
@@ -79,58 +88,102 @@ report_service(const char *subkey, const char *value)
 	return found;
 }
 
-/* 1 when the subkey name can stand as one folder below the driver-store
- * folder: never the folder itself, its parent, or a path of its own. */
+/* Device names that Windows finds in any folder, with or without an
+ * extension; COM and LPT take one digit (or a superscript one) after. */
+static const char *const g_device_names[] = {
+	"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", NULL,
+};
+/* The superscript digits 1, 2 and 3: Windows-1252 bytes, then UTF-8. */
+static const char *const g_superscript_digits[] = {
+	"\xB9", "\xB2", "\xB3", "\xC2\xB9", "\xC2\xB2", "\xC2\xB3", NULL,
+};
+
+/* 1 when the LEN bytes at NAME equal WORD (ASCII letters folded). */
 static int
-is_plain_folder_name(const char *name)
+base_is(const char *name, size_t len, const char *word)
 {
-	if (name[0] == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
-		return 0;
-	return strpbrk(name, "\\/:") == NULL;
+	return strlen(word) == len && target_match(name, word);
 }
 
-/* 1 when TEXT holds a byte that no quoting protects from the command
- * interpreter: '"' ends the quotes, '%' and '!' expand inside them, and a
- * control character may end the line. */
+/* 1 when NAME names a device: its part before the first dot, trailing
+ * blanks dropped, is a device name. */
 static int
-has_unquotable_byte(const char *text)
+is_device_name(const char *name)
 {
-	for (const unsigned char *p = (const unsigned char *)text; *p; p++) {
-		if (*p < 32 || *p == 127 || *p == '"' || *p == '%' || *p == '!')
+	size_t len = strcspn(name, ".");
+
+	while (len > 0 && name[len - 1] == ' ')
+		len--;
+	for (int i = 0; g_device_names[i] != NULL; i++) {
+		if (base_is(name, len, g_device_names[i]))
+			return 1;
+	}
+	if (len < 4 || (!target_match(name, "COM") &&
+	    !target_match(name, "LPT")))
+		return 0;
+	if (len == 4 && name[3] >= '0' && name[3] <= '9')
+		return 1;
+	for (int i = 0; g_superscript_digits[i] != NULL; i++) {
+		const char *d = g_superscript_digits[i];
+		if (len == 3 + strlen(d) && strncmp(name + 3, d, len - 3) == 0)
 			return 1;
 	}
 	return 0;
 }
 
-/* Composes the command that removes the driver-store folder SUBKEY into
- * CMD.  1: ready to run; 0: the name cannot be passed safely, or the line
- * would not fit. */
 int
-compose_rmdir_command(const char *subkey, char *cmd, size_t size)
+is_single_folder_name(const char *name)
 {
-	char folder[KEY_PATH_BUF];
-	int n;
+	size_t len = strlen(name);
 
-	if (g_drvstore_dir[0] == '\0' || !is_plain_folder_name(subkey))
+	if (len == 0 || name[len - 1] == '.' || name[len - 1] == ' ')
 		return 0;
-	n = snprintf(folder, sizeof(folder), "%s\\%s", g_drvstore_dir, subkey);
-	if (n < 0 || (size_t)n >= sizeof(folder) || has_unquotable_byte(folder))
-		return 0;
-	if (strpbrk(folder, " &|<>^(),;=") != NULL)
-		n = snprintf(cmd, size, "rmdir /s /q \"%s\"", folder);
-	else
-		n = snprintf(cmd, size, "rmdir /s /q %s", folder);
-	return n >= 0 && (size_t)n < size;
+	for (const unsigned char *p = (const unsigned char *)name; *p; p++) {
+		if (*p < 0x20 || *p == 0x7F || strchr("\\/*?<>|\":", *p))
+			return 0;
+	}
+	return !is_device_name(name);
 }
 
-static void
-remove_drvstore_folder(const char *subkey)
+/* Reports a removal that did not happen, with the C run-time's error
+ * number ERR, as the file scans do.  Returns 0: not fixed. */
+static int
+removal_failed(int err)
 {
-	char cmd[PATH_BUF];
+	plat_printf("FAILED (error %d)\n", err);
+	return 0;
+}
 
-	/* Its result does not decide the item: the key does. */
-	if (compose_rmdir_command(subkey, cmd, sizeof(cmd)) > 0)
-		plat_system(cmd);
+static int
+remove_key(const char *subkey, const char *key_path)
+{
+	(void)subkey;
+	return delete_key_path(key_path) > 0;
+}
+
+/* Removes the driver-store item SUBKEY: its folder in the driver store,
+ * then its key.  The key must be removable before the folder is touched,
+ * and goes only once the folder is gone (or was never there), so a later
+ * run still finds both when either stays.  1: both gone; 0: FAILED
+ * printed, the key left. */
+static int
+remove_driver_store_item(const char *subkey, const char *key_path)
+{
+	char folder[FOLDER_PATH_BUF];
+	int n;
+
+	if (g_drvstore_dir[0] == '\0' || !is_single_folder_name(subkey))
+		return removal_failed(CRT_EINVAL);
+	n = snprintf(folder, sizeof(folder), "%s\\%s", g_drvstore_dir, subkey);
+	if (n < 0 || (size_t)n >= sizeof(folder))
+		return removal_failed(CRT_EINVAL);
+	if (key_path_deletable(key_path) <= 0)
+		return removal_failed(CRT_EACCES);
+	if (plat_remove_folder(folder) < 0)
+		return removal_failed(errno);
+	if (delete_key_path(key_path) <= 0)
+		return removal_failed(CRT_EACCES);
+	return 1;
 }
 
 static const struct registry_scan driver_store_scan = {
@@ -138,7 +191,7 @@ static const struct registry_scan driver_store_scan = {
 	"Services",
 	"Do you want to erase the files and remove the associated registry key ?",
 	report_driver_store,
-	remove_drvstore_folder,
+	remove_driver_store_item,
 };
 
 static const struct registry_scan uninstall_scan = {
@@ -146,7 +199,7 @@ static const struct registry_scan uninstall_scan = {
 	"DisplayName",
 	"Do you want to remove this registry key ?",
 	report_uninstall,
-	NULL,
+	remove_key,
 };
 
 static const struct registry_scan smartcard_class_scan = {
@@ -154,7 +207,7 @@ static const struct registry_scan smartcard_class_scan = {
 	"InfSection",
 	"Do you want to remove this registry key ?",
 	report_smartcard_class,
-	NULL,
+	remove_key,
 };
 
 static const struct registry_scan services_scan = {
@@ -162,40 +215,56 @@ static const struct registry_scan services_scan = {
 	"ImagePath",
 	"Do you want to remove this registry key ?",
 	report_service,
-	NULL,
+	remove_key,
 };
 
-/* Reports, asks about and removes the subkey at INDEX.
- * 1: it was removed (the walk starts again); 0: otherwise. */
+/* What became of the subkey at an index. */
+enum { SUBKEY_END = -1, SUBKEY_KEPT = 0, SUBKEY_REMOVED = 1 };
+
+/* 1 when the walk of SCAN may go past INDEX, whose name could not be
+ * fetched: the scan key is still readable and has subkeys beyond it. */
+static int
+more_after_failure(const struct registry_scan *scan, int index)
+{
+	int count = count_subkeys(scan->scan_key);
+
+	return count > index + 1;
+}
+
+/* Reports, asks about and removes the subkey at INDEX.  SUBKEY_REMOVED:
+ * it is gone, and the next one has moved into its index; SUBKEY_KEPT:
+ * otherwise; SUBKEY_END: there is no subkey at INDEX or after it. */
 static int
 check_subkey(const struct registry_scan *scan, int index)
 {
 	char subkey[PATH_BUF], key_path[KEY_PATH_BUF], value[PATH_BUF];
 	int n;
 
-	if (enum_subkey(scan->scan_key, index, subkey, sizeof(subkey)) <= 0)
-		return 0;
+	n = enum_subkey(scan->scan_key, index, subkey, sizeof(subkey));
+	if (n == 0)
+		return SUBKEY_END;
+	if (n < 0)
+		return more_after_failure(scan, index) ? SUBKEY_KEPT :
+		    SUBKEY_END;
 	/* A damaged hive can hold a name that is empty or holds a backslash:
 	 * as a path it would name the scan key itself or a key below another
 	 * subkey, and the removal would take the wrong tree. */
 	if (subkey[0] == '\0' || strchr(subkey, '\\') != NULL)
-		return 0;
+		return SUBKEY_KEPT;
 	n = snprintf(key_path, sizeof(key_path), "%s\\%s", scan->scan_key,
 	    subkey);
 	if (n < 0 || (size_t)n >= sizeof(key_path))
-		return 0;
+		return SUBKEY_KEPT;
 	read_string_value(key_path, scan->value_name, value, "", sizeof(value));
 	if (value[0] == '\0' || !scan->report(subkey, value))
-		return 0;
+		return SUBKEY_KEPT;
 	g_found_count++;
 	if (ask_user(scan->question) <= 0)
-		return 0;
-	if (scan->remove_extra != NULL)
-		scan->remove_extra(subkey);
-	if (delete_key_path(key_path) <= 0)
-		return 0;
+		return SUBKEY_KEPT;
+	if (scan->remove(subkey, key_path) <= 0)
+		return SUBKEY_KEPT;
 	g_fixed_count++;
-	return 1;
+	return SUBKEY_REMOVED;
 }
 
 static void
@@ -203,12 +272,13 @@ walk_registry_scan(const struct registry_scan *scan)
 {
 	int index = 0;
 
-	while (index < INDEX_LIMIT) {
-		int removed = check_subkey(scan, index);
+	for (;;) {
+		int r = check_subkey(scan, index);
 
-		if (is_cancelled())
+		if (r == SUBKEY_END || is_cancelled())
 			return;
-		index = removed ? 0 : index + 1;
+		if (r == SUBKEY_KEPT)
+			index++;
 	}
 }
 

@@ -15,12 +15,12 @@ void scan_smartcard_class(void);
 void scan_services(void);
 void scan_driver_files(void);
 
-/* Composes the command that removes the driver-store folder named after
- * SUBKEY into CMD of SIZE bytes: "rmdir /s /q FOLDER", the folder quoted
- * when it holds a blank or a character the command interpreter treats
- * specially.  1: ready to run; 0: no safe command (no driver-store folder,
- * a name such as "." or "..", one with a separator, '"', '%', '!' or a
- * control character, or a line that would not fit). */
-int compose_rmdir_command(const char *subkey, char *cmd, size_t size);
+/* 1 when the driver-store subkey name NAME can stand as one folder name
+ * below the driver-store folder, as the file system will take it; 0 for
+ * a name Windows would alter or read as something else: empty, ending in
+ * a dot or blank (".", "..", "sib."), holding a separator, a wildcard,
+ * one of <>|": or a control character, or naming a device ("NUL",
+ * "com1.txt").  Such an item is reported but never removed. */
+int is_single_folder_name(const char *name);
 
 #endif

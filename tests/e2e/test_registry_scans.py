@@ -1,12 +1,17 @@
 """The four registry scans, and the driver-store folders, on every target."""
 
 import os
+import subprocess
 
 import pytest
 
 from texts import (CHOICES, CLASS_KEY, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY, ROOT,
                    SERVICES_KEY, UNINSTALL_KEY, answered, banner, fixed_all,
                    found_dry, found_fixed, question)
+from winsys import MKHIVE
+
+FAILED_NAME = "FAILED (error 22)\n"
+FAILED_KEY = "FAILED (error 13)\n"
 
 
 def plant_one_of_each(system):
@@ -83,21 +88,22 @@ def test_cleanup_removes_key_trees(target, system, run, answers, removed):
     assert system.exists(folder) == (0 not in removed)
 
 
-def test_declined_item_is_asked_again_after_a_removal(target, system, run):
-    system.add_key(UNINSTALL_KEY + r"\A_first", {"DisplayName": "vkm310 one"})
-    system.add_key(UNINSTALL_KEY + r"\B_second", {"DisplayName": "Vkm310 two"})
+def test_each_item_is_asked_once(target, system, run):
+    """After a removal the walk goes on where it was: items declined
+    before it are not asked again, and the one after it is not skipped."""
+    names = ["A_first", "B_second", "C_third"]
+    for n in names:
+        system.add_key(UNINSTALL_KEY + "\\" + n, {"DisplayName": "vkm310 " + n})
     system.commit()
-    first = "Found 'VKM310' in\n\tUNINSTALL\\A_first\n(vkm310 one)\n"
-    second = "Found 'VKM310' in\n\tUNINSTALL\\B_second\n(Vkm310 two)\n"
     text, status = run(["-f", "-agree"], keys=[
         (CHOICES, b"n"), (CHOICES, b"y"), (CHOICES, b"n")])
-    assert text == (banner(target)
-                    + first + question(Q_KEY, "n")
-                    + second + question(Q_KEY, "y")
-                    + first + question(Q_KEY, "n")
-                    + found_fixed(3, 1))
+    found = ["Found 'VKM310' in\n\tUNINSTALL\\%s\n(vkm310 %s)\n" % (n, n)
+             for n in names]
+    body, _ = answered(found, [Q_KEY] * 3, "nyn")
+    assert text == banner(target) + body + found_fixed(3, 1)
     assert system.key_exists(UNINSTALL_KEY + r"\A_first")
     assert not system.key_exists(UNINSTALL_KEY + r"\B_second")
+    assert system.key_exists(UNINSTALL_KEY + r"\C_third")
 
 
 def test_values_that_do_not_match(target, system, run):
@@ -117,29 +123,118 @@ def test_values_that_do_not_match(target, system, run):
                     + found_dry(1))
 
 
+# Driver-store key names that, taken as a folder name, would name another
+# folder ("sib." is "sib", "..." the folder above, "*" every vendor's
+# folder, "nul" a device, "a:b" a stream of "a", "trail " "trail"), or
+# that the command interpreter would read as commands.  Each is reported,
+# then passed over: its key stays and it is not counted.
+HOSTILE_NAMES = ["...", "..", "sib.", "*", "vkm310*", "nul", "NUL.txt", "com1",
+                 "a:b", "trail ", "x & echo hacked > hacked.txt",
+                 "quote\" & echo hacked"]
+
+
 def test_driver_store_names_that_leave_the_folder(target, system, run, tmp_path):
-    """Key names that the command interpreter would read as commands, or
-    that name no folder inside DRVSTORE: the keys go, nothing else does."""
-    names = ["..", "x & echo hacked > hacked.txt", "quote\" & echo hacked"]
-    for n in names:
+    for n in HOSTILE_NAMES + ["with blank"]:
         system.add_key(DRVSTORE_KEY + "\\" + n, {"Services": "vkm310"})
-    system.add_key(DRVSTORE_KEY + r"\with blank", {"Services": "vkm310"})
     system.commit()
+    if target != "native":
+        # What the test can ask of a key name depends on regedit.
+        assert sorted(system.subkeys(DRVSTORE_KEY)) == sorted(
+            HOSTILE_NAMES + ["with blank"])
     system.plant(r"system32\DRVSTORE\with blank\vkm310.sys")
-    system.plant(r"system32\DRVSTORE\keep\keep.sys")
-    system.plant(r"system32\sentinel.dll")
-    system.plant(r"sentinel.ini")
+    survivors = [r"system32\DRVSTORE\keep\keep.sys",
+                 r"system32\DRVSTORE\sib\vkm310.sys",
+                 r"system32\DRVSTORE\a\vkm310.sys",
+                 r"system32\DRVSTORE\trail\vkm310.sys",
+                 r"system32\DRVSTORE\vkm310_x\vkm310.sys",
+                 r"system32\sentinel.dll", r"sentinel.ini"]
+    for f in survivors:
+        system.plant(f)
+    system32 = sorted(os.listdir(system.path("system32")))
     text, status = run(["-f", "-agree"], keys=[(CHOICES, b"a")])
-    assert text.endswith(fixed_all(4))
-    for n in names + ["with blank"]:
-        assert not system.key_exists(DRVSTORE_KEY + "\\" + n), n
+    assert status == 0
+    assert text.count(FAILED_NAME) == len(HOSTILE_NAMES)
+    assert text.endswith(found_fixed(len(HOSTILE_NAMES) + 1, 1))
+    assert sorted(system.subkeys(DRVSTORE_KEY)) == sorted(HOSTILE_NAMES)
     assert not system.exists(r"system32\DRVSTORE\with blank")
-    for f in [r"system32\DRVSTORE\keep\keep.sys", r"system32\sentinel.dll",
-              r"sentinel.ini", r"system32\drivers"]:
+    for f in survivors:
         assert system.exists(f), f
+    assert sorted(os.listdir(system.path("system32"))) == system32
     for top in (str(tmp_path), ROOT, os.getcwd()):
         for dirpath, _, files in os.walk(top):
             assert "hacked.txt" not in files, dirpath
+
+
+def test_links_are_removed_as_links(target, system, run):
+    """A link inside an item folder, and an item folder that is itself a
+    link, each to a folder outside Windows: the targets and the files in
+    them stay.  Natively the links go.  Under Wine these are Linux links
+    inside drive_c, which Wine shows as reparse points but cannot remove
+    without touching their targets: they stay, and so do the items' keys."""
+    outside = os.path.dirname(system.windir)
+    for d in ("Outside", "Outside2", "Empty"):
+        os.makedirs(os.path.join(outside, d))
+    for d in ("Outside", "Outside2"):
+        with open(os.path.join(outside, d, "keep.txt"), "w") as f:
+            f.write("keep")
+    system.plant(r"system32\DRVSTORE\vkm310_in\vkm310.sys")
+    links = {r"system32\DRVSTORE\vkm310_in\out": "Outside",
+             r"system32\DRVSTORE\vkm310_in\empty": "Empty",
+             r"system32\DRVSTORE\vkm310_top": "Outside2"}
+    for link, to in links.items():
+        os.symlink(os.path.join(outside, to), system.path(link))
+    for n in ("vkm310_in", "vkm310_top"):
+        system.add_key(DRVSTORE_KEY + "\\" + n, {"Services": "vkm310"})
+    system.commit()
+    text, status = run(["-f", "-agree"], keys=[(CHOICES, b"a")])
+    assert status == 0
+    native = target == "native"
+    if native:
+        assert text.endswith(fixed_all(2))
+        assert system.subkeys(DRVSTORE_KEY) == []
+    else:
+        assert text.count(FAILED_NAME) == 2
+        assert text.endswith(found_fixed(2, 0))
+        assert sorted(system.subkeys(DRVSTORE_KEY)) == ["vkm310_in",
+                                                         "vkm310_top"]
+    for link in links:
+        assert system.exists(link) != native, link
+    for d in ("Outside", "Outside2"):
+        assert open(os.path.join(outside, d, "keep.txt")).read() == "keep"
+    assert os.path.isdir(os.path.join(outside, "Empty"))
+
+
+@pytest.mark.targets("native")
+@pytest.mark.parametrize("case", ["dirty", "read-only"])
+def test_driver_store_item_whose_key_cannot_go(target, system, run, case):
+    """A hive that is only read: the folder is not touched either, FAILED
+    is printed, and the item is not counted."""
+    system.add_key(DRVSTORE_KEY + r"\vkm310_1", {"Services": "vkm310"})
+    config = os.path.dirname(system.hive_file("SOFTWARE"))
+    if case == "read-only":
+        r = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs",
+                            config], stderr=subprocess.PIPE)
+        if r.returncode != 0:
+            pytest.skip("cannot mount a tmpfs here (needs root): %s"
+                        % r.stderr.decode().strip())
+    try:
+        system.commit()
+        if case == "dirty":
+            subprocess.run([MKHIVE, "--dirty", system.hive_file("SOFTWARE")],
+                           check=True)
+        else:
+            subprocess.run(["mount", "-o", "remount,ro", config], check=True)
+        system.plant(r"system32\DRVSTORE\vkm310_1\vkm310.sys")
+        text, status = run(["-f", "-agree"], keys=[(CHOICES, b"y")])
+        assert text == (banner(target)
+                        + "Found 'vkm310' in\n\tDRVSTORE\\vkm310_1\n"
+                        + question(Q_DRVSTORE, "y") + FAILED_KEY
+                        + found_fixed(1, 0))
+        assert system.key_exists(DRVSTORE_KEY + r"\vkm310_1")
+        assert system.exists(r"system32\DRVSTORE\vkm310_1\vkm310.sys")
+    finally:
+        if case == "read-only":
+            subprocess.run(["umount", "-l", config])
 
 
 @pytest.mark.targets("native")

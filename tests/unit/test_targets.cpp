@@ -1,4 +1,5 @@
-/* Target match, system folders and the driver-store removal command. */
+/* Target match, system folders and the names a driver-store folder may
+ * have. */
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -118,57 +119,78 @@ TEST(Targets, FolderNamesAndLookupIgnoringCase)
 	unsetenv("SYSTEMROOT");
 }
 
-struct rmdir_case {
-	const char *subkey;
-	const char *command;	/* NULL: no command may be run */
+struct folder_name_case {
+	const char *name;
+	int single;	/* 1: one folder below the driver store, as given */
 };
 
-static const rmdir_case rmdir_cases[] = {
-	{ "vkm310.inf_1234", "rmdir /s /q C:\\WINDOWS\\system32\\DRVSTORE\\vkm310.inf_1234" },
-	{ "with blank", "rmdir /s /q \"C:\\WINDOWS\\system32\\DRVSTORE\\with blank\"" },
-	{ "x & echo hacked > C:\\hacked.txt", NULL },
-	{ "x & echo hacked", "rmdir /s /q \"C:\\WINDOWS\\system32\\DRVSTORE\\x & echo hacked\"" },
-	{ "a|b", "rmdir /s /q \"C:\\WINDOWS\\system32\\DRVSTORE\\a|b\"" },
-	{ "a^b(c),d;e=f", "rmdir /s /q \"C:\\WINDOWS\\system32\\DRVSTORE\\a^b(c),d;e=f\"" },
-	{ ".", NULL },
-	{ "..", NULL },
-	{ "", NULL },
-	{ "...", "rmdir /s /q C:\\WINDOWS\\system32\\DRVSTORE\\..." },
-	{ "a\\..\\..", NULL },
-	{ "a/b", NULL },
-	{ "C:x", NULL },
-	{ "say \"hi\"", NULL },
-	{ "100%x%", NULL },
-	{ "bang!", NULL },
-	{ "tab\there", NULL },
-	{ "line\nbreak", NULL },
+static const folder_name_case folder_name_cases[] = {
+	{ "vkm310.inf_1234", 1 },
+	{ "with blank", 1 },
+	{ " leading blank", 1 },
+	{ "x & echo hacked", 1 },
+	{ "a^b(c),d;e=f", 1 },
+	{ "100%x%", 1 },
+	{ "bang!", 1 },
+	{ "caf\xE9", 1 },
+	{ ".hidden", 1 },
+	{ "a.b.c", 1 },
+	{ "nulx", 1 },
+	{ "conx.txt", 1 },
+	{ "com10", 1 },
+	{ "lpt", 1 },
+	{ "xnul", 1 },
+	{ "auxiliary", 1 },
+	{ "CONIN", 1 },
+	/* Names the file system would not take as given. */
+	{ "", 0 },
+	{ ".", 0 },
+	{ "..", 0 },
+	{ "...", 0 },
+	{ ". .", 0 },
+	{ " ", 0 },
+	{ "sib.", 0 },
+	{ "sib ", 0 },
+	{ "sib. ", 0 },
+	{ "a\\..\\..", 0 },
+	{ "a/b", 0 },
+	{ "C:x", 0 },
+	{ "a:b", 0 },
+	{ "*", 0 },
+	{ "vkm310*", 0 },
+	{ "a?", 0 },
+	{ "a<b", 0 },
+	{ "a>b", 0 },
+	{ "a|b", 0 },
+	{ "say \"hi\"", 0 },
+	{ "tab\there", 0 },
+	{ "line\nbreak", 0 },
+	{ "del\x7f", 0 },
+	{ "\x1b]0;x\x07", 0 },
+	/* Devices, in any case, with or without an extension. */
+	{ "nul", 0 },
+	{ "NUL", 0 },
+	{ "Nul.txt", 0 },
+	{ "nul .txt", 0 },
+	{ "nul.tar.gz", 0 },
+	{ "con", 0 },
+	{ "prn.inf", 0 },
+	{ "aux", 0 },
+	{ "com1", 0 },
+	{ "COM9.log", 0 },
+	{ "com0", 0 },
+	{ "lpt1", 0 },
+	{ "LPT9", 0 },
+	{ "com\xB9", 0 },
+	{ "lpt\xC2\xB2.x", 0 },
+	{ "conin$", 0 },
+	{ "CONOUT$.x", 0 },
 };
 
-TEST(Targets, DriverStoreRemovalCommand)
+TEST(Targets, SingleFolderNames)
 {
-	setenv("SystemRoot", "C:\\WINDOWS", 1);
-	fake_console_reset({});
-	ASSERT_EQ(build_system_paths(), 1);
-	for (const rmdir_case &c : rmdir_cases) {
-		SCOPED_TRACE(c.subkey);
-		char cmd[260] = "untouched";
-		int rc = compose_rmdir_command(c.subkey, cmd, sizeof(cmd));
-		if (c.command == NULL) {
-			EXPECT_EQ(rc, 0);
-		} else {
-			EXPECT_EQ(rc, 1);
-			EXPECT_STREQ(cmd, c.command);
-		}
+	for (const folder_name_case &c : folder_name_cases) {
+		SCOPED_TRACE(c.name);
+		EXPECT_EQ(is_single_folder_name(c.name), c.single);
 	}
-	/* A line that would not fit is not run, never cut. */
-	std::string long_name(259 - strlen("rmdir /s /q C:\\WINDOWS\\system32\\DRVSTORE\\") + 1, 'n');
-	char cmd[260];
-	EXPECT_EQ(compose_rmdir_command(long_name.c_str(), cmd, sizeof(cmd)), 0);
-	long_name.pop_back();
-	EXPECT_EQ(compose_rmdir_command(long_name.c_str(), cmd, sizeof(cmd)), 1);
-	EXPECT_EQ(strlen(cmd), 259u);
-	/* Without a driver-store folder nothing is removed anywhere. */
-	unsetenv("SystemRoot");
-	build_system_paths();
-	EXPECT_EQ(compose_rmdir_command("vkm310.inf_1234", cmd, sizeof(cmd)), 0);
 }

@@ -1,6 +1,6 @@
 // The Linux platform layer against a real file system: path resolution,
-// text-mode reading, deleting with Windows' errno numbers, the rmdir
-// command and environment look-up.
+// text-mode reading, deleting files and folder trees with Windows' errno
+// numbers, and environment look-up.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -628,7 +628,7 @@ TEST_F(Files, RemoveBadPaths)
 	EXPECT_EQ(errno, 2);
 }
 
-/* plat_system */
+/* plat_remove_folder */
 
 class RmDir : public TempTree {
 protected:
@@ -641,75 +641,62 @@ protected:
 		put("Outside/keep.txt", "keep");
 		link(root + "/Outside", "Store/Pkg/link_out");
 		link(root + "/Outside/keep.txt", "Store/Pkg/Sub/link_file");
+		link("../../Outside", "Store/Pkg/Sub/rel_link_out");
 		put("Store/Other/x.txt", "x");
 		put("Store/With Space/y.txt", "x");
 		link(root + "/Outside", "Store/LinkTop");
+		link(root + "/Store/Pkg/Sub", "Store/LinkIn");
 		put("Store/file.txt", "x");
+		mkdirs("Store/Empty");
 	}
 };
 
-TEST_F(RmDir, CommandTable)
+TEST_F(RmDir, FolderTable)
 {
 	const std::vector<const char *> always = {
 		"Outside/keep.txt", "Outside", "Store/Other/x.txt",
 	};
 	struct {
-		const char *cmd;	// "%T" is the test folder
+		const char *path;	// "%T" is the test folder
 		int result;
+		int err;		// errno when RESULT is -1
 		std::vector<const char *> gone;
 		std::vector<const char *> kept;
 	} const cases[] = {
-		{ "rmdir /s /q %T/Store/Pkg", 0, { "Store/Pkg" },
-		    { "Store" } },
-		{ "RMDIR /S /Q %T\\store\\PKG", 0, { "Store/Pkg" }, {} },
-		{ "rmdir /S /q \"%T/store/pkg\"", 0, { "Store/Pkg" }, {} },
-		{ "  rmdir\t/s  /q   \"%T/Store/Pkg\"  ", 0, { "Store/Pkg" },
-		    {} },
-		{ "rmdir /s /q %T/Store/Pkg   ", 0, { "Store/Pkg" }, {} },
-		{ "rmdir /s /q \"%T/Store/With Space\"", 0,
-		    { "Store/With Space" }, { "Store/Pkg" } },
-		{ "rmdir /s /q %T/Store/with space", 0,
-		    { "Store/With Space" }, { "Store/Pkg" } },
-		{ "rmdir /s /q %T/Store/Pkg/Sub", 0, { "Store/Pkg/Sub" },
+		{ "%T/Store/Pkg", 1, 0, { "Store/Pkg" }, { "Store" } },
+		{ "%T\\store\\PKG", 1, 0, { "Store/Pkg" }, {} },
+		{ "%T/Store/with space", 1, 0, { "Store/With Space" },
+		    { "Store/Pkg" } },
+		{ "%T/Store/Empty", 1, 0, { "Store/Empty" }, { "Store/Pkg" } },
+		{ "%T/Store/Pkg/Sub", 1, 0, { "Store/Pkg/Sub" },
 		    { "Store/Pkg/a.sys", "Store/Pkg/link_out" } },
 		// A link goes as a link; what it points at stays.
-		{ "rmdir /s /q %T/Store/LinkTop", 0, { "Store/LinkTop" },
+		{ "%T/Store/LinkTop", 1, 0, { "Store/LinkTop" },
 		    { "Store/Pkg/a.sys" } },
-		{ "rmdir /s /q %T/Store/Pkg/link_out", 0,
-		    { "Store/Pkg/link_out" }, { "Store/Pkg/a.sys" } },
-		{ "rmdir /s /q %T/Store/Nope", 2, {}, { "Store/Pkg" } },
-		{ "rmdir /s /q %T/Nope/Pkg", 2, {}, { "Store/Pkg" } },
-		{ "rmdir /s /q %T/Store/file.txt", 1, {}, { "Store/file.txt" } },
-		{ "rmdir /s /q %T/Store/Pkg/..", 2, {},
+		{ "%T/Store/LinkIn", 1, 0, { "Store/LinkIn" },
+		    { "Store/Pkg/Sub/b.inf", "Store/Pkg/Sub/Deep/c.txt" } },
+		{ "%T/Store/Pkg/link_out", 1, 0, { "Store/Pkg/link_out" },
+		    { "Store/Pkg/a.sys" } },
+		{ "%T/Store/Nope", 0, 0, {}, { "Store/Pkg" } },
+		{ "%T/Nope/Pkg", 0, 0, {}, { "Store/Pkg" } },
+		// A file is no folder; "." and ".." name no folder below.
+		{ "%T/Store/file.txt", -1, 22, {}, { "Store/file.txt" } },
+		{ "%T/Store/Pkg/..", -1, 22, {},
 		    { "Store/Pkg/a.sys", "Store/file.txt" } },
-		{ "rmdir /s /q %T/Store/Pkg/.", 1, {}, { "Store/Pkg/a.sys" } },
-		// Lines it does not understand: nothing happens.
-		{ "rmdir /s %T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
-		{ "rmdir /q /s %T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
-		{ "rd /s /q %T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
-		{ "del /s /q %T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
-		{ "rmdirx /s /q %T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
-		{ "rmdir /s /qq %T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
-		{ "rmdir /s /q", -1, {}, {} },
-		{ "rmdir /s /q    ", -1, {}, {} },
-		{ "rmdir /s /q \"\"", -1, {}, {} },
-		{ "rmdir /s /q \"%T/Store/Pkg", -1, {}, { "Store/Pkg/a.sys" } },
-		{ "rmdir /s /q \"%T/Store/Pkg\" %T/Store/Other", -1, {},
-		    { "Store/Pkg/a.sys" } },
-		{ "rmdir /s /q %T/Store/Pkg & echo", -1, {},
-		    { "Store/Pkg/a.sys" } },
-		{ "rmdir /s /q %T/Store/Pkg>out", -1, {},
-		    { "Store/Pkg/a.sys" } },
-		{ "rmdir /s /q %T/Store/%PKG%", -1, {}, { "Store/Pkg/a.sys" } },
-		{ "", -1, {}, {} },
+		{ "%T/Store/Pkg/.", -1, 22, {}, { "Store/Pkg/a.sys" } },
+		{ "", -1, 22, {}, {} },
 	};
 
 	for (const auto &c : cases) {
 		TearDown();
 		SetUp();
-		std::string cmd = with_root(c.cmd, root);
-		SCOPED_TRACE(cmd);
-		EXPECT_EQ(plat_system(cmd.c_str()), c.result);
+		std::string path = with_root(c.path, root);
+		SCOPED_TRACE(path);
+		errno = 0;
+		EXPECT_EQ(plat_remove_folder(path.c_str()), c.result);
+		if (c.result < 0) {
+			EXPECT_EQ(errno, c.err);
+		}
 		for (const char *g : c.gone)
 			EXPECT_FALSE(exists(g)) << g;
 		for (const char *k : c.kept)
@@ -717,7 +704,9 @@ TEST_F(RmDir, CommandTable)
 		for (const char *k : always)
 			EXPECT_TRUE(exists(k)) << k;
 	}
-	EXPECT_EQ(plat_system(NULL), -1);
+	errno = 0;
+	EXPECT_EQ(plat_remove_folder(NULL), -1);
+	EXPECT_EQ(errno, 22);
 }
 
 TEST_F(RmDir, DeepTrees)
@@ -726,8 +715,8 @@ TEST_F(RmDir, DeepTrees)
 		int depth;
 		int result;
 	} const cases[] = {
-		{ 100, 0 },
-		{ 300, 1 },	// beyond what a Windows path reaches
+		{ 100, 1 },
+		{ 300, -1 },	// beyond what a Windows path reaches
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.depth);
@@ -735,9 +724,12 @@ TEST_F(RmDir, DeepTrees)
 		for (int i = 0; i < c.depth; i++)
 			rel += "/d";
 		put(rel + "/leaf.txt", "x");
-		EXPECT_EQ(plat_system(("rmdir /s /q " + at("deep")).c_str()),
-		    c.result);
-		EXPECT_EQ(exists("Deep"), c.result != 0);
+		errno = 0;
+		EXPECT_EQ(plat_remove_folder(at("deep").c_str()), c.result);
+		if (c.result < 0) {
+			EXPECT_EQ(errno, 22);
+		}
+		EXPECT_EQ(exists("Deep"), c.result < 0);
 		EXPECT_TRUE(exists("Outside/keep.txt"));
 		nftw(at("Deep").c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS);
 	}
@@ -747,12 +739,12 @@ TEST_F(RmDir, PrintsNothing)
 {
 	testing::internal::CaptureStdout();
 	testing::internal::CaptureStderr();
-	int missing = plat_system(("rmdir /s /q " + at("Nope")).c_str());
-	int done = plat_system(("rmdir /s /q " + at("Store")).c_str());
+	int missing = plat_remove_folder(at("Nope").c_str());
+	int done = plat_remove_folder(at("Store").c_str());
 	std::string out = testing::internal::GetCapturedStdout();
 	std::string err = testing::internal::GetCapturedStderr();
-	EXPECT_EQ(missing, 2);
-	EXPECT_EQ(done, 0);
+	EXPECT_EQ(missing, 0);
+	EXPECT_EQ(done, 1);
 	EXPECT_EQ(out, "");
 	EXPECT_EQ(err, "");
 	EXPECT_FALSE(exists("Store"));

@@ -1730,6 +1730,12 @@ RegOpenKeyExA(HKEY key, const char *sub_key, DWORD options, REGSAM sam,
 		return rc;
 	if ((rc = walk(&pos, sub_key)) != ERROR_SUCCESS)
 		return rc;
+	/* A hive we only read can lose no key: refused at the open, as
+	 * Windows refuses DELETE to a caller that may not delete, so the
+	 * caller learns it before it changes anything else. */
+	if ((sam & DELETE) != 0 && pos.hive != VIRTUAL_ROOT &&
+	    g_hives[pos.hive].read_only)
+		return ERROR_ACCESS_DENIED;
 	if (key == HKEY_LOCAL_MACHINE && (sam & DELETE) != 0 &&
 	    (rc = delete_check(&pos, sub_key != NULL ? sub_key : "")) !=
 	    ERROR_SUCCESS)

@@ -1,12 +1,11 @@
 /*
- * command.cpp (Linux) - the one command the program hands to Windows'
- * command interpreter, "rmdir /s /q PATH", carried out in-process.
+ * folder.cpp (Linux) - removing a folder tree of the offline installation.
  *
- * No shell is run.  The folder tree is removed through folder descriptors
- * (openat, unlinkat), never through a link: a link inside the tree is
- * removed as a link, and a folder renamed or swapped for a link while we
- * work cannot lead us outside the tree.  Nothing is printed; the exit code
- * tells what happened.
+ * The tree is removed through folder descriptors (openat, unlinkat),
+ * never through a link: a link inside the tree is removed as a link, and
+ * a folder renamed or swapped for a link while we work cannot lead us
+ * outside the tree.  Nothing is printed; the result and errno tell what
+ * happened.
  */
 #include "platform/platform.h"
 
@@ -18,13 +17,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "common/ascii.h"
 #include "platform/unix/winpath.h"
 
-/* Exit codes of the interpreter's rmdir. */
-#define RD_DONE 0
-#define RD_FAILED 1
-#define RD_NOT_FOUND 2
+/* errno numbers of Windows' C run-time, which the caller prints. */
+#define CRT_ENOENT 2
+#define CRT_ENOMEM 12
+#define CRT_EACCES 13
+#define CRT_EINVAL 22
+#define CRT_ENOSPC 28
+#define CRT_ENOTEMPTY 41
 
 /* Deeper than a Windows path of MAX_PATH can reach; each level holds a
  * descriptor open. */
@@ -36,61 +37,43 @@
 
 static int remove_entry(int parent, const char *name, int depth, dev_t dev);
 
-static const char *
-skip_blanks(const char *p)
-{
-	while (*p == ' ' || *p == '\t')
-		p++;
-	return p;
-}
+/* The Linux errno of the first failure of the removal under way: the
+ * entry that stayed first is the one worth reporting. */
+static int g_first_errno;
 
-/* When P starts with WORD (ASCII letters folded) and a blank, the text
- * after the blanks; else NULL. */
-static const char *
-take_word(const char *p, const char *word)
-{
-	if (!ascii_starts_with(p, word))
-		return NULL;
-	p += strlen(word);
-	if (*p != ' ' && *p != '\t')
-		return NULL;
-	return skip_blanks(p);
-}
-
-/* Copies PATH of "rmdir /s /q PATH" (PATH bare to the end of the line, or
- * in double quotes) into OUT of SIZE bytes.
- * 1: understood; -1: any other command line. */
+/* Notes errno as the cause of a failure, unless one is noted already.
+ * Returns -1. */
 static int
-parse_rmdir(const char *cmdline, char *out, size_t size)
+failed(void)
 {
-	const char *p = skip_blanks(cmdline), *end;
-	size_t len;
+	if (g_first_errno == 0)
+		g_first_errno = errno != 0 ? errno : EINVAL;
+	return -1;
+}
 
-	if ((p = take_word(p, "rmdir")) == NULL ||
-	    (p = take_word(p, "/s")) == NULL ||
-	    (p = take_word(p, "/q")) == NULL)
-		return -1;
-	if (*p == '"') {
-		p++;
-		if ((end = strchr(p, '"')) == NULL ||
-		    *skip_blanks(end + 1) != '\0')
-			return -1;
-	} else {
-		/* The interpreter would act on these itself, or split the
-		 * line, rather than take them as part of a folder name. */
-		if (strpbrk(p, "\"&|<>^") != NULL)
-			return -1;
-		end = p + strlen(p);
-		while (end > p && (end[-1] == ' ' || end[-1] == '\t'))
-			end--;
+/* The C run-time's errno for the Linux errno E of a failed removal. */
+static int
+crt_errno(int e)
+{
+	switch (e) {
+	case ENOENT:
+	case ENOTDIR:
+		return CRT_ENOENT;
+	case EACCES:
+	case EPERM:
+	case EROFS:
+	case EBUSY:
+	case ETXTBSY:
+		return CRT_EACCES;
+	case ENOTEMPTY:
+	case EEXIST:
+		return CRT_ENOTEMPTY;
+	case ENOMEM:
+		return CRT_ENOMEM;
+	case ENOSPC:
+		return CRT_ENOSPC;
 	}
-	len = (size_t)(end - p);
-	/* %NAME% would be expanded before rmdir saw it. */
-	if (len == 0 || len >= size || memchr(p, '%', len) != NULL)
-		return -1;
-	memcpy(out, p, len);
-	out[len] = '\0';
-	return 1;
+	return CRT_EINVAL;
 }
 
 /* Removes every entry of the open folder FD, which it closes.
@@ -103,6 +86,7 @@ remove_entries(int fd, int depth, dev_t dev)
 	int removed, result = 1;
 
 	if ((d = fdopendir(fd)) == NULL) {
+		failed();
 		close(fd);
 		return -1;
 	}
@@ -114,7 +98,7 @@ remove_entries(int fd, int depth, dev_t dev)
 			errno = 0;
 			if ((e = readdir(d)) == NULL) {
 				if (errno != 0)
-					result = -1;
+					result = failed();
 				break;
 			}
 			if (strcmp(e->d_name, ".") == 0 ||
@@ -142,24 +126,31 @@ remove_entry(int parent, const char *name, int depth, dev_t dev)
 	int fd;
 
 	if (fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) < 0)
-		return errno == ENOENT ? 1 : -1;
+		return errno == ENOENT ? 1 : failed();
 	if (!S_ISDIR(st.st_mode))
-		return unlinkat(parent, name, 0) == 0 || errno == ENOENT ? 1 : -1;
-	if (st.st_dev != dev || depth >= TREE_DEPTH_MAX)
-		return -1;
+		return unlinkat(parent, name, 0) == 0 || errno == ENOENT ? 1 :
+		    failed();
+	if (st.st_dev != dev) {
+		errno = EBUSY;
+		return failed();
+	}
+	if (depth >= TREE_DEPTH_MAX) {
+		errno = EINVAL;
+		return failed();
+	}
 	fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
 	    O_CLOEXEC);
 	if (fd < 0) {
 		/* Swapped for a link or a file since the fstatat: it goes
 		 * as what it is now. */
 		if (errno == ELOOP || errno == ENOTDIR)
-			return unlinkat(parent, name, 0) == 0 ? 1 : -1;
-		return errno == ENOENT ? 1 : -1;
+			return unlinkat(parent, name, 0) == 0 ? 1 : failed();
+		return errno == ENOENT ? 1 : failed();
 	}
 	if (remove_entries(fd, depth + 1, dev) < 0)
 		return -1;
 	return unlinkat(parent, name, AT_REMOVEDIR) == 0 || errno == ENOENT ?
-	    1 : -1;
+	    1 : failed();
 }
 
 /* Splits the resolved PATH into its folder, copied to PARENT, and its
@@ -189,7 +180,8 @@ split_last(const char *path, char *parent, size_t size)
 }
 
 /* Removes the folder at the resolved PATH and everything below it; a link
- * there goes alone.  Returns an rmdir exit code. */
+ * there goes alone.  1: removed; 0: nothing there; -1: failed, the cause
+ * noted. */
 static int
 remove_folder(const char *path)
 {
@@ -198,34 +190,59 @@ remove_folder(const char *path)
 	struct stat st;
 	int pfd, result;
 
-	if ((name = split_last(path, parent, sizeof(parent))) == NULL)
-		return RD_FAILED;
+	if ((name = split_last(path, parent, sizeof(parent))) == NULL) {
+		errno = EINVAL;
+		return failed();
+	}
 	pfd = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	if (pfd < 0)
-		return errno == ENOENT ? RD_NOT_FOUND : RD_FAILED;
+		return errno == ENOENT ? 0 : failed();
 	if (fstatat(pfd, name, &st, AT_SYMLINK_NOFOLLOW) < 0)
-		result = errno == ENOENT ? RD_NOT_FOUND : RD_FAILED;
+		result = errno == ENOENT ? 0 : failed();
 	else if (S_ISLNK(st.st_mode))
-		result = unlinkat(pfd, name, 0) == 0 ? RD_DONE : RD_FAILED;
-	else if (!S_ISDIR(st.st_mode))
-		result = RD_FAILED;	/* rmdir takes no file */
-	else
-		result = remove_entry(pfd, name, 0, st.st_dev) > 0 ? RD_DONE :
-		    RD_FAILED;
+		result = unlinkat(pfd, name, 0) == 0 ? 1 : failed();
+	else if (!S_ISDIR(st.st_mode)) {
+		errno = EINVAL;		/* a file is no folder to remove */
+		result = failed();
+	} else
+		result = remove_entry(pfd, name, 0, st.st_dev);
 	close(pfd);
 	return result;
 }
 
-int
-plat_system(const char *cmdline)
+/* 1 when the last component of PATH is "." or "..": such a path names
+ * the folder itself or the one above, never a folder below. */
+static int
+names_no_folder_below(const char *path)
 {
-	char path[PATH_MAX], real[PATH_MAX];
+	const char *last = path;
+
+	for (const char *p = path; *p != '\0'; p++) {
+		if (*p == '\\' || *p == '/')
+			last = p + 1;
+	}
+	return strcmp(last, ".") == 0 || strcmp(last, "..") == 0;
+}
+
+int
+plat_remove_folder(const char *path)
+{
+	char real[PATH_MAX];
 	int r;
 
-	if (cmdline == NULL || parse_rmdir(cmdline, path, sizeof(path)) < 0)
+	g_first_errno = 0;
+	if (path == NULL || path[0] == '\0' || names_no_folder_below(path)) {
+		errno = CRT_EINVAL;
 		return -1;
+	}
 	r = winpath_resolve(path, real, sizeof(real));
-	if (r <= 0)
-		return RD_NOT_FOUND;
-	return remove_folder(real);
+	if (r == 0)
+		return 0;
+	if (r < 0) {
+		errno = CRT_EINVAL;
+		return -1;
+	}
+	if ((r = remove_folder(real)) < 0)
+		errno = crt_errno(g_first_errno);
+	return r;
 }
