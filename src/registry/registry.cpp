@@ -77,15 +77,53 @@ enum_subkey(const char *path, int index, char *name, size_t capacity)
 }
 
 int
-count_subkeys(const char *path)
+open_key_walk(const char *path, struct key_walk *walk)
 {
-	HKEY key;
-	DWORD count;
+	HKEY root;
+	const char *rest;
 
-	if (open_for_listing(path, &key, &count) < 0)
+	walk->key = 0;
+	if (split_root_key(path, &root, &rest) <= 0)
 		return -1;
-	RegCloseKey(key);
+	if (RegOpenKeyExA(root, rest, 0, KEY_READ, &walk->key) != ERROR_SUCCESS) {
+		walk->key = 0;
+		return -1;
+	}
+	return 1;
+}
+
+int
+walk_subkey(struct key_walk *walk, int index, char *name, size_t capacity)
+{
+	DWORD len = (DWORD)capacity;
+	LONG rc;
+
+	if (index < 0 || capacity == 0 || walk->key == 0)
+		return -1;
+	rc = RegEnumKeyExA(walk->key, (DWORD)index, name, &len, NULL, NULL,
+	    NULL, NULL);
+	if (rc == ERROR_NO_MORE_ITEMS)
+		return 0;
+	return rc == ERROR_SUCCESS ? 1 : -1;
+}
+
+int
+walk_subkey_count(struct key_walk *walk)
+{
+	DWORD count = 0;
+
+	if (walk->key == 0 || RegQueryInfoKeyA(walk->key, NULL, NULL, NULL,
+	    &count, NULL, NULL, NULL, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+		return -1;
 	return count > 0x7fffffffUL ? 0x7fffffff : (int)count;
+}
+
+void
+close_key_walk(struct key_walk *walk)
+{
+	if (walk->key != 0)
+		RegCloseKey(walk->key);
+	walk->key = 0;
 }
 
 /* 1 when the open key holds a string value VALUE_NAME that fits BUF with a

@@ -31,9 +31,29 @@ int split_root_key(const char *path, HKEY *root, const char **rest);
  * subkey; -1: unknown root, key not readable, or name does not fit. */
 int enum_subkey(const char *path, int index, char *name, size_t capacity);
 
-/* The number of subkeys of the key at PATH, or -1 when the root is
- * unknown or the key cannot be read. */
-int count_subkeys(const char *path);
+/* A key held open while its subkeys are walked: one open per pass
+ * instead of one per index.  A subkey deleted meanwhile (through another
+ * key path) moves the later ones down by one index at once. */
+struct key_walk {
+	HKEY key;
+};
+
+/* Opens the key at PATH for a walk.  1: open, close it with
+ * close_key_walk; -1: unknown root, or the key is missing or not
+ * readable (nothing to close). */
+int open_key_walk(const char *path, struct key_walk *walk);
+
+/* Fetches the name of subkey INDEX of the walked key into NAME (CAPACITY
+ * characters, NUL included).  1: name in NAME; 0: INDEX is past the last
+ * subkey; -1: the name cannot be fetched (one that does not fit
+ * included). */
+int walk_subkey(struct key_walk *walk, int index, char *name, size_t capacity);
+
+/* The walked key's number of subkeys now, or -1 when it cannot be read. */
+int walk_subkey_count(struct key_walk *walk);
+
+/* Closes the walked key. */
+void close_key_walk(struct key_walk *walk);
 
 /* Reads the string value VALUE_NAME of the key at PATH into BUF of SIZE
  * bytes, unexpanded.  Anything but a REG_SZ or REG_EXPAND_SZ that fits with

@@ -32,6 +32,7 @@
 
 struct registry_scan {
 	const char *scan_key;
+	const char *scan_key_32;	/* its 32-bit view, or NULL */
 	const char *value_name;
 	const char *question;
 	/* Prints the Found report(s); 1 when the subkey is an item. */
@@ -188,6 +189,7 @@ remove_driver_store_item(const char *subkey, const char *key_path)
 
 static const struct registry_scan driver_store_scan = {
 	"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\DIFx\\DriverStore",
+	"HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\DIFx\\DriverStore",
 	"Services",
 	"Do you want to erase the files and remove the associated registry key ?",
 	report_driver_store,
@@ -196,6 +198,7 @@ static const struct registry_scan driver_store_scan = {
 
 static const struct registry_scan uninstall_scan = {
 	"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+	"HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
 	"DisplayName",
 	"Do you want to remove this registry key ?",
 	report_uninstall,
@@ -204,6 +207,7 @@ static const struct registry_scan uninstall_scan = {
 
 static const struct registry_scan smartcard_class_scan = {
 	"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\{50DD5230-BA8A-11D1-BF5D-0000F805F530}",
+	NULL,
 	"InfSection",
 	"Do you want to remove this registry key ?",
 	report_smartcard_class,
@@ -212,6 +216,7 @@ static const struct registry_scan smartcard_class_scan = {
 
 static const struct registry_scan services_scan = {
 	"HKLM\\SYSTEM\\CurrentControlSet\\Services",
+	NULL,
 	"ImagePath",
 	"Do you want to remove this registry key ?",
 	report_service,
@@ -221,38 +226,31 @@ static const struct registry_scan services_scan = {
 /* What became of the subkey at an index. */
 enum { SUBKEY_END = -1, SUBKEY_KEPT = 0, SUBKEY_REMOVED = 1 };
 
-/* 1 when the walk of SCAN may go past INDEX, whose name could not be
- * fetched: the scan key is still readable and has subkeys beyond it. */
+/* Reports, asks about and removes the subkey at INDEX of SCAN_KEY, open
+ * in WALK.  SUBKEY_REMOVED: it is gone, and the next one has moved into
+ * its index; SUBKEY_KEPT: otherwise; SUBKEY_END: there is no subkey at
+ * INDEX or after it. */
 static int
-more_after_failure(const struct registry_scan *scan, int index)
-{
-	int count = count_subkeys(scan->scan_key);
-
-	return count > index + 1;
-}
-
-/* Reports, asks about and removes the subkey at INDEX.  SUBKEY_REMOVED:
- * it is gone, and the next one has moved into its index; SUBKEY_KEPT:
- * otherwise; SUBKEY_END: there is no subkey at INDEX or after it. */
-static int
-check_subkey(const struct registry_scan *scan, int index)
+check_subkey(const struct registry_scan *scan, const char *scan_key,
+    struct key_walk *walk, int index)
 {
 	char subkey[PATH_BUF], key_path[KEY_PATH_BUF], value[PATH_BUF];
 	int n;
 
-	n = enum_subkey(scan->scan_key, index, subkey, sizeof(subkey));
+	n = walk_subkey(walk, index, subkey, sizeof(subkey));
 	if (n == 0)
 		return SUBKEY_END;
+	/* A name that cannot be fetched is passed over; the walk goes on
+	 * only while the key still has subkeys beyond it. */
 	if (n < 0)
-		return more_after_failure(scan, index) ? SUBKEY_KEPT :
+		return walk_subkey_count(walk) > index + 1 ? SUBKEY_KEPT :
 		    SUBKEY_END;
 	/* A damaged hive can hold a name that is empty or holds a backslash:
 	 * as a path it would name the scan key itself or a key below another
 	 * subkey, and the removal would take the wrong tree. */
 	if (subkey[0] == '\0' || strchr(subkey, '\\') != NULL)
 		return SUBKEY_KEPT;
-	n = snprintf(key_path, sizeof(key_path), "%s\\%s", scan->scan_key,
-	    subkey);
+	n = snprintf(key_path, sizeof(key_path), "%s\\%s", scan_key, subkey);
 	if (n < 0 || (size_t)n >= sizeof(key_path))
 		return SUBKEY_KEPT;
 	read_string_value(key_path, scan->value_name, value, "", sizeof(value));
@@ -267,19 +265,35 @@ check_subkey(const struct registry_scan *scan, int index)
 	return SUBKEY_REMOVED;
 }
 
+/* Walks every subkey of SCAN_KEY, which is opened once for the pass. */
 static void
-walk_registry_scan(const struct registry_scan *scan)
+walk_scan_key(const struct registry_scan *scan, const char *scan_key)
 {
+	struct key_walk walk;
 	int index = 0;
 
+	if (open_key_walk(scan_key, &walk) <= 0)
+		return;
 	for (;;) {
-		int r = check_subkey(scan, index);
+		int r = check_subkey(scan, scan_key, &walk, index);
 
 		if (r == SUBKEY_END || is_cancelled())
-			return;
+			break;
 		if (r == SUBKEY_KEPT)
 			index++;
 	}
+	close_key_walk(&walk);
+}
+
+/* The scan key, then its 32-bit view where the scan has one.  A 32-bit
+ * installer on 64-bit Windows writes below Wow6432Node; on 32-bit Windows
+ * and offline installations without such a view that key is absent. */
+static void
+walk_registry_scan(const struct registry_scan *scan)
+{
+	walk_scan_key(scan, scan->scan_key);
+	if (scan->scan_key_32 != NULL && !is_cancelled())
+		walk_scan_key(scan, scan->scan_key_32);
 }
 
 void

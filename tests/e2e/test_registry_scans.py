@@ -106,6 +106,36 @@ def test_each_item_is_asked_once(target, system, run):
     assert system.key_exists(UNINSTALL_KEY + r"\C_third")
 
 
+WOW = r"HKLM\SOFTWARE\Wow6432Node\Microsoft\Windows\CurrentVersion"
+
+
+@pytest.mark.targets("native", "win64")
+def test_32bit_view_is_scanned_and_cleaned_in_its_view(target, system, run):
+    """A 32-bit installer on 64-bit Windows writes below Wow6432Node: those
+    entries are found after the 64-bit view's, and each goes in the view
+    it was found in, never its namesake in the other view."""
+    system.add_key(UNINSTALL_KEY + r"\{SAME}", {"DisplayName": "Other tool"})
+    system.add_key(UNINSTALL_KEY + r"\{A-64}", {"DisplayName": "VKM310 x64"})
+    system.add_key(WOW + r"\Uninstall\{SAME}", {"DisplayName": "VKM310 x86"})
+    system.add_key(WOW + r"\DIFx\DriverStore\vkm310_32",
+                   {"Services": "vkm310"})
+    system.plant(r"system32\DRVSTORE\vkm310_32\vkm310.sys")
+    system.commit()
+    found = ["Found 'vkm310' in\n\tDRVSTORE\\vkm310_32\n",
+             "Found 'VKM310' in\n\tUNINSTALL\\{A-64}\n(VKM310 x64)\n",
+             "Found 'VKM310' in\n\tUNINSTALL\\{SAME}\n(VKM310 x86)\n"]
+    text, status = run([])
+    assert text == banner(target) + "".join(found) + found_dry(3)
+    text, status = run(["-f", "-agree"], keys=[(CHOICES, b"a")])
+    body, _ = answered(found, [Q_DRVSTORE, Q_KEY, Q_KEY], "a")
+    assert text == banner(target) + body + fixed_all(3)
+    assert system.key_exists(UNINSTALL_KEY + r"\{SAME}")
+    for gone in (UNINSTALL_KEY + r"\{A-64}", WOW + r"\Uninstall\{SAME}",
+                 WOW + r"\DIFx\DriverStore\vkm310_32"):
+        assert not system.key_exists(gone), gone
+    assert not system.exists(r"system32\DRVSTORE\vkm310_32")
+
+
 def test_values_that_do_not_match(target, system, run):
     """Over-long values, other types and names that only follow other
     text are passed over in silence."""
