@@ -93,8 +93,7 @@ read_codes(int codes[2])
 	int got, n;
 
 	for (;;) {
-		got = read_byte(keyseq_pending(&g_keys) ? KEYSEQ_WAIT_MS : -1,
-		    &byte);
+		got = read_byte(keyseq_wait_ms(&g_keys), &byte);
 		if (got < 0)
 			return -1;
 		n = keyseq_feed(&g_keys, got == 1 ? byte : KEYSEQ_NONE, codes);
