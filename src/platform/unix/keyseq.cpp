@@ -404,8 +404,7 @@ feed_after_esc(struct keyseq *ks, int byte, int codes[2])
 	}
 	/* Alt with a key: the terminal sends ESC and the key's bytes, all
 	 * of which go. */
-	ks->left = byte >= 0xC2 && byte <= 0xDF ? 1 : byte >= 0xE0 &&
-	    byte <= 0xEF ? 2 : byte >= 0xF0 && byte <= 0xF4 ? 3 : 0;
+	ks->left = utf8_follow(byte);
 	ks->state = ks->left > 0 ? InAltUtf8 : AtRest;
 	return ks->left > 0 ? -1 : 0;
 }
