@@ -5,8 +5,10 @@
  * bytes in a row stand for the wait running out (KEYSEQ_NONE), a lone
  * 0xFF is the byte itself.  The stream always ends with a timeout.
  * Counts and codes must be what keyseq.h promises, a sequence must
- * always end when the wait runs out, a byte at rest must come through
- * as itself, and Escape followed by the timeout must read as Escape.
+ * always end when the wait runs out, the wait must match the state, an
+ * ASCII byte at rest must come through as itself (a byte from 0x80 on:
+ * itself, or taken as a C1 control), and Escape at rest followed by the
+ * timeout must read as Escape.
  */
 #include <stdint.h>
 #include <stddef.h>
@@ -18,14 +20,28 @@
 #define ESC 27
 #define UNSET (-7)
 
-/* Feeds BYTE; PREV is the byte fed before it (KEYSEQ_NONE at first). */
+/* The wait agrees with the state: none at rest, one of the two inside. */
 static void
-feed_checked(struct keyseq *ks, int byte, int prev)
+check_wait(const struct keyseq *ks)
+{
+	int wait = keyseq_wait_ms(ks);
+
+	if (keyseq_pending(ks))
+		CHECK(wait == KEYSEQ_WAIT_MS || wait == KEYSEQ_REPLY_WAIT_MS);
+	else
+		CHECK(wait == -1);
+}
+
+/* Feeds BYTE; ESC_AT_REST says the byte before it was an Escape fed at
+ * rest.  Returns whether BYTE is such an Escape. */
+static int
+feed_checked(struct keyseq *ks, int byte, int esc_at_rest)
 {
 	int codes[2] = { UNSET, UNSET };
 	int at_rest = !keyseq_pending(ks), n;
 
 	n = keyseq_feed(ks, byte, codes);
+	check_wait(ks);
 	switch (n) {
 	case -1:
 		CHECK(byte != KEYSEQ_NONE && keyseq_pending(ks));
@@ -46,18 +62,22 @@ feed_checked(struct keyseq *ks, int byte, int prev)
 		CHECK(!keyseq_pending(ks));
 		if (at_rest)
 			CHECK(n == 0);
-		if (prev == ESC)
+		if (esc_at_rest)
 			CHECK(n == 1 && codes[0] == ESC);
+	} else if (at_rest && byte >= 0x80) {
+		CHECK((n == 1 && codes[0] == byte) ||
+		    (byte <= 0x9F && n <= 0));
 	} else if (at_rest && byte != ESC && byte != 0) {
 		CHECK(n == 1 && codes[0] == byte);
 	}
+	return at_rest && byte == ESC;
 }
 
 extern "C" int
 LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	struct keyseq ks;
-	int byte, prev = KEYSEQ_NONE;
+	int byte, esc_at_rest = 0;
 
 	keyseq_init(&ks);
 	CHECK(!keyseq_pending(&ks));
@@ -67,9 +87,8 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			byte = KEYSEQ_NONE;
 			i++;
 		}
-		feed_checked(&ks, byte, prev);
-		prev = byte;
+		esc_at_rest = feed_checked(&ks, byte, esc_at_rest);
 	}
-	feed_checked(&ks, KEYSEQ_NONE, prev);
+	feed_checked(&ks, KEYSEQ_NONE, esc_at_rest);
 	return 0;
 }

@@ -35,7 +35,10 @@ int plat_list_folder(const char *dir, const char *pattern,
 #endif
 
 /* Formatted output to standard output, flushed at once so that a question
- * without a line end is visible before its key is awaited. */
+ * without a line end is visible before its key is awaited.  Placeholders
+ * %s, %d and %% only; every %s argument is shown with its control
+ * characters as '?' (common/out_format.h), so data from the system never
+ * reaches the terminal raw. */
 void plat_printf(const char *fmt, ...) PLAT_PRINTF_LIKE(1, 2);
 
 /* Waits for one key press and returns its code (0..255) without echo and

@@ -48,6 +48,22 @@ find_answer(int key)
 }
 
 int
+read_answer_key(void)
+{
+	int key;
+
+	for (;;) {
+		key = plat_read_key();
+		if (key != 0 && key != 224)
+			return key;
+		/* The key's second code follows at once: take it and drop it,
+		 * so F7 (0, 65) is not read as "A". */
+		if (plat_read_key() < 0)
+			return -1;
+	}
+}
+
+int
 ask_user(const char *question)
 {
 	const struct answer *a;
@@ -60,7 +76,7 @@ ask_user(const char *question)
 	plat_printf("\n");
 	plat_printf(">>> %s\n", question);
 	plat_printf(">>> [Y]es | Yes to [A]ll | [N]o | [C]ancel ? ");
-	while ((a = find_answer(plat_read_key())) == nullptr)
+	while ((a = find_answer(read_answer_key())) == nullptr)
 		;
 	g_answer_mode = a->mode;
 	plat_printf("%s", a->word);

@@ -24,6 +24,12 @@ extern int g_fixed_count;	/* raised by the scans */
  * 1: act on the item; 0: leave it. */
 int ask_user(const char *question);
 
+/* Reads the next key press that could answer a question: a two-code key
+ * (function, cursor and other extended keys: 0 or 224, then its code) is
+ * read whole and ignored, so its second code never passes for a letter.
+ * Returns the key's code (0..255), or -1 when no console can be read. */
+int read_answer_key(void);
+
 /* 1 once the user has cancelled, else 0. */
 int is_cancelled(void);
 

@@ -94,7 +94,7 @@ ask_agreement(void)
 {
 	print_disclaimer();
 	for (;;) {
-		int key = plat_read_key();
+		int key = read_answer_key();
 
 		if (key == 'Y' || key == 'y') {
 			plat_printf("Yes !\n");

@@ -14,9 +14,9 @@ import hivex
 import pytest
 
 import harness
-from texts import (CHOICES, CLEAN, DRVSTORE_KEY, Q_DRVSTORE, Q_OEM,
-                   UNINSTALL_KEY, banner, fixed_all, found_dry, found_fixed,
-                   question)
+from texts import (CHOICES, CLEAN, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY, Q_OEM,
+                   SERVICES_KEY, UNINSTALL_KEY, banner, fixed_all, found_dry,
+                   found_fixed, question)
 from winsys import Offline
 
 LASTGOOD = r"LastGood\system32\drivers"
@@ -442,3 +442,62 @@ def test_closed_stdin_and_no_terminal(target, system):
     assert system.key_exists(DRVSTORE_KEY + r"\vkm310_pkg")
     for f in files:
         assert system.exists(f), f
+
+
+# ---- terminal controls in data ----
+
+# A value that asks an xterm-like terminal for colour 145: the terminal
+# answers with ESC ] 4;145;rgb:aaaa/aaaa/aaaa BEL, as if typed.
+COLOUR_QUERY = "\x1b]4;145;?\x07"
+COLOUR_REPLY = b"\x1b]4;145;rgb:aaaa/aaaa/aaaa\x07"
+IMAGE_PATH = r"\SystemRoot\System32\drivers\vkm310.sys"
+
+
+def no_raw_controls(raw):
+    """Only the program's own line ends and tabs are control bytes."""
+    text = raw.replace(b"\r\n", b"\n")
+    bad = [b for b in text if (b < 0x20 and b not in b"\n\t") or b == 0x7F]
+    assert not bad, raw
+
+
+def test_controls_in_values_are_shown_as_question_marks(target, system):
+    system.add_key(UNINSTALL_KEY + r"\{CC-01}", {"DisplayName": (
+        "expand", "VKM310 " + COLOUR_QUERY + " \x1b[2J\r\x7f\tend")})
+    system.add_key(SERVICES_KEY + r"\RdxQuery", {"ImagePath": (
+        "expand", IMAGE_PATH + "\x1b]2;owned\x07\n")})
+    system.commit()
+    result = harness.run_tool(target, [], env=system.env)
+    assert result.text == (
+        banner(target)
+        + "Found 'VKM310' in\n\tUNINSTALL\\{CC-01}\n"
+        "(VKM310 ?]4;145;?? ?[2J???end)\n"
+        + "Found 'vkm310' in service RdxQuery\n(%s?]2;owned??)\n" % IMAGE_PATH
+        + found_dry(2))
+    no_raw_controls(result.raw)
+
+
+@pytest.mark.targets("native")
+def test_terminal_reply_answers_no_question(target, system):
+    """The terminal's replies reach the prompt as bytes: none of their
+    letters answers, and only the "n" typed after them does."""
+    system.add_key(UNINSTALL_KEY + "\\Q\x1b[6n\u009b6n", {
+        "DisplayName": "VKM310 " + COLOUR_QUERY})
+    system.add_key(SERVICES_KEY + "\\Rdx\x1b]11;?\x07", {
+        "ImagePath": ("expand", IMAGE_PATH + "\x1b[c\u0085")})
+    system.commit()
+    keys = [(CHOICES, COLOUR_REPLY + b"\x1b[12;5R\xc2\x9b12;5R"),
+            (None, b"n"),
+            (CHOICES, b"\x1b]11;rgb:0000/0000/0000\x1b\\\x1b[?1;2c"),
+            (None, b"\x1b[?2026;2$y\x1bP1$r0m\x1b\\n")]
+    result = harness.run_tool(target, ["-f", "-agree"], keys=keys,
+                              env=system.env)
+    assert result.text == (
+        banner(target)
+        + "Found 'VKM310' in\n\tUNINSTALL\\Q?[6n?6n\n(VKM310 ?]4;145;??)\n"
+        + question(Q_KEY, "n")
+        + "Found 'vkm310' in service Rdx?]11;??\n(%s?[c?)\n" % IMAGE_PATH
+        + question(Q_KEY, "n")
+        + found_fixed(2, 0))
+    no_raw_controls(result.raw)
+    assert system.key_exists(UNINSTALL_KEY + "\\Q\x1b[6n\u009b6n")
+    assert system.key_exists(SERVICES_KEY + "\\Rdx\x1b]11;?\x07")

@@ -35,7 +35,9 @@ def test_disclaimer_accepted(target, run, args):
 
 @pytest.mark.parametrize("keys", [
     [b"n"], [b"N"], [ESC], [b"x", b"\r", b" ", b"a", b"c", b"n"],
-], ids=["n", "N", "escape", "ignored-then-n"])
+    # Shift+F6 is 0 then 89, the code of "Y"; Up is 224 then 72.
+    [b"\x1b[17;2~", b"\x1b[A", b"n"],
+], ids=["n", "N", "escape", "ignored-then-n", "shift-f6-is-no-yes"])
 def test_disclaimer_declined_ends_the_run(target, run, system, keys):
     system.plant(r"system32\drivers\tarnwickreader.sys")
     # The question comes once: the first key waits for it, the rest are

@@ -172,17 +172,22 @@ def test_oem_pair_with_a_read_only_inf_is_not_fixed(target, system, run):
     assert not system.exists(r"inf\oem5.pnf")
 
 
-@pytest.mark.parametrize("key,word,removed,summary", [
-    (b"\x1b[18~", "a", True, fixed_all(2)),          # F7: 0 then 65, "A"
-    (b"\x1b[20~", "c", False, found_fixed(1, 0)),    # F9: 0 then 67, "C"
-], ids=["F7", "F9"])
-def test_function_keys_answer_by_their_second_code(target, system, run, key,
-                                                   word, removed, summary):
+@pytest.mark.parametrize("keys", [
+    [b"\x1b[18~"],                   # F7: 0 then 65, the code of "A"
+    [b"\x1b[20~"],                   # F9: 0 then 67, the code of "C"
+    [b"\x1b[18~", b"\x1b[20~", b"\x1b[A"],   # F7, F9, Up (224 then 72)
+], ids=["F7", "F9", "F7-F9-Up"])
+def test_function_keys_do_not_answer(target, system, run, keys):
+    """A function or cursor key is no answer, whatever its second code:
+    nothing is printed for it and the letter typed next answers."""
     system.plant(DRV + r"\vkm310.sys")
     system.plant(DRV + r"\tarnwickreader.sys")
-    text, status = run(["-f", "-agree"], keys=[(CHOICES, key)])
-    first = found_lines(system)[2]
-    assert text.startswith(banner(target) + first + question(Q_FILE, word))
-    assert text.endswith(summary)
-    for f in (r"\vkm310.sys", r"\tarnwickreader.sys"):
-        assert system.exists(DRV + f) != removed
+    script = [(CHOICES, keys[0])] + [(None, k) for k in keys[1:]]
+    script += [(None, b"n"), (CHOICES, b"y")]
+    text, status = run(["-f", "-agree"], keys=script)
+    first, second = found_lines(system)[2:4]
+    assert text == (banner(target) + first + question(Q_FILE, "n")
+                    + second + question(Q_FILE, "y") + found_fixed(2, 1))
+    assert status == 0
+    assert system.exists(DRV + r"\vkm310.sys")
+    assert not system.exists(DRV + r"\tarnwickreader.sys")

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "common/out_format.h"
 #include "platform/platform.h"
 
 static std::string output;
@@ -32,17 +33,21 @@ fake_console_reads(void)
 	return reads;
 }
 
+static void
+capture(const char *text, size_t len)
+{
+	output.append(text, len);
+}
+
+/* As the Linux console: UTF-8 text. */
 void
 plat_printf(const char *fmt, ...)
 {
-	char buf[4096];
 	va_list ap;
 
 	va_start(ap, fmt);
-	int n = vsnprintf(buf, sizeof(buf), fmt, ap);
+	(void)out_vformat(OUT_UTF8, capture, fmt, ap);
 	va_end(ap);
-	if (n > 0)
-		output.append(buf, (size_t)n < sizeof(buf) ? (size_t)n : sizeof(buf) - 1);
 }
 
 int

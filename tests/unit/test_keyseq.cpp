@@ -182,6 +182,58 @@ const KeyCase key_cases[] = {
 	{ "huge number, small after", bytes("\x1b[99999;5A"), {} },
 	{ "many parameters", bytes("\x1b[1;2;3;4;5;6A"), {} },
 
+	// The terminal's replies: swallowed whole, whatever letters they
+	// hold, and the key after them counts.
+	{ "colour reply, BEL", bytes("\x1b]4;145;rgb:aaaa/aaaa/aaaa\an"),
+	    { 'n' } },
+	{ "colour reply, ST", bytes("\x1b]11;rgb:ffff/ffff/ffff\x1b\\y"),
+	    { 'y' } },
+	{ "8-bit OSC and ST", std::vector<int>{ 0x9D } +
+	    bytes("4;1;rgb:aaaa/aaaa/aaaa") + std::vector<int>{ 0x9C, 'n' },
+	    { 'n' } },
+	{ "8-bit OSC, BEL", { 0x9D, 'a', 7, 'y' }, { 'y' } },
+	{ "OSC and ST as UTF-8 C1", { 0xC2, 0x9D, 'a', 0xC2, 0x9C, 'n' },
+	    { 0xC2, 'n' } },
+	{ "9C inside a character is no ST", bytes("\x1b]l") +
+	    std::vector<int>{ 0xC4, 0x9C } + bytes("ay\x1b\\n"), { 'n' } },
+	{ "DCS reply", bytes("\x1bP1$r0;1m\x1b\\n"), { 'n' } },
+	{ "8-bit DCS", std::vector<int>{ 0x90 } + bytes("1$ry") +
+	    std::vector<int>{ 0x9C, 'n' }, { 'n' } },
+	{ "BEL does not end DCS", bytes("\x1bPa\ay\x1b\\n"), { 'n' } },
+	{ "APC reply", bytes("\x1b_Gi=1;OK\x1b\\n"), { 'n' } },
+	{ "PM", bytes("\x1b^ay\x1b\\n"), { 'n' } },
+	{ "SOS", bytes("\x1bXcan\x1b\\y"), { 'y' } },
+	{ "8-bit APC, PM, SOS", { 0x9F, 'a', 0x9C, 0x9E, 'c', 0x9C, 0x98, 'y',
+	    0x9C, 'n' }, { 'n' } },
+	{ "long string has no limit", bytes("\x1b]52;c;" +
+	    std::string(20000, 'a') + "\an"), { 'n' } },
+	{ "unterminated string ends when quiet", bytes("\x1b]4;1;rgb:aa") +
+	    std::vector<int>{ T, 'y' }, { 'y' } },
+	{ "Alt+] alone, then a key later", { E, ']', T, 'n' }, { 'n' } },
+	{ "string's Escape then quiet is no Escape", { E, ']', 'a', E, T,
+	    'y' }, { 'y' } },
+	{ "ESC ESC inside a string", bytes("\x1b]a\x1b\x1b\\n"), { 'n' } },
+	{ "a new sequence ends a string", bytes("\x1b]ab\x1b[A"),
+	    { 224, 72 } },
+	{ "cursor position reply", bytes("\x1b[12;5Rn"), { 'n' } },
+	{ "device attributes then key", bytes("\x1b[?1;2cy"), { 'y' } },
+	{ "secondary device attributes", bytes("\x1b[>41;330;0cn"), { 'n' } },
+	{ "private mode reply", bytes("\x1b[?2026;2$yn"), { 'n' } },
+	{ "mode reply", bytes("\x1b[4;1$yn"), { 'n' } },
+	{ "status reply", bytes("\x1b[0ny"), { 'y' } },
+	{ "unknown finals", bytes("\x1b[5x\x1b[1;2q\x1b[7m\x1b[3 qn"),
+	    { 'n' } },
+	{ "8-bit CSI reply", std::vector<int>{ 0x9B } + bytes("12;5Rn"),
+	    { 'n' } },
+	{ "8-bit CSI key", { 0x9B, 'A' }, { 224, 72 } },
+	{ "8-bit SS3 key", { 0x8F, 'P' }, { 0, 59 } },
+	{ "other C1 controls are no key", { 0x85, 0x9C, 0xC2, 0x8D, 'y' },
+	    { 0xC2, 'y' } },
+	{ "9D inside a character passes", { 0xC5, 0x9D, 'y' },
+	    { 0xC5, 0x9D, 'y' } },
+	{ "stray continuation byte passes", { 0xA9 }, { 0xA9 } },
+	{ "NUL then key", { 0, 'n' }, { 0, 3, 'n' } },
+
 	// Sequences cut short: what came is dropped, what follows counts.
 	{ "CSI then timeout", { E, '[', T, 'y' }, { 'y' } },
 	{ "SS3 then timeout", { E, 'O', T }, {} },
@@ -289,17 +341,28 @@ TEST(KeySeq, ReturnValues)
 		std::vector<int> input;
 		int last;	// what the last byte returns
 		int pending;	// keyseq_pending after it
+		int wait;	// keyseq_wait_ms after it
 	} const cases[] = {
-		{ "plain byte", { 'y' }, 1, 0 },
-		{ "Escape waits", { E }, -1, 1 },
-		{ "Escape alone", { E, T }, 1, 0 },
-		{ "second Escape starts anew", { E, E }, 1, 1 },
-		{ "unknown sequence dropped", bytes("\x1b[25~"), 0, 0 },
-		{ "Alt+key dropped", bytes("\x1bq"), 0, 0 },
-		{ "cut short by timeout", { E, '[', '1', T }, 0, 0 },
-		{ "cut by Escape", { E, '[', '1', E }, -1, 1 },
-		{ "nothing at rest", { T }, 0, 0 },
-		{ "out of range byte", { 256 }, 0, 0 },
+		{ "plain byte", { 'y' }, 1, 0, -1 },
+		{ "Escape waits", { E }, -1, 1, KEYSEQ_WAIT_MS },
+		{ "Escape alone", { E, T }, 1, 0, -1 },
+		{ "second Escape starts anew", { E, E }, 1, 1, KEYSEQ_WAIT_MS },
+		{ "unknown sequence dropped", bytes("\x1b[25~"), 0, 0, -1 },
+		{ "Alt+key dropped", bytes("\x1bq"), 0, 0, -1 },
+		{ "cut short by timeout", { E, '[', '1', T }, 0, 0, -1 },
+		{ "cut by Escape", { E, '[', '1', E }, -1, 1, KEYSEQ_WAIT_MS },
+		{ "nothing at rest", { T }, 0, 0, -1 },
+		{ "out of range byte", { 256 }, 0, 0, -1 },
+		{ "SS3 waits short", { E, 'O' }, -1, 1, KEYSEQ_WAIT_MS },
+		{ "CSI waits for a reply", { E, '[', '1' }, -1, 1,
+		    KEYSEQ_REPLY_WAIT_MS },
+		{ "string waits", bytes("\x1b]4;1"), -1, 1, KEYSEQ_REPLY_WAIT_MS },
+		{ "string's Escape waits", bytes("\x1bPx\x1b"), -1, 1,
+		    KEYSEQ_REPLY_WAIT_MS },
+		{ "string ended by BEL", bytes("\x1b]4\a"), 0, 0, -1 },
+		{ "string ended by ST", bytes("\x1b_x\x1b\\"), 0, 0, -1 },
+		{ "string dropped when quiet", { E, 'X', 'a', T }, 0, 0, -1 },
+		{ "C1 control dropped", { 0x85 }, 0, 0, -1 },
 	};
 	for (const auto &c : cases) {
 		struct keyseq ks;
@@ -311,6 +374,7 @@ TEST(KeySeq, ReturnValues)
 			r = keyseq_feed(&ks, b, codes);
 		EXPECT_EQ(r, c.last);
 		EXPECT_EQ(keyseq_pending(&ks), c.pending);
+		EXPECT_EQ(keyseq_wait_ms(&ks), c.wait);
 	}
 }
 

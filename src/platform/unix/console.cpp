@@ -8,6 +8,7 @@
  * left as the shell had it, and a crash of the program in its scans does
  * not leave it without echo.
  */
+#include "common/out_format.h"
 #include "platform/platform.h"
 
 #include <errno.h>
@@ -24,13 +25,20 @@ static int g_tty = -1;
 static int g_second_code = -1;	/* owed from the last two-code key */
 static struct keyseq g_keys;	/* may hold a sequence across calls */
 
+static void
+write_stdout(const char *text, size_t len)
+{
+	fwrite(text, 1, len, stdout);
+}
+
+/* The text is UTF-8: names from the hives are converted to it. */
 void
 plat_printf(const char *fmt, ...)
 {
 	va_list ap;
 
 	va_start(ap, fmt);
-	vprintf(fmt, ap);
+	(void)out_vformat(OUT_UTF8, write_stdout, fmt, ap);
 	va_end(ap);
 	fflush(stdout);
 }
@@ -85,8 +93,7 @@ read_codes(int codes[2])
 	int got, n;
 
 	for (;;) {
-		got = read_byte(keyseq_pending(&g_keys) ? KEYSEQ_WAIT_MS : -1,
-		    &byte);
+		got = read_byte(keyseq_wait_ms(&g_keys), &byte);
 		if (got < 0)
 			return -1;
 		n = keyseq_feed(&g_keys, got == 1 ? byte : KEYSEQ_NONE, codes);

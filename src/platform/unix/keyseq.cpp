@@ -7,6 +7,18 @@
  * and the Linux console's ESC [ [ A..E.  Everything else that starts with
  * Escape is read to its end and dropped, so no byte of it ever reaches the
  * program as if typed.
+ *
+ * A terminal also talks on its own: it answers queries with CSI replies
+ * (cursor position ESC [ 12 ; 5 R, device attributes ESC [ ? 1 ; 2 c) and
+ * with control strings (OSC ESC ], DCS ESC P, SOS ESC X, PM ESC ^, APC
+ * ESC _, or their 8-bit forms) that run to a terminator: ST (ESC \ or
+ * 0x9C) and, for OSC, also BEL.  A colour reply such as
+ * ESC ] 4 ; 1 ; rgb:aaaa/aaaa/aaaa BEL holds letters that are answers, so
+ * every string is swallowed whole.  A string that never ends is dropped
+ * once the terminal has been quiet for the wait (keyseq_wait_ms); it has
+ * no length limit, since cutting a long reply (a clipboard reply runs to
+ * kilobytes) would hand its tail to the program as typed keys, and keys
+ * typed by a person come too far apart to keep a string open.
  */
 #include "platform/unix/keyseq.h"
 
@@ -22,7 +34,15 @@ enum {
 	InSs3,		/* ESC O */
 	InLinuxF,	/* ESC [ [ */
 	InAltUtf8,	/* ESC, then a UTF-8 lead byte */
+	InOsc,		/* ESC ]: ends with ST or BEL */
+	InString,	/* ESC P, X, ^ or _: ends with ST */
+	InStringEsc,	/* ESC inside a string: ST if a backslash follows */
 };
+
+#define BEL 7
+#define ST8 0x9C	/* ST in its 8-bit form */
+
+static int feed_after_esc(struct keyseq *ks, int byte, int codes[2]);
 
 /* The keys a sequence can name, in the order of g_key_codes. */
 enum {
@@ -238,11 +258,71 @@ take_param(struct keyseq *ks, int byte)
 		*p = *p * 10 + (byte - '0');
 }
 
+/* The number of continuation bytes that follow the UTF-8 lead BYTE, or 0
+ * when BYTE leads none. */
+static int
+utf8_follow(int byte)
+{
+	if (byte >= 0xC2 && byte <= 0xDF)
+		return 1;
+	if (byte >= 0xE0 && byte <= 0xEF)
+		return 2;
+	if (byte >= 0xF0 && byte <= 0xF4)
+		return 3;
+	return 0;
+}
+
+/* Tracks the UTF-8 character that BYTE belongs to.  1: BYTE is a C1
+ * control (0x80..0x9F), alone or as the second byte of C2 80..C2 9F;
+ * 0: BYTE is anything else. */
+static int
+track_utf8(struct keyseq *ks, int byte)
+{
+	if (byte >= 0x80 && byte <= 0xBF && ks->left > 0) {
+		ks->left--;
+		if (ks->lead == 0xC2 && byte <= 0x9F) {
+			ks->left = 0;
+			return 1;
+		}
+		return 0;
+	}
+	ks->left = utf8_follow(byte);
+	ks->lead = byte;
+	return byte >= 0x80 && byte <= 0x9F;
+}
+
+/* A C1 control at rest: the 8-bit form of ESC and a byte.  Those that
+ * open a sequence or a string start it; the rest are no key. */
+static int
+feed_c1(struct keyseq *ks, int byte)
+{
+	switch (byte) {
+	case 0x9B:	/* CSI */
+		start_params(ks, InCsi);
+		return -1;
+	case 0x8F:	/* SS3 */
+		start_params(ks, InSs3);
+		return -1;
+	case 0x9D:	/* OSC */
+		ks->state = InOsc;
+		return -1;
+	case 0x90:	/* DCS */
+	case 0x98:	/* SOS */
+	case 0x9E:	/* PM */
+	case 0x9F:	/* APC */
+		ks->state = InString;
+		return -1;
+	}
+	return 0;
+}
+
 static int
 feed_at_rest(struct keyseq *ks, int byte, int codes[2])
 {
 	if (byte == KEYSEQ_NONE)
 		return 0;
+	if (track_utf8(ks, byte))
+		return feed_c1(ks, byte);
 	if (byte == ESC) {
 		ks->state = AfterEsc;
 		return -1;
@@ -257,6 +337,46 @@ feed_at_rest(struct keyseq *ks, int byte, int codes[2])
 	return 1;
 }
 
+/* Inside a control string: everything up to the terminator goes.  The
+ * UTF-8 characters of the string are followed, so that the 9C inside a
+ * character such as C4 9C is not taken for ST. */
+static int
+feed_string(struct keyseq *ks, int byte)
+{
+	int c1;
+
+	if (byte == KEYSEQ_NONE) {
+		ks->state = AtRest;	/* quiet: the string never ends */
+		ks->left = 0;
+		return 0;
+	}
+	c1 = track_utf8(ks, byte);
+	if (byte == ESC) {
+		ks->state = InStringEsc;
+		return -1;
+	}
+	if ((c1 && byte == ST8) || (byte == BEL && ks->state == InOsc)) {
+		ks->state = AtRest;
+		return 0;
+	}
+	return -1;
+}
+
+/* ESC inside a string: ESC \ ends it; any other byte ends it too and
+ * begins a new sequence with that ESC, as terminals read it. */
+static int
+feed_string_esc(struct keyseq *ks, int byte, int codes[2])
+{
+	if (byte == KEYSEQ_NONE || byte == '\\') {
+		ks->state = AtRest;
+		return 0;
+	}
+	if (byte == ESC)
+		return -1;	/* still the string's: a lone Escape is not */
+	ks->state = AfterEsc;
+	return feed_after_esc(ks, byte, codes);
+}
+
 static int
 feed_after_esc(struct keyseq *ks, int byte, int codes[2])
 {
@@ -265,6 +385,14 @@ feed_after_esc(struct keyseq *ks, int byte, int codes[2])
 		ks->state = byte == ESC ? AfterEsc : AtRest;
 		codes[0] = ESC;
 		return 1;
+	}
+	if (byte == ']') {
+		ks->state = InOsc;
+		return -1;
+	}
+	if (byte == 'P' || byte == 'X' || byte == '^' || byte == '_') {
+		ks->state = InString;
+		return -1;
 	}
 	if (byte == '[') {
 		start_params(ks, InCsi);
@@ -276,8 +404,7 @@ feed_after_esc(struct keyseq *ks, int byte, int codes[2])
 	}
 	/* Alt with a key: the terminal sends ESC and the key's bytes, all
 	 * of which go. */
-	ks->left = byte >= 0xC2 && byte <= 0xDF ? 1 : byte >= 0xE0 &&
-	    byte <= 0xEF ? 2 : byte >= 0xF0 && byte <= 0xF4 ? 3 : 0;
+	ks->left = utf8_follow(byte);
 	ks->state = ks->left > 0 ? InAltUtf8 : AtRest;
 	return ks->left > 0 ? -1 : 0;
 }
@@ -298,9 +425,11 @@ feed_params(struct keyseq *ks, int byte, int codes[2])
 		ks->state = InLinuxF;
 		return -1;
 	}
-	/* rxvt ends Shift+key sequences with '$', elsewhere an
-	 * intermediate byte. */
-	if ((byte >= 0x40 && byte <= 0x7E) || (!ss3 && byte == '$')) {
+	/* rxvt ends Shift+key sequences (one number) with '$', elsewhere
+	 * an intermediate byte: the mode reply ESC [ 4 ; 1 $ y goes on to
+	 * its 'y'. */
+	if ((byte >= 0x40 && byte <= 0x7E) || (!ss3 && byte == '$' &&
+	    ks->param == 0 && !ks->bad)) {
 		ks->state = AtRest;
 		if (ks->bad)
 			return 0;
@@ -342,6 +471,7 @@ feed_alt_utf8(struct keyseq *ks, int byte, int codes[2])
 		return 0;
 	}
 	ks->state = AtRest;
+	ks->left = 0;
 	return feed_at_rest(ks, byte, codes);
 }
 
@@ -353,12 +483,28 @@ keyseq_init(struct keyseq *ks)
 	ks->param = 0;
 	ks->bad = 0;
 	ks->left = 0;
+	ks->lead = 0;
 }
 
 int
 keyseq_pending(const struct keyseq *ks)
 {
 	return ks->state != AtRest;
+}
+
+int
+keyseq_wait_ms(const struct keyseq *ks)
+{
+	switch (ks->state) {
+	case AtRest:
+		return -1;
+	case InCsi:
+	case InOsc:
+	case InString:
+	case InStringEsc:
+		return KEYSEQ_REPLY_WAIT_MS;
+	}
+	return KEYSEQ_WAIT_MS;
 }
 
 int
@@ -376,6 +522,11 @@ keyseq_feed(struct keyseq *ks, int byte, int codes[2])
 		return feed_linux_f(ks, byte, codes);
 	case InAltUtf8:
 		return feed_alt_utf8(ks, byte, codes);
+	case InOsc:
+	case InString:
+		return feed_string(ks, byte);
+	case InStringEsc:
+		return feed_string_esc(ks, byte, codes);
 	}
 	return feed_at_rest(ks, byte, codes);
 }

@@ -13,6 +13,7 @@
 #include <stdio.h>
 
 #include "keymap.h"
+#include "common/out_format.h"
 #include "platform/platform.h"
 
 static_assert(KEYMAP_RIGHT_ALT_PRESSED == RIGHT_ALT_PRESSED, "state bits");
@@ -25,13 +26,20 @@ static_assert(KEYMAP_ENHANCED_KEY == ENHANCED_KEY, "state bits");
 static HANDLE console_in = INVALID_HANDLE_VALUE;
 static int pending_code = -1;	/* second code of a two-code key */
 
+static void
+write_stdout(const char *text, size_t len)
+{
+	fwrite(text, 1, len, stdout);
+}
+
+/* The text is the ANSI code page, where 0x80..0xFF are characters. */
 void
 plat_printf(const char *fmt, ...)
 {
 	va_list ap;
 
 	va_start(ap, fmt);
-	vprintf(fmt, ap);
+	(void)out_vformat(0, write_stdout, fmt, ap);
 	va_end(ap);
 	fflush(stdout);
 }
