@@ -25,7 +25,8 @@ floor are reported (FAIL), not fatal: the run goes on.
 
     BENCH_RUNS=7 BENCH_CLEAN_RUNS=5 /usr/bin/python3 bench/run_bench.py
     BENCH_KEEP=1 ... keeps the temp folder; BENCH_NO_WINE=1 skips Wine;
-    BENCH_STRICT=1 exits 1 when a target fails.
+    BENCH_STRICT=1 exits 1 when a target fails; BENCH_NOTE="..." adds a
+    line of note to the results.
 """
 
 import hashlib
@@ -299,7 +300,8 @@ def strace_counts(argv, env, workdir, name):
 
 
 RELAY_FUNCS = ["msvcrt.fopen", "msvcrt.fgets", "msvcrt.fclose",
-               "msvcrt.fread", "kernel32.FindFirstFileA",
+               "msvcrt.fread", "msvcrt._open", "msvcrt._read",
+               "kernel32.GetFileSize", "kernel32.FindFirstFileA",
                "kernel32.FindNextFileA", "kernel32.CreateFileA",
                "kernel32.ReadFile", "kernel32.GetFileAttributesA",
                "kernel32.Wow64DisableWow64FsRedirection",
@@ -502,10 +504,10 @@ def wine_prefixes(arch, windir):
     return [("clean", clean, 0), ("leftovers", dirty, planted)]
 
 
-def measure_prefix(arch, prefix, workdir, breakdown):
+def measure_prefix(arch, prefix, workdir):
     """The .exe's dry run, the floor and the .exe's -h in PREFIX, RUNS
-    times each, interleaved; with BREAKDOWN also relay logs and syscall
-    counts of each."""
+    times each, interleaved; then relay logs and syscall counts of
+    each."""
     env = wine_env(arch, prefix)
     loader = harness.wine_loader(arch)
     progs = {"dry": [loader, EXE[arch]], "floor": [loader, WIN_FLOOR[arch]],
@@ -531,12 +533,11 @@ def measure_prefix(arch, prefix, workdir, breakdown):
             res[name] = [r[0] for r in rows]
             res[name + "_client_cpu"] = median([r[1] for r in rows])
             res[name + "_server_cpu"] = median([r[2] for r in rows])
-        if breakdown:
-            res["sys"] = {name: strace_counts(argv, env, workdir, name)
-                          for name, argv in progs.items()}
-            res["relay"] = {name: relay_breakdown(arch, progs[name], env,
-                                                  workdir)
-                            for name in ("dry", "floor")}
+        res["sys"] = {name: strace_counts(argv, env, workdir, name)
+                      for name, argv in progs.items()}
+        res["relay"] = {name: relay_breakdown(arch, progs[name], env,
+                                              workdir)
+                        for name in ("dry", "floor")}
     finally:
         run_quiet(["wineserver", "-k"], env=env, timeout=60)
     return res
@@ -557,7 +558,7 @@ def measure_wine(arch, workdir, windir):
         return {"skipped": why}
     res = {"prefixes": []}
     for label, prefix, planted in wine_prefixes(arch, windir):
-        r = measure_prefix(arch, prefix, workdir, label == "clean")
+        r = measure_prefix(arch, prefix, workdir)
         r.update(label=label, planted=planted,
                  path=os.path.relpath(prefix, ROOT))
         log("wine %s %s: dry run %.3f s (%s), floor %.3f s (%s), -h %.3f s"
@@ -643,6 +644,7 @@ def measure_offline(R, info, work):
     R["dry_mem"] = peak_kb([TOOL], env, work)
     R["floor_mem"] = peak_kb([FLOOR, info["windir"]], env, work)
     R["dry_io"] = strace_hive_io([TOOL], env, hives, work)
+    R["floor_io"] = strace_hive_io([FLOOR, info["windir"]], env, hives, work)
     R["profile"] = profile_dry_run(env, work)
 
     # The cleanup, each run on a fresh copy.
@@ -757,9 +759,13 @@ def spread(xs):
 
 
 def ratio_row(what, prog, floor):
+    """The target is judged on medians; the ratio of the fastest runs is
+    shown beside it, as a reading less moved by other work on the
+    machine."""
     r = median(prog) / median(floor)
-    return (what, "%.2f× (%.3f s / %.3f s)" % (r, median(prog), median(floor)),
-            r <= TARGET_RATIO)
+    return (what, "%.2f× (%.3f s / %.3f s); fastest runs %.2f×" % (
+        r, median(prog), median(floor), min(prog) / min(floor)),
+        r <= TARGET_RATIO)
 
 
 def items_row(what, dry_summary, floor_summary, planted):
@@ -837,6 +843,8 @@ def results_header(R, L):
              "(never edited by hand).\n")
     L.append("- Date: %s" % m["date"])
     L.append("- Tree: %s" % R["revision"])
+    if os.environ.get("BENCH_NOTE"):
+        L.append("- Note: %s" % os.environ["BENCH_NOTE"])
     L.append("- Machine: %s CPU(s), %s, %s memory, kernel %s, Debian %s" % (
         m["nproc"], m["cpu"], m["memory"], m["kernel"], m["debian"]))
     L.append("- Timed runs: %d of each (dry run, floor, peer, each Wine "
@@ -903,13 +911,13 @@ def results_offline(R, L):
              "opens of the hive files |")
     L.append("| --- | --- | --- | --- | --- | --- |")
     for name, mem, io_ in (("dry run", R["dry_mem"], R["dry_io"]),
-                           ("-f -agree", R["clean_mem"], R["clean_io"])):
+                           ("-f -agree", R["clean_mem"], R["clean_io"]),
+                           ("floor", R["floor_mem"], R["floor_io"])):
         s, y = io_["SOFTWARE"], io_["SYSTEM"]
         L.append("| %s | %.1f MiB | %d / %d | %d / %d | %d / %d | %d / %d |" % (
             name, mem / 1024, s["loads"], y["loads"], s["mapped"],
             y["mapped"], s["writes"], y["writes"], s["other_opens"],
             y["other_opens"]))
-    L.append("| floor | %.1f MiB | 1 / 1 | | | |" % (R["floor_mem"] / 1024))
     L.append("")
     L.append("Hive loads are opens of a hive file made by libhivex's "
              "`hivex_open` (strace -k stacks); mapped ones are those whose "
@@ -973,14 +981,19 @@ def results_wine(arch, w, L):
                  "(-h), the scans take %.3f s, the floor's work %.3f s." % (
                      p["label"], d / f, d - h, f - h))
     L.append("")
-    clean = w["prefixes"][0]
-    if "relay" in clean:
-        L.append("### Where the time goes (clean prefix)\n")
+    for p in w["prefixes"]:
+        results_wine_breakdown(p, L)
+
+
+def results_wine_breakdown(p, L):
+    """Where the time of the runs in one prefix goes."""
+    if "relay" in p:
+        L.append("### Where the time goes (%s prefix)\n" % p["label"])
         L.append("Calls into Win32 and the C run-time, from a relay log of "
                  "these calls alone (WINEDEBUG=+timestamp,+relay with "
                  "RelayInclude; logging slows every call, so the counts and "
                  "shares are the result, not the seconds):\n")
-        rd, rf = clean["relay"]["dry"], clean["relay"]["floor"]
+        rd, rf = p["relay"]["dry"], p["relay"]["floor"]
         fns = sorted(set(rd["calls"]) | set(rf["calls"]),
                      key=lambda n: -rd["spent"].get(n, 0.0))
         tot = sum(rd["spent"].values()) or 1.0
@@ -1005,7 +1018,7 @@ def results_wine(arch, w, L):
         L.append("| (wall under relay) | %.2f s | %.2f s |" % (rd["wall"],
                                                                 rf["wall"]))
         L.append("")
-        sysc = clean["sys"]
+        sysc = p["sys"]
         L.append("Syscalls of the client processes (strace -f -c; the "
                  "wineserver runs outside), the ten that grow most from the "
                  "floor to the dry run:\n")
@@ -1045,7 +1058,8 @@ def write_results(R, rows):
              "`BENCH_CLEAN_RUNS` set the number of timed runs (default 7 "
              "and 5), `BENCH_NO_WINE=1` skips Wine, `BENCH_KEEP=1` keeps "
              "the temp folder, `BENCH_STRICT=1` makes a failed target fail "
-             "the run.  The clean Wine prefixes are kept in "
+             "the run, `BENCH_NOTE` adds a note line at the top.  The "
+             "clean Wine prefixes are kept in "
              "`build/bench/win64` and `build/bench/win32` between runs; "
              "the leftovers prefixes beside them are made again when the "
              "leftovers change.  It needs "
