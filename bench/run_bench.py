@@ -611,8 +611,10 @@ def tree_revision():
                               stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL).stdout.decode().strip()
     rev = git("log", "-1", "--format=%h %s") or "?"
-    return rev + (" (+changes)" if git("status", "--porcelain",
-                                         "--untracked-files=no") else "")
+    # The results file itself, rewritten by every run, does not count.
+    return rev + (" (+changes)" if git(
+        "status", "--porcelain", "--untracked-files=no", "--", ".",
+        ":!bench/RESULTS.md") else "")
 
 
 def measure_offline(R, info, work):
