@@ -1,4 +1,4 @@
-"""A large offline Windows installation for the benchmark, with 20 planted
+"""A large offline Windows installation for the benchmark, with 24 planted
 leftovers of the VKM310 package.
 
     build(base) -> dict      base/Windows: hives, INF, drivers, DRVSTORE
@@ -10,8 +10,13 @@ subkeys and "Windows" sorts near their end; Services has 1,500 subkeys
 holds 1,000 OEM INF files of 2 to 20 KB with their PNF files, most with
 a [SourceDisksFiles] section somewhere in them, some without one.  Bulk
 (Installer components, classes, device instances) brings SOFTWARE past
-50 MB.  Everything comes from one seeded generator: the same system on
-every run.
+50 MB.  SOFTWARE also holds the 32-bit view of a 64-bit system
+(Wow6432Node) with its own uninstall and driver-store entries.
+Everything comes from one seeded generator: the same system on every run.
+
+Four of the leftovers lie where a walk of subkeys 0 to 999 of one view
+does not reach: a service that sorts past the 1,000th, oem1207.inf, and
+an uninstall entry and a driver-store entry of the 32-bit view.
 """
 
 import os
@@ -31,6 +36,9 @@ OEM_FILES = 1000
 SERVICES = 1500
 UNINSTALL = 600
 DRIVER_STORE = 300
+WOW_UNINSTALL = 250
+WOW_DRIVER_STORE = 60
+WOW = "Wow6432Node"
 
 # The 20 leftovers: (kind, what).
 PLANTED_OEM = {17: ["vkm310.sys", "vkm310co.dll", "rdx7pcsc_slot.sys"],
@@ -51,9 +59,8 @@ PLANTED_UNINSTALL = {
 }
 PLANTED_CLASS = {"0003": "vkm310_Install.NT", "0004": "RDX7PCSC_SLOT.NTx86",
                  "0005": "tarnwickreader_inst"}
-# The scan reads subkeys 0 to 999 only, and Services has 1,500: these
-# names sort among the first thousand (a service named "vkm310" would
-# sort past them and go unseen).
+# Services has 1,500 subkeys: these names sort among the first thousand,
+# PLANTED_LATE_SERVICES past them.
 PLANTED_SERVICES = {
     "DrvVkm310": r"system32\DRIVERS\vkm310.sys",
     "CcidTarnwick": r"\SystemRoot\System32\drivers\tarnwickusbccid.sys",
@@ -61,9 +68,19 @@ PLANTED_SERVICES = {
     "AtrSvcTarnwick":
         r'"C:\Program Files\Tarnwick\tarnwickreader.exe" -service',
 }
+# Where only a scan of every subkey, every oem<N>.inf and both views of
+# SOFTWARE finds them.
+PLANTED_LATE_SERVICES = {"vkm310": r"system32\DRIVERS\vkm310.sys"}
+PLANTED_LATE_OEM = {1207: ["busquellmark.sys", "busquellmark.cat"]}
+PLANTED_WOW_UNINSTALL = {
+    "{5A0E7C3B-19D4-4B6F-8E2A-C7F1D03B9E64}": "VKM310 Reader Tools (x86)",
+}
+PLANTED_WOW_DRVSTORE = {"quellmarkpcsc_7d0e2c4b91a6f358": "quellmarkpcsc"}
+PLANTED_BEYOND_WALK = (len(PLANTED_LATE_SERVICES) + len(PLANTED_LATE_OEM) +
+                       len(PLANTED_WOW_UNINSTALL) + len(PLANTED_WOW_DRVSTORE))
 PLANTED_COUNT = (len(PLANTED_OEM) + len(PLANTED_FILES) + len(PLANTED_DRVSTORE) +
                  len(PLANTED_UNINSTALL) + len(PLANTED_CLASS) +
-                 len(PLANTED_SERVICES))
+                 len(PLANTED_SERVICES) + PLANTED_BEYOND_WALK)
 
 SYLLABLES = ("ac", "al", "am", "ar", "at", "ce", "co", "da", "de", "di", "el",
              "en", "er", "fa", "ga", "hi", "id", "in", "ix", "ka", "la", "le",
@@ -233,12 +250,41 @@ def build_software(g):
                                         g.r.randint(100, 900000))
 
     # The 600 uninstall entries, three of them leftovers.
-    un = cv.child("Uninstall")
-    for name, display in PLANTED_UNINSTALL.items():
+    uninstall_entries(g, cv.child("Uninstall"), PLANTED_UNINSTALL, UNINSTALL)
+    # The 300 driver-store entries, three of them leftovers.
+    stores = driver_store_entries(g, cv.path("DIFx\\DriverStore"),
+                                  PLANTED_DRVSTORE, DRIVER_STORE)
+    # The 32-bit view, one leftover in each of its two scanned keys.
+    wcv = root.path(WOW + "\\" + CV)
+    uninstall_entries(g, wcv.child("Uninstall"), PLANTED_WOW_UNINSTALL,
+                      WOW_UNINSTALL)
+    stores.update(driver_store_entries(
+        g, wcv.path("DIFx\\DriverStore"), PLANTED_WOW_DRVSTORE,
+        WOW_DRIVER_STORE))
+    for _ in range(30):
+        k = root.path(WOW + "\\Microsoft").child(g.unique(g.title))
+        k.sz("Version", g.version()).sz("InstallPath", "C:\\Program Files (x86)")
+
+    root.child("Policies").path("Microsoft\\Windows").dword("Flags", 0)
+    root.child("Clients").path("Mail\\Outlook Express").sz("", "Outlook")
+    root.child("ODBC").path("ODBC.INI\\ODBC Data Sources")
+    root.path("Tarnwick\\Tools").sz("Vendor", "Tarnwick")
+    for _ in range(40):
+        v = root.child(g.unique(lambda: g.r.choice(VENDORS).replace(" ", "")
+                                + g.word(1, 1).capitalize()))
+        for _ in range(g.r.randint(1, 10)):
+            v.child(g.title()).sz("InstallPath", "C:\\Program Files\\x").sz(
+                "Version", g.version())
+    return root, stores
+
+
+def uninstall_entries(g, un, planted, count):
+    """COUNT uninstall entries below UN, the PLANTED ones among them."""
+    for name, display in planted.items():
         un.child(name).sz("DisplayName", display).sz(
             "Publisher", "Tarnwick").sz("DisplayVersion", "2.1.0.7").sz(
             "UninstallString", "C:\\WINDOWS\\vkm310_uninst.exe")
-    while len(un.children) < UNINSTALL:
+    while len(un.children) < count:
         msi = g.r.random() < 0.6
         name = g.unique(g.guid if msi else lambda: g.title().replace(" ", ""))
         title = g.title()
@@ -259,31 +305,22 @@ def build_software(g):
         k.dword("EstimatedSize", g.r.randint(100, 2000000))
         k.sz("HelpLink", "http://www.%s.example/support" % g.word())
 
-    # The 300 driver-store entries, three of them leftovers.
-    ds = cv.path("DIFx\\DriverStore")
+
+def driver_store_entries(g, ds, planted, count):
+    """COUNT driver-store entries below DS, the PLANTED ones among them;
+    returns {entry: driver} for their DRVSTORE folders."""
     stores = {}
-    for name, services in PLANTED_DRVSTORE.items():
+    for name, services in planted.items():
         ds.child(name).sz("Services", services).sz(
             "INF", name.split("_")[0] + ".inf").sz("Version", "2.1.0.7")
         stores[name] = services.split(",")[0]
-    while len(ds.children) < DRIVER_STORE:
+    while len(ds.children) < count:
         drv = g.word()
         name = g.unique(lambda: "%s_%016x" % (drv, g.r.getrandbits(64)))
         ds.child(name).sz("Services", drv).sz("INF", drv + ".inf").sz(
             "Version", g.version()).sz("Provider", g.r.choice(VENDORS))
         stores[name] = drv
-
-    root.child("Policies").path("Microsoft\\Windows").dword("Flags", 0)
-    root.child("Clients").path("Mail\\Outlook Express").sz("", "Outlook")
-    root.child("ODBC").path("ODBC.INI\\ODBC Data Sources")
-    root.path("Tarnwick\\Tools").sz("Vendor", "Tarnwick")
-    for _ in range(40):
-        v = root.child(g.unique(lambda: g.r.choice(VENDORS).replace(" ", "")
-                                + g.word(1, 1).capitalize()))
-        for _ in range(g.r.randint(1, 10)):
-            v.child(g.title()).sz("InstallPath", "C:\\Program Files\\x").sz(
-                "Version", g.version())
-    return root, stores
+    return stores
 
 
 # ---- SYSTEM ----
@@ -366,7 +403,8 @@ def build_system(g):
 
     # The 1,500 services, four of them leftovers.
     services = cs.child("Services")
-    for name, image in PLANTED_SERVICES.items():
+    for name, image in list(PLANTED_SERVICES.items()) + list(
+            PLANTED_LATE_SERVICES.items()):
         service_values(g, services.child(name), image)
     while len(services.children) < SERVICES:
         name = g.unique(lambda: g.word(1, 4))
@@ -380,6 +418,7 @@ def build_system(g):
     order = sorted(services.children.values(), key=lambda k: k.name.upper())
     for i, k in enumerate(order):
         assert k.name not in PLANTED_SERVICES or i < 1000, (k.name, i)
+        assert k.name not in PLANTED_LATE_SERVICES or i >= 1000, (k.name, i)
     cs.path("Hardware Profiles\\0001\\Software").dword("Fonts", 0)
     # Where a service named after the package would stand.
     root.vkm310_index = sum(k.name.upper() < "VKM310" for k in order)
@@ -470,9 +509,10 @@ def build_files(g, windir, stores):
         write(os.path.join(inf, name + ".inf"), g.blob(1000, 6000))
         write(os.path.join(inf, name + ".PNF"), g.blob(1000, 6000))
     places = ("top",) * 40 + ("middle",) * 30 + ("end",) * 15 + ("none",) * 15
-    for n in range(OEM_FILES):
-        if n in PLANTED_OEM:
-            entries, place = PLANTED_OEM[n], "top"
+    planted = {**PLANTED_OEM, **PLANTED_LATE_OEM}
+    for n in list(range(OEM_FILES)) + sorted(PLANTED_LATE_OEM):
+        if n in planted:
+            entries, place = planted[n], "top"
         else:
             entries = ["%s.%s" % (g.word(), r.choice(("sys", "sys", "dll",
                                                        "cat", "exe")))
@@ -501,6 +541,42 @@ def build_files(g, windir, stores):
         write(os.path.join(windir, *rel.split("\\")), b"MZ" + g.blob(500, 3000))
 
 
+def registry_leftovers(views=2):
+    """The planted registry leftovers as a live Windows holds them:
+    [(key below HKEY_LOCAL_MACHINE, [(value, "sz" or "expand", text)])].
+    VIEWS=1 leaves out the 32-bit view's (a 32-bit system has none)."""
+    sw, cls = "SOFTWARE\\" + CV, ("SYSTEM\\CurrentControlSet\\Control\\"
+                                 "Class\\" + SMARTCARD_CLASS)
+    keys = []
+    for view, stores, entries in (
+            ("", PLANTED_DRVSTORE, PLANTED_UNINSTALL),
+            (WOW, PLANTED_WOW_DRVSTORE, PLANTED_WOW_UNINSTALL)):
+        if view and views < 2:
+            continue
+        base = sw.replace("SOFTWARE", "SOFTWARE\\" + view) if view else sw
+        for name, services in stores.items():
+            keys.append((base + "\\DIFx\\DriverStore\\" + name,
+                         [("Services", "sz", services)]))
+        for name, display in entries.items():
+            keys.append((base + "\\Uninstall\\" + name,
+                         [("DisplayName", "sz", display)]))
+    for name, section in PLANTED_CLASS.items():
+        keys.append((cls + "\\" + name, [("InfSection", "sz", section)]))
+    for name, image in list(PLANTED_SERVICES.items()) + list(
+            PLANTED_LATE_SERVICES.items()):
+        keys.append(("SYSTEM\\CurrentControlSet\\Services\\" + name,
+                     [("ImagePath", "expand", image)]))
+    return keys
+
+
+def file_leftovers():
+    """The planted files, as paths below the Windows folder ('\\')."""
+    files = list(PLANTED_FILES)
+    for n in sorted({**PLANTED_OEM, **PLANTED_LATE_OEM}):
+        files += ["INF\\oem%d.inf" % n, "INF\\oem%d.pnf" % n]
+    return files
+
+
 def build(base, seed=310):
     """Makes BASE/Windows; returns what it made."""
     g = Gen(seed)
@@ -525,6 +601,7 @@ def build(base, seed=310):
         "keys": {"SOFTWARE": regf.count_keys(software),
                  "SYSTEM": regf.count_keys(system)},
         "planted": PLANTED_COUNT,
+        "beyond_walk": PLANTED_BEYOND_WALK,
         "vkm310_service_index": system.vkm310_index,
     }
 

@@ -4,14 +4,16 @@
  *
  *	floor WINDOWS_DIR
  *
- * Loads SOFTWARE and SYSTEM with libhivex (read-only, as a dry run may),
- * walks subkeys 0 to 999 of the four scanned keys once, reading the one
- * value of each subkey the tool reads, reads oem0.inf .. oem999.inf once
- * each up to the end of the first five entries of [SourceDisksFiles],
- * and tests the 14 driver files once each.  Each folder's letter case is
- * looked up once.  Prints the number of items it found, which must be
- * the dry run's.
+ * Loads SOFTWARE and SYSTEM with libhivex read-only (mapped, as a dry
+ * run may), enumerates every subkey of the four scanned keys once, and
+ * of the 32-bit view's twins of the two SOFTWARE keys
+ * (Wow6432Node\...), reading the one value of each subkey the tool reads;
+ * lists the INF folder once and reads each oem<N>.inf in it once, up to
+ * the end of the first five entries of [SourceDisksFiles]; tests the 14
+ * driver files once each.  Each folder's letter case is looked up once.
+ * Prints the number of items it found, which must be the dry run's.
  */
+#include <ctype.h>
 #include <dirent.h>
 #include <hivex.h>
 #include <stdio.h>
@@ -20,8 +22,6 @@
 #include <strings.h>
 #include <unistd.h>
 
-#define INDEX_LIMIT 1000
-#define OEM_FILES 1000
 #define ENTRIES_READ 5
 #define PATH_BYTES 4096
 
@@ -44,6 +44,10 @@ static const struct scan scans[] = {
 	    "Services", BEGINS_WITH_TARGET },
 	{ 0, "Microsoft\\Windows\\CurrentVersion\\Uninstall", "DisplayName",
 	    CONTAINS_PACKAGE },
+	{ 0, "Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\DIFx\\DriverStore",
+	    "Services", BEGINS_WITH_TARGET },
+	{ 0, "Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+	    "DisplayName", CONTAINS_PACKAGE },
 	{ 1, "Control\\Class\\{50DD5230-BA8A-11D1-BF5D-0000F805F530}",
 	    "InfSection", BEGINS_WITH_TARGET },
 	{ 1, "Services", "ImagePath", CONTAINS_TARGET },
@@ -159,7 +163,7 @@ registry_items(hive_h *software, hive_h *system)
 
 		if (key == 0 || (kids = hivex_node_children(h, key)) == NULL)
 			continue;
-		for (size_t i = 0; kids[i] != 0 && i < INDEX_LIMIT; i++) {
+		for (size_t i = 0; kids[i] != 0; i++) {
 			char *name = hivex_node_name(h, kids[i]), *text = NULL;
 			hive_value_h v = hivex_node_get_value(h, kids[i],
 			    s.value);
@@ -205,11 +209,47 @@ inf_names_target(const char *path)
 		}
 		if (!in_section)
 			continue;
+		/* An entry of delimiters alone is a missing entry. */
 		entries++;
-		hit = begins_with_target(p);
+		p += strspn(p, " =:\t");
+		hit = *p != '\r' && *p != '\n' && begins_with_target(p);
 	}
 	fclose(f);
 	return hit;
+}
+
+/* 1 when NAME is oem<N>.inf, letters in any case. */
+static int
+is_oem_inf(const char *name)
+{
+	const char *p = name + 3;
+
+	if (strncasecmp(name, "oem", 3) != 0 || !isdigit((unsigned char)*p))
+		return 0;
+	while (isdigit((unsigned char)*p))
+		p++;
+	return strcasecmp(p, ".inf") == 0;
+}
+
+/* Lists the INF folder once; reads each oem<N>.inf in it once. */
+static int
+oem_inf_items(const char *inf)
+{
+	char path[PATH_BYTES];
+	DIR *d = opendir(inf);
+	struct dirent *e;
+	int found = 0;
+
+	if (d == NULL)
+		return 0;
+	while ((e = readdir(d)) != NULL) {
+		if (!is_oem_inf(e->d_name))
+			continue;
+		snprintf(path, sizeof(path), "%s/%s", inf, e->d_name);
+		found += inf_names_target(path);
+	}
+	closedir(d);
+	return found;
 }
 
 int
@@ -239,12 +279,8 @@ main(int argc, char **argv)
 	}
 	found += registry_items(software, system);
 
-	if (resolve_path(argv[1], "inf", inf)) {
-		for (int n = 0; n < OEM_FILES; n++) {
-			snprintf(path, sizeof(path), "%s/oem%d.inf", inf, n);
-			found += inf_names_target(path);
-		}
-	}
+	if (resolve_path(argv[1], "inf", inf))
+		found += oem_inf_items(inf);
 	for (const char *rel : driver_dirs) {
 		char dir[PATH_BYTES];
 		int have = resolve_path(argv[1], rel, dir);

@@ -1,25 +1,35 @@
 #!/usr/bin/python3
 """The benchmark of vkm310_cleanup: `make bench` runs it after the build.
 
-Builds a large offline Windows installation with 20 planted leftovers
-(bigsys.py), then measures on this machine, in this one run:
+Builds a large offline Windows installation with 24 planted leftovers
+(bigsys.py), then measures on this machine, in this one run, each
+program side by side with its floor, the least work its dry run cannot
+avoid:
 
-  - the dry run and the `-f -agree` run answered with "A" (a fresh copy of
-    the system for each -f run): median wall time, peak memory
-    (/usr/bin/time %M), hive loads and hive writes (strace);
-  - the floor, bench/floor.cpp: the work a dry run cannot avoid, once;
-  - the peer, hivexregedit --export of the four scanned keys;
-  - a profile of the dry run (perf), to say where its time goes;
-  - under Wine, the 32-bit .exe's dry run in a 32-bit prefix with no
-    leftovers, against `wine cmd /c exit`, and what the difference is
-    spent on.
+  - offline: the dry run against bench/floor.cpp (libhivex, hives
+    mapped read-only), both on the 50 MB system; also the `-f -agree`
+    run answered with "A" (a fresh copy of the system for each),
+    peak memory (/usr/bin/time %M), hive loads, mapped loads and writes
+    (strace), the peer (hivexregedit --export of the scanned keys) and a
+    profile of the dry run (perf);
+  - under Wine, for each bitness the host runs: the .exe's dry run
+    against bench/win/floor.cpp built for the same bitness, in a prefix
+    of that bitness, once clean and once holding the system's leftovers
+    (keys planted with that bitness's regedit, files copied into
+    drive_c/windows); the Win32 calls each makes (relay log) and what
+    the difference is spent on.  Both prefixes are kept in build/bench.
 
-Then (re)writes bench/RESULTS.md from what it measured.
+Then (re)writes bench/RESULTS.md from what it measured, with PASS or FAIL
+for each target.  Items found that differ between a program and its
+floor are reported (FAIL), not fatal: the run goes on.
 
     BENCH_RUNS=7 BENCH_CLEAN_RUNS=5 /usr/bin/python3 bench/run_bench.py
-    BENCH_KEEP=1 ... keeps the temp folder; BENCH_NO_WINE=1 skips Wine.
+    BENCH_KEEP=1 ... keeps the temp folder; BENCH_NO_WINE=1 skips Wine;
+    BENCH_STRICT=1 exits 1 when a target fails; BENCH_NOTE="..." adds a
+    line of note to the results.
 """
 
+import hashlib
 import io
 import os
 import platform
@@ -39,31 +49,35 @@ sys.path.insert(0, HERE)
 
 import bigsys  # noqa: E402
 
-# The test harness knows how to tell a prefix's bitness.
+# The test harness knows each bitness's Wine loader, how to boot a
+# prefix and whether this host runs 32-bit programs at all.
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import harness  # noqa: E402
 
 TOOL = os.path.join(ROOT, "build", "native", "vkm310_cleanup")
-EXE32 = os.path.join(ROOT, "build", "win32", "vkm310_cleanup.exe")
-WINE32 = harness.wine_loader("win32")
+ARCHES = ("win64", "win32")
+EXE = {a: os.path.join(ROOT, "build", a, "vkm310_cleanup.exe") for a in ARCHES}
+WIN_FLOOR = {a: os.path.join(ROOT, "build", a, "bench", "win", "floor.exe")
+             for a in ARCHES}
 BENCH_BUILD = os.path.join(ROOT, "build", "bench")
 FLOOR = os.path.join(BENCH_BUILD, "floor")
-WINE_PREFIX = os.path.join(BENCH_BUILD, "wine32")
 RESULTS = os.path.join(HERE, "RESULTS.md")
 
 RUNS = int(os.environ.get("BENCH_RUNS", "7"))
 CLEAN_RUNS = int(os.environ.get("BENCH_CLEAN_RUNS", "5"))
+TARGET_RATIO = 1.5
 PROMPT = b">>> [Y]es | Yes to [A]ll | [N]o | [C]ancel ? "
-PEER_KEYS = [
-    ("SOFTWARE", r"Microsoft\Windows\CurrentVersion\DIFx\DriverStore"),
-    ("SOFTWARE", r"Microsoft\Windows\CurrentVersion\Uninstall"),
+SW_KEYS = [r"Microsoft\Windows\CurrentVersion\DIFx\DriverStore",
+           r"Microsoft\Windows\CurrentVersion\Uninstall"]
+PEER_KEYS = ([("SOFTWARE", k) for k in SW_KEYS] +
+             [("SOFTWARE", bigsys.WOW + "\\" + k) for k in SW_KEYS] + [
     ("SYSTEM", r"ControlSet001\Control\Class" "\\" + bigsys.SMARTCARD_CLASS),
     ("SYSTEM", r"ControlSet001\Services"),
-]
+])
 # Functions whose inclusive share of the dry run's samples the profile
-# reports, in the order of a run.
+# reports, in the order of a run.  Names the build lacks are left out.
 PROFILE_FUNCS = [
-    ("scan_oem_inf_files", "OEM INF scan (1,000 numbers, entries read up to the first missing one)"),
+    ("scan_oem_inf_files", "OEM INF scan"),
     ("plat_fopen", "  opening a file (INF and driver files)"),
     ("winpath_resolve", "    resolving the path's letter case"),
     ("__getdents64", "      of which listing folders (getdents64)"),
@@ -73,9 +87,12 @@ PROFILE_FUNCS = [
     ("scan_smartcard_class", "smart-card class scan"),
     ("scan_services", "services scan"),
     ("hivex_open", "  loading the two hives (hivex_open)"),
-    ("RegOpenKeyExA", "  opening keys (every index; the first open loads the hive)"),
+    ("RegOpenKeyExA", "  opening keys"),
     ("child_named", "    finding a subkey by name"),
     ("subkeys_of", "  listing subkeys"),
+    ("hivex_node_children", "  hivex: listing subkeys"),
+    ("hivex_node_get_value", "  hivex: finding a value"),
+    ("hivex_value_string", "  hivex: decoding a value"),
     ("scan_driver_files", "driver file scan"),
 ]
 
@@ -102,15 +119,16 @@ def run_quiet(argv, **kw):
                           **kw)
 
 
-def timed(argv, env, out_path, cwd=None):
-    """Wall seconds of one run, its output in OUT_PATH."""
+def timed(argv, env, out_path, cwd=None, check=True):
+    """Wall seconds of one run, its output in OUT_PATH.  With CHECK, a
+    run that fails ends the benchmark."""
     with open(out_path, "wb") as out:
         t0 = time.perf_counter()
         p = subprocess.run(argv, env=env, cwd=cwd, stdout=out,
                            stderr=subprocess.DEVNULL,
-                           stdin=subprocess.DEVNULL)
+                           stdin=subprocess.DEVNULL, timeout=600)
         t = time.perf_counter() - t0
-    if p.returncode != 0:
+    if check and p.returncode != 0:
         raise SystemExit("bench: %s exited %d" % (argv, p.returncode))
     return t
 
@@ -165,17 +183,19 @@ def summary_line(text):
 # ---- hive loads and writes ----
 
 def strace_hive_io(argv, env, hives, workdir, pty=False):
-    """Loads (opens by libhivex's hivex_open, as the stack shows) and
+    """Loads (opens by libhivex's hivex_open, as the stack shows), mapped
+    loads (a load whose file is then mmap'ed: a read-only open) and
     writes (renames onto the hive file) of each hive in HIVES
     (name -> path) during one run."""
     trace = os.path.join(workdir, "strace.txt")
     cmd = ["strace", "-f", "-k", "-o", trace, "-e",
-           "trace=openat,rename,renameat,renameat2"] + argv
+           "trace=openat,mmap,rename,renameat,renameat2"] + argv
     if pty:
         run_in_pty(cmd, env)
     else:
         timed(cmd, env, os.path.join(workdir, "strace-out.txt"))
-    counts = {h: {"loads": 0, "writes": 0, "other_opens": 0} for h in hives}
+    counts = {h: {"loads": 0, "mapped": 0, "writes": 0, "other_opens": 0}
+              for h in hives}
     by_path = {os.path.realpath(p): h for h, p in hives.items()}
     calls, cur = [], None
     for line in read(trace).split("\n"):
@@ -185,17 +205,28 @@ def strace_hive_io(argv, env, hives, workdir, pty=False):
             continue
         cur = (line, [])
         calls.append(cur)
+    # The hive each open file descriptor holds: every open replaces the
+    # entry of its descriptor, so a reused number is never mistaken.
+    fd_hive = {}
     for call, stack in calls:
         m = re.search(r'openat\([^,]+, "([^"]+)", ([A-Z_|]+)[^)]*\) = (-?\d+)',
                       call)
         if m and int(m.group(3)) >= 0:
+            fd = int(m.group(3))
+            fd_hive.pop(fd, None)
             h = by_path.get(os.path.realpath(m.group(1)))
             if h is None:
                 continue
             if "libhivex" in "".join(stack) and "O_RDONLY" in m.group(2):
                 counts[h]["loads"] += 1
+                fd_hive[fd] = h
             else:
                 counts[h]["other_opens"] += 1
+            continue
+        m = re.search(r'mmap\([^,]+, \d+, [^,]+, [^,]+, (\d+), [^)]+\) = 0x',
+                      call)
+        if m and int(m.group(1)) in fd_hive:
+            counts[fd_hive.pop(int(m.group(1)))]["mapped"] += 1
             continue
         m = re.search(r'rename(?:at2?)?\(.*"([^"]+)"(?:, \w+)?\) = 0', call)
         if m:
@@ -238,9 +269,17 @@ def profile_dry_run(env, workdir):
 
 # ---- Wine ----
 
-def wine_env():
-    return env_with(WINEPREFIX=WINE_PREFIX, WINEARCH="win32", WINEDEBUG="-all",
-                    WINELOADER=WINE32, WINEDLLOVERRIDES="mscoree,mshtml=")
+def wine_env(arch, prefix):
+    return env_with(**harness.wine_env(prefix, arch))
+
+
+def items_of(summary):
+    """Items a summary line reports found: "N item(s) found..." or the
+    clean system's line; None for anything else."""
+    m = re.match(r"(\d+) item\(s\) found", summary)
+    if m:
+        return int(m.group(1))
+    return 0 if summary.startswith("Nothing to do") else None
 
 
 def strace_counts(argv, env, workdir, name):
@@ -248,7 +287,7 @@ def strace_counts(argv, env, workdir, name):
     out = os.path.join(workdir, name + ".strace")
     subprocess.run(["strace", "-f", "-c", "-o", out] + argv, env=env,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   stdin=subprocess.DEVNULL)
+                   stdin=subprocess.DEVNULL, timeout=600)
     counts = {}
     for line in read(out).split("\n"):
         f = line.split()
@@ -261,13 +300,18 @@ def strace_counts(argv, env, workdir, name):
 
 
 RELAY_FUNCS = ["msvcrt.fopen", "msvcrt.fgets", "msvcrt.fclose",
-               "kernel32.GetFileAttributesA", "advapi32.RegOpenKeyExA",
-               "advapi32.RegQueryInfoKeyA", "advapi32.RegEnumKeyExA",
-               "advapi32.RegQueryValueExA", "advapi32.RegCloseKey"]
+               "msvcrt.fread", "msvcrt._open", "msvcrt._read",
+               "kernel32.GetFileSize", "kernel32.FindFirstFileA",
+               "kernel32.FindNextFileA", "kernel32.CreateFileA",
+               "kernel32.ReadFile", "kernel32.GetFileAttributesA",
+               "kernel32.Wow64DisableWow64FsRedirection",
+               "advapi32.RegOpenKeyExA", "advapi32.RegQueryInfoKeyA",
+               "advapi32.RegEnumKeyExA", "advapi32.RegQueryValueExA",
+               "advapi32.RegCloseKey"]
 RELAY_LINE = re.compile(r"^([\d.]+):([0-9a-f]+):(Call|Ret)\s+([\w.]+)\((.*)$")
 
 
-def set_relay_include(env, workdir, funcs):
+def set_relay_include(arch, env, workdir, funcs):
     """Sets (FUNCS) or removes (None) the prefix's relay filter."""
     reg = os.path.join(workdir, "relay.reg")
     body = "Windows Registry Editor Version 5.00\r\n\r\n"
@@ -278,25 +322,25 @@ def set_relay_include(env, workdir, funcs):
         body += "[-HKEY_CURRENT_USER\\Software\\Wine\\Debug]\r\n"
     with open(reg, "w", encoding="utf-16") as f:
         f.write(body)
-    run_quiet([WINE32, "regedit", "/s", reg], env=env)
+    run_quiet([harness.wine_loader(arch), "regedit", "/s", reg], env=env,
+              timeout=120)
 
 
-def relay_breakdown(env, workdir):
-    """The dry run's phases and the time inside each Win32/CRT call the
-    scans make, from a relay log of those calls alone.  Relay slows every
-    call: the shares, not the seconds, are the result."""
-    set_relay_include(env, workdir, RELAY_FUNCS)
+def relay_breakdown(arch, argv, env, workdir):
+    """The run's phases and the calls it makes into Win32 and the C
+    run-time, from a relay log of those calls alone.  Relay slows every
+    call: the counts and the shares, not the seconds, are the result."""
+    set_relay_include(arch, env, workdir, RELAY_FUNCS)
     logf = os.path.join(workdir, "relay.log")
     try:
         with open(logf, "wb") as err:
             t0 = time.perf_counter()
-            subprocess.run([WINE32, EXE32],
-                           env=dict(env, WINEDEBUG="+timestamp,+relay"),
+            subprocess.run(argv, env=dict(env, WINEDEBUG="+timestamp,+relay"),
                            stdout=subprocess.DEVNULL, stderr=err,
-                           stdin=subprocess.DEVNULL)
+                           stdin=subprocess.DEVNULL, timeout=600)
             wall = time.perf_counter() - t0
     finally:
-        set_relay_include(env, workdir, None)
+        set_relay_include(arch, env, workdir, None)
     calls, spent, pending = {}, {}, {}
     marks = {}
     end = None
@@ -313,7 +357,7 @@ def relay_breakdown(env, workdir):
             if kind == "Call":
                 pending[(tid, fn)] = ts
                 calls[fn] = calls.get(fn, 0) + 1
-                if "oem0.inf" in args:
+                if "\\\\oem" in args:
                     marks.setdefault("oem", ts)
                 elif fn.startswith("advapi32."):
                     marks.setdefault("registry", ts)
@@ -323,17 +367,17 @@ def relay_breakdown(env, workdir):
                 spent[fn] = spent.get(fn, 0.0) + ts - pending.pop((tid, fn))
     os.unlink(logf)
     phases = {}
-    order = [k for k in ("oem", "registry", "drivers") if k in marks]
+    order = sorted(marks, key=lambda k: marks[k])
     for i, k in enumerate(order):
         stop = marks[order[i + 1]] if i + 1 < len(order) else end
         phases[k] = stop - marks[k]
     return {"calls": calls, "spent": spent, "phases": phases, "wall": wall}
 
 
-def wineserver_pid():
-    """The wineserver of our prefix: its working folder is named after
-    the prefix's device and inode."""
-    st = os.stat(WINE_PREFIX)
+def wineserver_pid(prefix):
+    """The wineserver of PREFIX: its working folder is named after the
+    prefix's device and inode."""
+    st = os.stat(prefix)
     tag = "server-%x-%x" % (st.st_dev, st.st_ino)
     for pid in os.listdir("/proc"):
         if not pid.isdigit():
@@ -369,46 +413,158 @@ def timed_cpu(argv, env, out_path, server):
     return wall, client, proc_cpu(server) - s0
 
 
-def measure_wine(workdir):
-    env = wine_env()
-    if harness.prefix_arch(WINE_PREFIX) != "win32":
-        log("booting a 32-bit Wine prefix in %s" % WINE_PREFIX)
-        shutil.rmtree(WINE_PREFIX, ignore_errors=True)
-        os.makedirs(BENCH_BUILD, exist_ok=True)
-        run_quiet([WINE32, "wineboot", "-i"], env=env, check=True, timeout=600)
-        run_quiet(["wineserver", "-w"], env=env, timeout=600)
+def child_ci(folder, name):
+    """FOLDER/NAME, with the letter case of an entry already there."""
+    if os.path.isdir(folder):
+        for e in os.listdir(folder):
+            if e.lower() == name.lower():
+                return os.path.join(folder, e)
+    return os.path.join(folder, name)
+
+
+def reg_file_body(keys):
+    """A regedit file (version 5) that creates KEYS, as
+    bigsys.registry_leftovers() gives them."""
+    body = ["Windows Registry Editor Version 5.00", ""]
+    for key, values in keys:
+        body.append("[HKEY_LOCAL_MACHINE\\%s]" % key)
+        for name, kind, text in values:
+            if kind == "expand":
+                data = (text + "\0").encode("utf-16-le")
+                body.append('"%s"=hex(2):%s' % (name, ",".join(
+                    "%02x" % b for b in data)))
+            else:
+                body.append('"%s"="%s"' % (name, text.replace(
+                    "\\", "\\\\").replace('"', '\\"')))
+        body.append("")
+    return "\r\n".join(body) + "\r\n"
+
+
+def leftovers_plan(arch, windir):
+    """What the leftovers prefix of ARCH receives: (regedit file body,
+    [paths below the Windows folder], items), and a stamp of it all."""
+    keys = bigsys.registry_leftovers(2 if arch == "win64" else 1)
+    body = reg_file_body(keys)
+    files = bigsys.file_leftovers()
+    h = hashlib.sha256(body.encode("utf-8"))
+    for rel in files:
+        h.update(rel.encode("utf-8"))
+        with open(os.path.join(windir, *rel.split("\\")), "rb") as f:
+            h.update(f.read())
+    items = len(keys) + sum(not f.lower().endswith(".pnf") for f in files)
+    return body, files, items, h.hexdigest()
+
+
+def plant_leftovers(arch, prefix, windir, body, files):
+    """Copies the system's leftovers into the prefix at PREFIX: registry
+    keys through ARCH's own regedit (the 32-bit view's under Wow6432Node
+    in a 64-bit prefix, none in a 32-bit one), files below
+    drive_c/windows."""
+    env = wine_env(arch, prefix)
+    reg = os.path.join(prefix, "leftovers.reg")
+    with open(reg, "w", encoding="utf-16") as f:
+        f.write(body)
+    run_quiet([harness.wine_loader(arch), "regedit", "/s", reg], env=env,
+              check=True, timeout=300)
+    run_quiet(["wineserver", "-w"], env=env, timeout=300)
+    os.unlink(reg)
+    win = os.path.join(prefix, "drive_c", "windows")
+    for rel in files:
+        dst = win
+        for part in rel.split("\\"):
+            dst = child_ci(dst, part)
+        os.makedirs(os.path.dirname(dst), exist_ok=True)
+        shutil.copyfile(os.path.join(windir, *rel.split("\\")), dst)
+
+
+def wine_prefixes(arch, windir):
+    """The clean prefix of ARCH and a copy of it holding the leftovers,
+    both kept in build/bench (a dry run changes neither); the copy is
+    made again when the leftovers change.  [(label, path, items
+    planted)]."""
+    clean = os.path.join(BENCH_BUILD, arch)
+    if harness.prefix_arch(clean) != arch:
+        log("booting a %s Wine prefix in %s" % (arch, clean))
+        shutil.rmtree(clean, ignore_errors=True)
+    harness.make_wine_prefix(clean, arch)
+    dirty = clean + "-leftovers"
+    body, files, planted, stamp = leftovers_plan(arch, windir)
+    stamp_file = os.path.join(dirty, "bench-leftovers.stamp")
+    try:
+        have = read(stamp_file)
+    except OSError:
+        have = None
+    if have != stamp:
+        log("planting the leftovers in a copy of %s" % clean)
+        shutil.rmtree(dirty, ignore_errors=True)
+        subprocess.run(["cp", "-a", clean, dirty], check=True)
+        plant_leftovers(arch, dirty, windir, body, files)
+        with open(stamp_file, "w") as f:
+            f.write(stamp)
+    return [("clean", clean, 0), ("leftovers", dirty, planted)]
+
+
+def measure_prefix(arch, prefix, workdir):
+    """The .exe's dry run, the floor and the .exe's -h in PREFIX, RUNS
+    times each, interleaved; then relay logs and syscall counts of
+    each."""
+    env = wine_env(arch, prefix)
+    loader = harness.wine_loader(arch)
+    progs = {"dry": [loader, EXE[arch]], "floor": [loader, WIN_FLOOR[arch]],
+             "help": [loader, EXE[arch], "-h"]}
     # A persistent server, started here and ended below: every timed run
     # finds it running.
-    run_quiet(["wineserver", "-p"], env=env, check=True)
+    run_quiet(["wineserver", "-k"], env=env, timeout=60)
+    run_quiet(["wineserver", "-p"], env=env, check=True, timeout=60)
     res = {}
     try:
         out = os.path.join(workdir, "wine-out.txt")
-        cmd_exit = [WINE32, "cmd", "/c", "exit"]
-        dry = [WINE32, EXE32]
-        helpo = [WINE32, EXE32, "-h"]
-        for argv in (cmd_exit, dry, helpo):      # warm up
-            timed(argv, env, out)
-        server = wineserver_pid()
-        samples = {"cmd": [], "dry": [], "help": []}
+        for name in ("dry", "floor"):
+            timed(progs[name], env, out)      # warm up, and what it finds
+            res[name + "_summary"] = summary_line(
+                read(out).replace("\r\n", "\n"))
+        timed(progs["help"], env, out)
+        server = wineserver_pid(prefix)
+        samples = {name: [] for name in progs}
         for _ in range(RUNS):
-            for name, argv in (("cmd", cmd_exit), ("dry", dry),
-                               ("help", helpo)):
+            for name, argv in progs.items():
                 samples[name].append(timed_cpu(argv, env, out, server))
         for name, rows in samples.items():
             res[name] = [r[0] for r in rows]
             res[name + "_client_cpu"] = median([r[1] for r in rows])
             res[name + "_server_cpu"] = median([r[2] for r in rows])
-        t_cmd, t_dry, t_help = res["cmd"], res["dry"], res["help"]
-        timed(dry, env, out)
-        res["dry_summary"] = summary_line(read(out).replace("\r\n", "\n"))
-        log("wine: cmd /c exit %.3f s, exe dry run %.3f s, exe -h %.3f s" % (
-            median(t_cmd), median(t_dry), median(t_help)))
-        res["sys_cmd"] = strace_counts(cmd_exit, env, workdir, "cmd")
-        res["sys_help"] = strace_counts(helpo, env, workdir, "help")
-        res["sys_dry"] = strace_counts(dry, env, workdir, "dry")
-        res["relay"] = relay_breakdown(env, workdir)
+        res["sys"] = {name: strace_counts(argv, env, workdir, name)
+                      for name, argv in progs.items()}
+        res["relay"] = {name: relay_breakdown(arch, progs[name], env,
+                                              workdir)
+                        for name in ("dry", "floor")}
     finally:
-        run_quiet(["wineserver", "-k"], env=env)
+        run_quiet(["wineserver", "-k"], env=env, timeout=60)
+    return res
+
+
+def measure_wine(arch, workdir, windir):
+    """Both prefixes of ARCH; None with the reason when this host cannot
+    run ARCH's programs or they are not built."""
+    why = harness.skip_reason(arch)
+    if why is None:
+        missing = [p for p in (EXE[arch], WIN_FLOOR[arch])
+                   if not os.path.exists(p)]
+        if missing:
+            why = "not built: %s" % ", ".join(
+                os.path.relpath(p, ROOT) for p in missing)
+    if why is not None:
+        log("wine %s: not measured: %s" % (arch, why))
+        return {"skipped": why}
+    res = {"prefixes": []}
+    for label, prefix, planted in wine_prefixes(arch, windir):
+        r = measure_prefix(arch, prefix, workdir)
+        r.update(label=label, planted=planted,
+                 path=os.path.relpath(prefix, ROOT))
+        log("wine %s %s: dry run %.3f s (%s), floor %.3f s (%s), -h %.3f s"
+            % (arch, label, median(r["dry"]), r["dry_summary"],
+               median(r["floor"]), r["floor_summary"], median(r["help"])))
+        res["prefixes"].append(r)
     return res
 
 
@@ -448,8 +604,93 @@ def copy_system(src, dst):
     subprocess.run(["cp", "-a", src, dst], check=True)
 
 
+def tree_revision():
+    """The commit measured, with "+changes" when the tree differs."""
+    def git(*args):
+        return subprocess.run(["git", "-C", ROOT] + list(args),
+                              stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL).stdout.decode().strip()
+    rev = git("log", "-1", "--format=%h %s") or "?"
+    # The results file itself, rewritten by every run, does not count.
+    return rev + (" (+changes)" if git(
+        "status", "--porcelain", "--untracked-files=no", "--", ".",
+        ":!bench/RESULTS.md") else "")
+
+
+def measure_offline(R, info, work):
+    hives = {h: os.path.join(info["windir"], "System32", "config", h)
+             for h in ("SOFTWARE", "SYSTEM")}
+    env = env_with(SystemRoot=info["windir"])
+    out = os.path.join(work, "out.txt")
+
+    # Dry run, floor and peer, interleaved so drift hits all alike.
+    timed([TOOL], env, out)
+    timed([FLOOR, info["windir"]], env, out)
+    t_dry, t_floor, t_peer = [], [], []
+    for _ in range(RUNS):
+        t_dry.append(timed([TOOL], env, out))
+        dry_text = read(out)
+        t_floor.append(timed([FLOOR, info["windir"]], env, out))
+        floor_text = read(out)
+        t = 0.0
+        for hive, key in PEER_KEYS:
+            t += timed(["hivexregedit", "--export", hives[hive], key], env,
+                       os.path.join(work, "peer.reg"), check=False)
+        t_peer.append(t)
+    R["dry"], R["floor"], R["peer"] = t_dry, t_floor, t_peer
+    R["dry_summary"] = summary_line(dry_text)
+    R["floor_summary"] = summary_line(floor_text)
+    log("dry run %.3f s (%s), floor %.3f s (%s), peer %.3f s" % (
+        median(t_dry), R["dry_summary"], median(t_floor),
+        R["floor_summary"], median(t_peer)))
+    R["dry_mem"] = peak_kb([TOOL], env, work)
+    R["floor_mem"] = peak_kb([FLOOR, info["windir"]], env, work)
+    R["dry_io"] = strace_hive_io([TOOL], env, hives, work)
+    R["floor_io"] = strace_hive_io([FLOOR, info["windir"]], env, hives, work)
+    R["profile"] = profile_dry_run(env, work)
+
+    # The cleanup, each run on a fresh copy.
+    base = os.path.dirname(info["windir"])
+    run_dir = os.path.join(work, "run")
+    run_windir = os.path.join(run_dir, "Windows")
+    run_hives = {h: os.path.join(run_windir, "System32", "config", h)
+                 for h in hives}
+    renv = env_with(SystemRoot=run_windir)
+    t_clean = []
+    for i in range(CLEAN_RUNS):
+        copy_system(base, run_dir)
+        t, text, asked = run_in_pty([TOOL, "-f", "-agree"], renv)
+        t_clean.append(t)
+        if i == 0:
+            R["clean_summary"] = summary_line(text)
+            R["clean_asked"] = asked
+            timed([TOOL], renv, out)
+            R["after_summary"] = summary_line(read(out))
+            R["after_floor"] = summary_line(read_run(
+                [FLOOR, run_windir], renv, out))
+            R["bak"] = all(os.path.exists(p + ".bak")
+                           for p in run_hives.values())
+    R["clean"] = t_clean
+    log("cleanup %.3f s (%s; then a dry run: %s, the floor: %s)" % (
+        median(t_clean), R["clean_summary"], R["after_summary"],
+        R["after_floor"]))
+    copy_system(base, run_dir)
+    R["clean_mem"] = peak_kb([TOOL, "-f", "-agree"], renv, work, pty=True)
+    copy_system(base, run_dir)
+    R["clean_io"] = strace_hive_io([TOOL, "-f", "-agree"], renv, run_hives,
+                                   work, pty=True)
+    copy_system(base, run_dir)
+    R["clean_sys"] = cleanup_syscalls(renv, work)
+    R["hive_bytes"] = sum(os.path.getsize(p) for p in hives.values())
+
+
+def read_run(argv, env, out):
+    timed(argv, env, out)
+    return read(out)
+
+
 def main():
-    for f in (TOOL, EXE32):
+    for f in (TOOL,):
         if not os.path.exists(f):
             raise SystemExit("bench: %s is missing: run `make build` first" % f)
     os.makedirs(BENCH_BUILD, exist_ok=True)
@@ -458,103 +699,37 @@ def main():
 
     work = tempfile.mkdtemp(prefix="vkm-bench-")
     R = {"machine": machine(), "runs": RUNS, "clean_runs": CLEAN_RUNS,
-         "load_before": os.getloadavg()[0]}
+         "load_before": os.getloadavg()[0], "revision": tree_revision()}
     try:
         base = os.path.join(work, "base")
         t0 = time.perf_counter()
         info = bigsys.build(base)
         R["system"] = info
         R["build_seconds"] = time.perf_counter() - t0
-        hives = {h: os.path.join(info["windir"], "System32", "config", h)
-                 for h in ("SOFTWARE", "SYSTEM")}
-        hive_bytes = sum(os.path.getsize(p) for p in hives.values())
         log("system built in %.1f s: SOFTWARE %.1f MB, SYSTEM %.1f MB" % (
             R["build_seconds"], info["hive_sizes"]["SOFTWARE"] / 1e6,
             info["hive_sizes"]["SYSTEM"] / 1e6))
-        env = env_with(SystemRoot=info["windir"])
-        out = os.path.join(work, "out.txt")
-
-        # Dry run, floor and peer, interleaved so drift hits all alike.
-        timed([TOOL], env, out)
-        timed([FLOOR, info["windir"]], env, out)
-        t_dry, t_floor, t_peer = [], [], []
-        for _ in range(RUNS):
-            t_dry.append(timed([TOOL], env, out))
-            dry_text = read(out)
-            t_floor.append(timed([FLOOR, info["windir"]], env, out))
-            floor_text = read(out)
-            t = 0.0
-            for hive, key in PEER_KEYS:
-                t += timed(["hivexregedit", "--export", hives[hive], key], env,
-                           os.path.join(work, "peer.reg"))
-            t_peer.append(t)
-        R["dry"], R["floor"], R["peer"] = t_dry, t_floor, t_peer
-        R["dry_summary"] = summary_line(dry_text)
-        R["floor_summary"] = summary_line(floor_text)
-        log("dry run %.3f s (%s), floor %.3f s (%s), peer %.3f s" % (
-            median(t_dry), R["dry_summary"], median(t_floor),
-            R["floor_summary"], median(t_peer)))
-        R["dry_mem"] = peak_kb([TOOL], env, work)
-        R["floor_mem"] = peak_kb([FLOOR, info["windir"]], env, work)
-        R["dry_io"] = strace_hive_io([TOOL], env, hives, work)
-        R["profile"] = profile_dry_run(env, work)
-
-        # The cleanup, each run on a fresh copy.
-        run_dir = os.path.join(work, "run")
-        run_windir = os.path.join(run_dir, "Windows")
-        run_hives = {h: os.path.join(run_windir, "System32", "config", h)
-                     for h in hives}
-        renv = env_with(SystemRoot=run_windir)
-        t_clean = []
-        for i in range(CLEAN_RUNS):
-            copy_system(base, run_dir)
-            t, text, asked = run_in_pty([TOOL, "-f", "-agree"], renv)
-            t_clean.append(t)
-            if i == 0:
-                R["clean_summary"] = summary_line(text)
-                R["clean_asked"] = asked
-                timed([TOOL], renv, out)
-                R["after_summary"] = summary_line(read(out))
-                R["bak"] = all(os.path.exists(p + ".bak")
-                               for p in run_hives.values())
-        R["clean"] = t_clean
-        log("cleanup %.3f s (%s; a dry run after it: %s)" % (
-            median(t_clean), R["clean_summary"], R["after_summary"]))
-        copy_system(base, run_dir)
-        R["clean_mem"] = peak_kb([TOOL, "-f", "-agree"], renv, work, pty=True)
-        copy_system(base, run_dir)
-        R["clean_io"] = strace_hive_io([TOOL, "-f", "-agree"], renv, run_hives,
-                                       work, pty=True)
-        copy_system(base, run_dir)
-        R["clean_sys"] = cleanup_syscalls(renv, work)
-        R["hive_bytes"] = hive_bytes
-
-        if os.environ.get("BENCH_NO_WINE"):
-            R["wine"] = None
-        elif harness.skip_reason("win32"):
-            log("wine: not measured: %s" % harness.skip_reason("win32"))
-            R["wine"] = None
-        else:
-            R["wine"] = measure_wine(work)
+        measure_offline(R, info, work)
+        R["wine"] = {}
+        for arch in ARCHES:
+            if os.environ.get("BENCH_NO_WINE"):
+                R["wine"][arch] = {"skipped": "BENCH_NO_WINE=1"}
+            else:
+                R["wine"][arch] = measure_wine(arch, work, info["windir"])
     finally:
         if os.environ.get("BENCH_KEEP"):
             log("kept %s" % work)
         else:
             shutil.rmtree(work, ignore_errors=True)
     R["load_after"] = os.getloadavg()[0]
-    write_results(R)
+    rows = target_rows(R)
+    write_results(R, rows)
     log("wrote %s" % os.path.relpath(RESULTS, ROOT))
-    want = info["planted"]
-    checks = [(R["dry_summary"], "%d item(s) found" % want),
-              (R["floor_summary"], "%d item(s) found" % want),
-              (R["clean_summary"], "%d item(s) fixed" % want),
-              (R["after_summary"], "Nothing to do, this system is clean !")]
-    if R.get("wine"):
-        checks.append((R["wine"]["dry_summary"],
-                       "Nothing to do, this system is clean !"))
-    bad = [(got, exp) for got, exp in checks if got != exp]
-    if bad:
-        raise SystemExit("bench: unexpected results: %s" % bad)
+    failed = [r for r in rows if r[2] is False]
+    for name, val, _ in failed:
+        log("FAIL: %s: %s" % (name, val))
+    if failed and os.environ.get("BENCH_STRICT"):
+        raise SystemExit(1)
 
 
 def cleanup_syscalls(env, workdir):
@@ -585,111 +760,176 @@ def spread(xs):
     return "%.3f–%.3f" % (min(xs), max(xs))
 
 
-def write_results(R):
-    m, info = R["machine"], R["system"]
-    dry, floor, peer, clean = (median(R["dry"]), median(R["floor"]),
-                               median(R["peer"]), median(R["clean"]))
+def ratio_row(what, prog, floor):
+    """The target is judged on medians; the ratio of the fastest runs is
+    shown beside it, as a reading less moved by other work on the
+    machine."""
+    r = median(prog) / median(floor)
+    return (what, "%.2f× (%.3f s / %.3f s); fastest runs %.2f×" % (
+        r, median(prog), median(floor), min(prog) / min(floor)),
+        r <= TARGET_RATIO)
+
+
+def items_row(what, dry_summary, floor_summary, planted):
+    d, f = items_of(dry_summary), items_of(floor_summary)
+    return (what, "dry run %s, floor %s, planted %d" % (
+        "?" if d is None else d, "?" if f is None else f, planted),
+        d == f == planted)
+
+
+def target_rows(R):
+    """[(target, measured, True / False / None for not measured)]."""
+    info = R["system"]
     hive_mb = R["hive_bytes"] / 1048576
-    L = []
+    dio, cio = R["dry_io"], R["clean_io"]
+    fixed = re.search(r"(\d+) (?:fixed|item\(s\) fixed)", R["clean_summary"])
+    rows = [
+        ratio_row("offline dry run within %.1f× its floor" % TARGET_RATIO,
+                  R["dry"], R["floor"]),
+        items_row("offline: the dry run finds what the floor finds",
+                  R["dry_summary"], R["floor_summary"], info["planted"]),
+        ("offline: after `-f -agree` (answered A) nothing is left",
+         "fixed %s; then the dry run: \"%s\", the floor: \"%s\"" % (
+             fixed.group(1) if fixed else "?", R["after_summary"],
+             R["after_floor"]),
+         fixed is not None and int(fixed.group(1)) == info["planted"] and
+         items_of(R["after_summary"]) == 0 and
+         items_of(R["after_floor"]) == 0),
+        ("offline dry run under 1 s", fmt_s(R["dry"]), median(R["dry"]) < 1),
+        ("dry run: each hive loaded once, mapped, never written",
+         "loads %d/%d, mapped %d/%d, writes %d/%d (SOFTWARE/SYSTEM)" % (
+             dio["SOFTWARE"]["loads"], dio["SYSTEM"]["loads"],
+             dio["SOFTWARE"]["mapped"], dio["SYSTEM"]["mapped"],
+             dio["SOFTWARE"]["writes"], dio["SYSTEM"]["writes"]),
+         all(dio[h]["loads"] == 1 and dio[h]["mapped"] == 1 and
+             dio[h]["writes"] == 0 for h in dio)),
+        ("`-f -agree`: each hive loaded at most twice (mapped, then "
+         "writable at its first change)",
+         "loads %d/%d, mapped %d/%d" % (
+             cio["SOFTWARE"]["loads"], cio["SYSTEM"]["loads"],
+             cio["SOFTWARE"]["mapped"], cio["SYSTEM"]["mapped"]),
+         all(1 <= cio[h]["loads"] <= 2 for h in cio)),
+        ("peak memory under 3× the hives (%.1f MiB)" % (3 * hive_mb),
+         "dry %.1f MiB, -f %.1f MiB" % (R["dry_mem"] / 1024,
+                                          R["clean_mem"] / 1024),
+         max(R["dry_mem"], R["clean_mem"]) / 1024 < 3 * hive_mb),
+        ("cleanup of the %d leftovers under 5 s" % info["planted"],
+         fmt_s(R["clean"]), median(R["clean"]) < 5),
+    ]
+    for arch in ARCHES:
+        w = R["wine"].get(arch) or {"skipped": "not run"}
+        if "skipped" in w:
+            rows.append(("Wine %s: dry run within %.1f× its floor" % (
+                arch, TARGET_RATIO), "not measured: %s" % w["skipped"], None))
+            continue
+        for p in w["prefixes"]:
+            rows.append(ratio_row("Wine %s, %s prefix: dry run within %.1f× "
+                                  "its floor" % (arch, p["label"],
+                                                 TARGET_RATIO),
+                                  p["dry"], p["floor"]))
+            rows.append(items_row("Wine %s, %s prefix: the dry run finds what "
+                                  "the floor finds" % (arch, p["label"]),
+                                  p["dry_summary"], p["floor_summary"],
+                                  p["planted"]))
+    return rows
+
+
+def verdict(ok):
+    return "not measured" if ok is None else "PASS" if ok else "FAIL"
+
+
+def results_header(R, L):
+    m, info = R["machine"], R["system"]
     L.append("# vkm310_cleanup benchmark results\n")
     L.append("Written by `bench/run_bench.py` from its own measurements "
              "(never edited by hand).\n")
     L.append("- Date: %s" % m["date"])
+    L.append("- Tree: %s" % R["revision"])
+    if os.environ.get("BENCH_NOTE"):
+        L.append("- Note: %s" % os.environ["BENCH_NOTE"])
     L.append("- Machine: %s CPU(s), %s, %s memory, kernel %s, Debian %s" % (
         m["nproc"], m["cpu"], m["memory"], m["kernel"], m["debian"]))
-    L.append("- Timed runs: %d of each (dry run, floor, peer, Wine), %d "
-             "cleanups; medians, with min–max.  Warm page cache." % (
-                 R["runs"], R["clean_runs"]))
+    L.append("- Timed runs: %d of each (dry run, floor, peer, each Wine "
+             "program), %d cleanups; medians, with min–max.  Warm page "
+             "cache." % (R["runs"], R["clean_runs"]))
     L.append("- Load average (1 min) when the run began and ended: %.2f, "
-             "%.2f: other work on the machine shows in the spread." % (
+             "%.2f.  The machine is shared: other work shows in the spread, "
+             "and with few runs a single slow run can move a median." % (
                  R["load_before"], R["load_after"]))
     L.append("")
     L.append("## The system\n")
     L.append("Built by `bench/bigsys.py` in %.1f s (same seed every run): "
              "SOFTWARE %.1f MB (%d keys), SYSTEM %.1f MB (%d keys); 600 "
-             "uninstall entries, 300 driver-store entries with DRVSTORE "
-             "folders, 1,500 services (ControlSet001, Select\\Current=1), "
-             "1,000 oemN.inf of 2–20 KB with their PNF files; %d planted "
-             "leftovers: 3 OEM INF pairs, 4 driver files (2 in each drivers "
-             "folder), 3 driver-store keys, 3 uninstall entries, 3 "
-             "smart-card class keys, 4 services.\n" % (
+             "uninstall entries and 300 driver-store entries with DRVSTORE "
+             "folders, and in the 32-bit view (`SOFTWARE\\Wow6432Node`) 250 "
+             "and 60 more; 1,500 services (ControlSet001, Select\\Current=1); "
+             "oem0.inf .. oem999.inf and oem1207.inf of 2–20 KB with their "
+             "PNF files.  %d planted leftovers: 4 OEM INF pairs, 4 driver "
+             "files (2 in each drivers folder), 4 driver-store keys, 4 "
+             "uninstall entries, 3 smart-card class keys, 5 services.  %d of "
+             "them lie where a walk of subkeys 0 to 999 in one view does "
+             "not reach: the service `vkm310` (subkey %d of Services), "
+             "oem1207.inf, and one uninstall and one driver-store entry of "
+             "the 32-bit view.\n" % (
                  R["build_seconds"], info["hive_sizes"]["SOFTWARE"] / 1e6,
                  info["keys"]["SOFTWARE"], info["hive_sizes"]["SYSTEM"] / 1e6,
-                 info["keys"]["SYSTEM"], info["planted"]))
-    L.append("The four planted services have names that sort among the "
-             "first 1,000 subkeys of Services, because each registry scan "
-             "reads subkeys 0 to 999 only: here a service named `vkm310` "
-             "would be subkey %d, and a run would not see it.\n" %
-             info["vkm310_service_index"])
-    L.append("## Measurements\n")
+                 info["keys"]["SYSTEM"], info["planted"],
+                 info["beyond_walk"], info["vkm310_service_index"]))
+    L.append("The floors do once what a dry run cannot avoid: "
+             "`bench/floor.cpp` (offline) loads both hives read-only "
+             "(mapped) with libhivex, enumerates every subkey of the four "
+             "scanned keys and of the 32-bit view's two, reading the one "
+             "value the tool reads, lists the INF folder once and reads "
+             "each oem<N>.inf once up to its first five [SourceDisksFiles] "
+             "entries, and tests the 14 driver files.  `bench/win/floor.cpp` "
+             "does the same through the Win32 API (FindFirstFileA, "
+             "CreateFileA/ReadFile, RegOpenKeyExA once per key and view, "
+             "RegEnumKeyExA, RegQueryValueExA, GetFileAttributesA), built "
+             "for each bitness.  Each prints the items it found.\n")
+
+
+def results_offline(R, L):
+    dry, floor, peer = median(R["dry"]), median(R["floor"]), median(R["peer"])
+    L.append("## Offline\n")
     L.append("| what | median | min–max | notes |")
     L.append("| --- | --- | --- | --- |")
     L.append("| dry run | %s | %s | \"%s\" |" % (fmt_s(R["dry"]), spread(R["dry"]),
                                                R["dry_summary"]))
     L.append("| floor (`bench/floor.cpp`) | %s | %s | \"%s\" |" % (
         fmt_s(R["floor"]), spread(R["floor"]), R["floor_summary"]))
-    L.append("| peer (`hivexregedit --export`, 4 invocations, summed) | %s | "
+    L.append("| peer (`hivexregedit --export`, %d invocations, summed) | %s | "
              "%s | one process per scanned key; each exports the whole "
-             "subtree |" % (fmt_s(R["peer"]), spread(R["peer"])))
+             "subtree |" % (len(PEER_KEYS), fmt_s(R["peer"]),
+                             spread(R["peer"])))
     L.append("| `-f -agree`, answered A | %s | %s | \"%s\"; %d question(s); "
-             "a dry run afterwards: \"%s\"; .bak beside both hives: %s |" % (
+             ".bak beside both hives: %s |" % (
                  fmt_s(R["clean"]), spread(R["clean"]), R["clean_summary"],
-                 R["clean_asked"], R["after_summary"],
-                 "yes" if R["bak"] else "NO"))
+                 R["clean_asked"], "yes" if R["bak"] else "NO"))
     L.append("")
-    L.append("| ratio | value |")
-    L.append("| --- | --- |")
-    L.append("| dry run / floor | %.1f× |" % (dry / floor))
-    L.append("| dry run / peer | %.2f× |" % (dry / peer))
-    L.append("")
+    L.append("Dry run / floor: **%.2f×**; dry run / peer: %.2f×.\n" % (
+        dry / floor, dry / peer))
     L.append("| run | peak memory (`/usr/bin/time` %M) | hive loads "
-             "SOFTWARE / SYSTEM | hive writes SOFTWARE / SYSTEM | other "
-             "opens of the hive files SOFTWARE / SYSTEM |")
-    L.append("| --- | --- | --- | --- | --- |")
+             "SOFTWARE / SYSTEM | of them mapped | hive writes | other "
+             "opens of the hive files |")
+    L.append("| --- | --- | --- | --- | --- | --- |")
     for name, mem, io_ in (("dry run", R["dry_mem"], R["dry_io"]),
-                           ("-f -agree", R["clean_mem"], R["clean_io"])):
+                           ("-f -agree", R["clean_mem"], R["clean_io"]),
+                           ("floor", R["floor_mem"], R["floor_io"])):
         s, y = io_["SOFTWARE"], io_["SYSTEM"]
-        L.append("| %s | %.1f MiB | %d / %d | %d / %d | %d / %d |" % (
-            name, mem / 1024, s["loads"], y["loads"], s["writes"],
-            y["writes"], s["other_opens"], y["other_opens"]))
-    L.append("| floor | %.1f MiB | | | |" % (R["floor_mem"] / 1024))
+        L.append("| %s | %.1f MiB | %d / %d | %d / %d | %d / %d | %d / %d |" % (
+            name, mem / 1024, s["loads"], y["loads"], s["mapped"],
+            y["mapped"], s["writes"], y["writes"], s["other_opens"],
+            y["other_opens"]))
     L.append("")
     L.append("Hive loads are opens of a hive file made by libhivex's "
-             "`hivex_open` (strace -k stacks); writes are renames onto the "
-             "hive file.  The other opens are the tool's own: the header "
-             "check before loading and, per deleted key, the security-cell "
-             "check and (once a hive) the .bak copy.  Hives together: "
-             "%.1f MiB.\n" % hive_mb)
-
-    L.append("## Targets\n")
-    L.append("| target | measured | result |")
-    L.append("| --- | --- | --- |")
-    loads_ok = all(R[k][h]["loads"] == 1 for k in ("dry_io", "clean_io")
-                   for h in ("SOFTWARE", "SYSTEM"))
-    rows = [
-        ("dry run within 1.5× the floor", "%.1f×" % (dry / floor),
-         dry <= 1.5 * floor),
-        ("dry run under 1 s", "%.3f s" % dry, dry < 1.0),
-        ("each hive loaded once per run", "dry %d/%d, -f %d/%d" % (
-            R["dry_io"]["SOFTWARE"]["loads"], R["dry_io"]["SYSTEM"]["loads"],
-            R["clean_io"]["SOFTWARE"]["loads"],
-            R["clean_io"]["SYSTEM"]["loads"]), loads_ok),
-        ("peak memory under 3× the hives (%.1f MiB)" % (3 * hive_mb),
-         "dry %.1f MiB, -f %.1f MiB" % (R["dry_mem"] / 1024,
-                                          R["clean_mem"] / 1024),
-         max(R["dry_mem"], R["clean_mem"]) / 1024 < 3 * hive_mb),
-        ("cleanup of the 20 leftovers under 5 s", "%.3f s, \"%s\"" % (
-            clean, R["clean_summary"]),
-         clean < 5.0 and R["clean_summary"].startswith(
-             "%d item(s) fixed" % info["planted"])),
-    ]
-    for name, val, ok in rows:
-        L.append("| %s | %s | %s |" % (name, val, "pass" if ok else "FAIL"))
-    L.append("")
-
+             "`hivex_open` (strace -k stacks); mapped ones are those whose "
+             "file is then mmap'ed (libhivex maps a hive it opens "
+             "read-only and reads a writable one whole); writes are renames "
+             "onto the hive file.  Hives together: %.1f MiB.\n" % (
+                 R["hive_bytes"] / 1048576))
     if R.get("profile"):
-        L.append("## Where the dry run's time goes (perf, inclusive share of "
-                 "samples)\n")
+        L.append("### Where the offline dry run's time goes (perf, inclusive "
+                 "share of samples)\n")
         L.append("| part | share | ≈ seconds of the median |")
         L.append("| --- | --- | --- |")
         for name, label in PROFILE_FUNCS:
@@ -699,7 +939,7 @@ def write_results(R):
                     R["profile"][name], R["profile"][name] / 100 * dry))
         L.append("")
     cs = R["clean_sys"]
-    L.append("## Where the cleanup's time goes (strace -f -c -w, one run)\n")
+    L.append("### Where the cleanup's time goes (strace -f -c -w, one run)\n")
     L.append("Under strace the run took %.3f s (strace slows every call); "
              "%.3f s of it inside syscalls.  The largest:\n" % (
                  cs["wall"], sum(cs["spent"].values())))
@@ -708,84 +948,125 @@ def write_results(R):
     for n in sorted(cs["spent"], key=lambda n: -cs["spent"][n])[:8]:
         L.append("| %s | %d | %.3f |" % (n, cs["calls"][n], cs["spent"][n]))
     L.append("")
-    w = R.get("wine")
-    if w:
-        c, d, h = median(w["cmd"]), median(w["dry"]), median(w["help"])
-        L.append("## Under Wine: the 32-bit .exe, no leftovers\n")
-        L.append("32-bit prefix `build/bench/wine32` (wineboot -i), one "
-                 "persistent wineserver running for all runs.\n")
-        L.append("| run | median wall | min–max | CPU of its processes "
-                 "| CPU of the wineserver |")
-        L.append("| --- | --- | --- | --- | --- |")
-        for key, label in (
-                ("cmd", "`wine cmd /c exit`"),
-                ("help", "`wine vkm310_cleanup.exe -h` (banner and usage, "
-                         "no scan)"),
-                ("dry", "`wine vkm310_cleanup.exe` (dry run: \"%s\")" %
-                 w["dry_summary"])):
-            L.append("| %s | %s | %s | %.3f s | %.3f s |" % (
-                label, fmt_s(w[key]), spread(w[key]),
-                w[key + "_client_cpu"], w[key + "_server_cpu"]))
-        L.append("")
-        L.append("Dry run / `cmd /c exit`: **%.2f×**.  Starting the .exe and "
-                 "printing its usage (-h) takes %.3f s; the scans (dry run "
-                 "less -h) take %.3f s.\n" % (d / c, h, d - h))
-        rl = w["relay"]
-        ph = rl["phases"]
-        tot_ph = sum(ph.values())
-        if tot_ph > 0:
-            L.append("Phases of the dry run, from a relay log of the scans' "
-                     "calls alone (WINEDEBUG=+timestamp,+relay with "
-                     "RelayInclude; logging slows every call, the run took "
-                     "%.2f s, so the shares are the result, scaled here to "
-                     "the %.3f s the scans take):\n" % (rl["wall"], d - h))
-            L.append("| phase | share | ≈ seconds |")
-            L.append("| --- | --- | --- |")
-            names = {"oem": "OEM INF scan: GetFileAttributesA + fopen for "
-                            "each of the 1,000 numbers",
-                     "registry": "four registry scans",
-                     "drivers": "driver files (14 tests)"}
-            for k in ("oem", "registry", "drivers"):
-                if k in ph:
-                    L.append("| %s | %.1f%% | %.3f |" % (
-                        names[k], 100 * ph[k] / tot_ph,
-                        ph[k] / tot_ph * (d - h)))
-            L.append("")
-        tot = sum(rl["spent"].values())
-        if tot > 0:
-            L.append("| call | count | share of the time inside these calls |")
-            L.append("| --- | --- | --- |")
-            for fn in sorted(rl["spent"], key=lambda f: -rl["spent"][f]):
-                L.append("| %s | %d | %.1f%% |" % (fn, rl["calls"].get(fn, 0),
-                                                   100 * rl["spent"][fn] / tot))
-            L.append("")
-        L.append("Syscalls of the client processes (strace -f -c; the "
-                 "wineserver runs outside), the ten that grow most:\n")
-        L.append("| syscall | cmd /c exit | exe -h | exe dry run |")
+
+
+def results_wine(arch, w, L):
+    L.append("## Under Wine: the %s .exe\n" % arch)
+    if "skipped" in w:
+        L.append("Not measured: %s.\n" % w["skipped"])
+        return
+    L.append("Prefixes of the .exe's own bitness, booted with `wineboot -i` "
+             "through its own loader (%s); one persistent wineserver per "
+             "prefix for all its runs.  The leftovers prefix is a copy of "
+             "the clean one with the system's leftovers planted: keys by "
+             "this bitness's regedit%s, files copied into "
+             "drive_c/windows.\n" % (
+                 harness.wine_loader(arch),
+                 " (the 32-bit view's under `Wow6432Node`)"
+                 if arch == "win64" else
+                 " (a 32-bit system has no second view: none of its keys)"))
+    L.append("| prefix | run | median wall | min–max | CPU of its processes "
+             "| CPU of the wineserver | found |")
+    L.append("| --- | --- | --- | --- | --- | --- | --- |")
+    for p in w["prefixes"]:
+        for key, label in (("dry", "dry run"), ("floor", "floor.exe"),
+                           ("help", "-h (start and usage, no scan)")):
+            found = p.get(key + "_summary", "")
+            L.append("| %s (`%s`) | %s | %s | %s | %.3f s | %.3f s | %s |" % (
+                p["label"], p["path"], label, fmt_s(p[key]), spread(p[key]),
+                p[key + "_client_cpu"], p[key + "_server_cpu"],
+                "\"%s\"" % found if found else ""))
+    L.append("")
+    for p in w["prefixes"]:
+        d, f, h = median(p["dry"]), median(p["floor"]), median(p["help"])
+        L.append("- %s prefix: dry run / floor **%.2f×**; beyond starting "
+                 "(-h), the scans take %.3f s, the floor's work %.3f s." % (
+                     p["label"], d / f, d - h, f - h))
+    L.append("")
+    for p in w["prefixes"]:
+        results_wine_breakdown(p, L)
+
+
+def results_wine_breakdown(p, L):
+    """Where the time of the runs in one prefix goes."""
+    if "relay" in p:
+        L.append("### Where the time goes (%s prefix)\n" % p["label"])
+        L.append("Calls into Win32 and the C run-time, from a relay log of "
+                 "these calls alone (WINEDEBUG=+timestamp,+relay with "
+                 "RelayInclude; logging slows every call, so the counts and "
+                 "shares are the result, not the seconds):\n")
+        rd, rf = p["relay"]["dry"], p["relay"]["floor"]
+        fns = sorted(set(rd["calls"]) | set(rf["calls"]),
+                     key=lambda n: -rd["spent"].get(n, 0.0))
+        tot = sum(rd["spent"].values()) or 1.0
+        L.append("| call | dry run: calls | share of its time in these "
+                 "calls | floor: calls |")
         L.append("| --- | --- | --- | --- |")
-        names = sorted(set(w["sys_dry"]) | set(w["sys_cmd"]),
-                       key=lambda n: -(w["sys_dry"].get(n, 0) -
-                                       w["sys_cmd"].get(n, 0)))
+        for fn in fns:
+            L.append("| %s | %d | %.1f%% | %d |" % (
+                fn, rd["calls"].get(fn, 0),
+                100 * rd["spent"].get(fn, 0.0) / tot, rf["calls"].get(fn, 0)))
+        L.append("")
+        names = {"oem": "OEM INF scan", "registry": "registry scans",
+                 "drivers": "driver files (14 tests)"}
+        L.append("| phase (share of the logged run) | dry run | floor |")
+        L.append("| --- | --- | --- |")
+        td = sum(rd["phases"].values()) or 1.0
+        tf = sum(rf["phases"].values()) or 1.0
+        for k in ("oem", "registry", "drivers"):
+            L.append("| %s | %.1f%% | %.1f%% |" % (
+                names[k], 100 * rd["phases"].get(k, 0.0) / td,
+                100 * rf["phases"].get(k, 0.0) / tf))
+        L.append("| (wall under relay) | %.2f s | %.2f s |" % (rd["wall"],
+                                                                rf["wall"]))
+        L.append("")
+        sysc = p["sys"]
+        L.append("Syscalls of the client processes (strace -f -c; the "
+                 "wineserver runs outside), the ten that grow most from the "
+                 "floor to the dry run:\n")
+        L.append("| syscall | exe -h | floor | exe dry run |")
+        L.append("| --- | --- | --- | --- |")
+        names = sorted(set(sysc["dry"]) | set(sysc["floor"]),
+                       key=lambda n: -(sysc["dry"].get(n, 0) -
+                                       sysc["floor"].get(n, 0)))
         for n in names[:10]:
             L.append("| %s | %d | %d | %d |" % (
-                n, w["sys_cmd"].get(n, 0), w["sys_help"].get(n, 0),
-                w["sys_dry"].get(n, 0)))
+                n, sysc["help"].get(n, 0), sysc["floor"].get(n, 0),
+                sysc["dry"].get(n, 0)))
         L.append("| total | %d | %d | %d |" % tuple(
-            sum(x.values()) for x in (w["sys_cmd"], w["sys_help"],
-                                      w["sys_dry"])))
+            sum(sysc[k].values()) for k in ("help", "floor", "dry")))
         L.append("")
+
+
+def write_results(R, rows):
+    L = []
+    results_header(R, L)
+    L.append("## Targets\n")
+    L.append("| target | measured | result |")
+    L.append("| --- | --- | --- |")
+    for name, val, ok in rows:
+        L.append("| %s | %s | %s |" % (name, val, verdict(ok)))
+    L.append("")
+    results_offline(R, L)
+    for arch in ARCHES:
+        results_wine(arch, R["wine"].get(arch) or {"skipped": "not run"}, L)
     L.append("## Rerunning\n")
-    L.append("`make bench` builds everything (`make build`), then runs "
+    L.append("`make bench` builds everything (`make build`: the tool and "
+             "`bench/win/floor.cpp` for each bitness), then runs "
              "`/usr/bin/python3 bench/run_bench.py`, which builds the system "
              "in a temp folder, compiles `bench/floor.cpp` to "
              "`build/bench/floor`, takes every measurement above on this "
              "machine, and rewrites this file.  `BENCH_RUNS` and "
              "`BENCH_CLEAN_RUNS` set the number of timed runs (default 7 "
              "and 5), `BENCH_NO_WINE=1` skips Wine, `BENCH_KEEP=1` keeps "
-             "the temp folder.  The 32-bit Wine prefix is kept in "
-             "`build/bench/wine32` between runs.  It needs strace, GNU time, "
-             "perf (optional: the profile), python3-pexpect, python3-hivex, "
-             "libwin-hivex-perl and Wine.\n")
+             "the temp folder, `BENCH_STRICT=1` makes a failed target fail "
+             "the run, `BENCH_NOTE` adds a note line at the top.  The "
+             "clean Wine prefixes are kept in "
+             "`build/bench/win64` and `build/bench/win32` between runs; "
+             "the leftovers prefixes beside them are made again when the "
+             "leftovers change.  It needs "
+             "strace, GNU time, perf (optional: the profile), "
+             "python3-pexpect, python3-hivex, libwin-hivex-perl and Wine.\n")
     with open(RESULTS, "w") as f:
         f.write("\n".join(L))
 
