@@ -17,21 +17,6 @@
 #define PLAT_PRINTF_LIKE(f, a) __attribute__((format(printf, f, a)))
 #else
 #define PLAT_PRINTF_LIKE(f, a)
-/* Reads up to SIZE bytes of F into BUF: the bytes as stored for a file
- * opened "rb".  Returns how many were read, 0 at the end of the file, or
- * -1 on a read error. */
-int plat_fread(void *buf, int size, plat_file *f);
-
-/* Calls VISIT(NAME, CTX) once for each entry of the folder DIR (a Windows
- * path), in no set order.  PATTERN ("oem*.inf") lets the system narrow
- * the listing, nothing more: Windows also matches it against short 8.3
- * names and the offline side lists every name, so VISIT judges each name
- * itself.  VISIT returns 1 to go on, anything else to stop.
- * 1: the whole folder was listed; 0: VISIT stopped it; -1: the folder
- * cannot be listed (missing, not a folder, a read error midway). */
-int plat_list_folder(const char *dir, const char *pattern,
-    int (*visit)(const char *name, void *ctx), void *ctx);
-
 #endif
 
 /* Formatted output to standard output, flushed at once so that a question
