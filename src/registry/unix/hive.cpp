@@ -1685,7 +1685,8 @@ delete_node(const struct key_pos *pos)
 	    delete_tried(f->h, pos->node) != 0)
 		return ERROR_BADKEY;
 	if (hive_backup(f) != 0)
-		return ERROR_WRITE_FAULT;
+		return errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL :
+		    ERROR_WRITE_FAULT;
 	if (hivex_node_delete_child(f->h, pos->node) != 0) {
 		/* A delete that stopped half way may have left memory in
 		 * any state: start again from the file. */
