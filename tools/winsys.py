@@ -98,6 +98,14 @@ class System:
     def exists(self, rel):
         return os.path.lexists(self.path(rel))
 
+    def shown(self, rel):
+        """REL as the program shows it: offline the path on the disk, as
+        its names are spelled there; under Wine the Windows path as
+        composed below SystemRoot."""
+        if isinstance(self, Offline):
+            return self.path(rel)
+        return self.system_root + "\\" + rel
+
     def release(self):
         """Makes planted read-only files removable again."""
         for p in self.planted:

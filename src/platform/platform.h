@@ -89,4 +89,25 @@ int plat_fread(void *buf, int size, plat_file *f);
 int plat_list_folder(const char *dir, const char *pattern,
     int (*visit)(const char *name, void *ctx), void *ctx);
 
+/* Tells whether SYSTEM_ROOT (the value of SystemRoot; NULL or "" when
+ * it is not set) names a Windows installation a run can check: a folder
+ * holding a System32 folder, any letter case, not a link.  On Windows it
+ * is the running system, so always.  1: it does; 0: it does not, and WHY
+ * (SIZE bytes) says why in a few words ("" when it is not set). */
+int plat_check_system(const char *system_root, char *why, size_t size);
+
+/* Tells whether the folder DIR (a Windows path) can be listed whole.
+ * 1: it can; 0: nothing is there (offline also: it lies below a link,
+ * which the walk names itself); -1: something is there but cannot be
+ * listed, WHY (SIZE bytes) says why: "not a folder", "a symbolic link,
+ * not followed", "cannot be listed: access denied", "cannot be listed
+ * (error N)". */
+int plat_check_folder(const char *dir, char *why, size_t size);
+
+/* PATH (a Windows path) as it is shown to the user: offline, the path on
+ * the disk, '/'-separated, each name in the letter case found there (a
+ * tail that does not exist as named); on Windows, PATH unchanged.
+ * 1: OUT (SIZE bytes) holds it; -1: it was cut to fit. */
+int plat_display_path(const char *path, char *out, size_t size);
+
 #endif

@@ -3,11 +3,19 @@
  */
 #include "registry/registry.h"
 
+#include <errno.h>
 #include <string.h>
 
 #include "common/ascii.h"
 
 #define CHILD_NAME_MAX 260
+
+/* errno numbers of the C run-time of Windows. */
+#define CRT_ENOENT 2
+#define CRT_ENOMEM 12
+#define CRT_EACCES 13
+#define CRT_EINVAL 22
+#define CRT_ENOSPC 28
 
 const struct root_key g_root_keys[] = {
 	{ "HKLM", HKEY_LOCAL_MACHINE },
@@ -77,19 +85,45 @@ enum_subkey(const char *path, int index, char *name, size_t capacity)
 }
 
 int
+registry_errno(long rc)
+{
+	switch (rc) {
+	case ERROR_FILE_NOT_FOUND:
+	case ERROR_PATH_NOT_FOUND:
+		return CRT_ENOENT;
+	case ERROR_ACCESS_DENIED:
+		return CRT_EACCES;
+	case ERROR_NOT_ENOUGH_MEMORY:
+		return CRT_ENOMEM;
+	case ERROR_DISK_FULL:
+		return CRT_ENOSPC;
+	default:
+		return CRT_EINVAL;
+	}
+}
+
+int
 open_key_walk(const char *path, struct key_walk *walk)
 {
 	HKEY root;
 	const char *rest;
+	LONG rc;
 
 	walk->key = 0;
-	if (split_root_key(path, &root, &rest) <= 0)
-		return -1;
-	if (RegOpenKeyExA(root, rest, 0, KEY_READ, &walk->key) != ERROR_SUCCESS) {
-		walk->key = 0;
+	if (split_root_key(path, &root, &rest) <= 0) {
+		errno = CRT_EINVAL;
 		return -1;
 	}
-	return 1;
+	rc = RegOpenKeyExA(root, rest, 0, KEY_READ, &walk->key);
+	if (rc == ERROR_SUCCESS)
+		return 1;
+	walk->key = 0;
+	/* A scan key that is absent holds nothing; one that is there but
+	 * cannot be read may hold anything. */
+	if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND)
+		return 0;
+	errno = registry_errno(rc);
+	return -1;
 }
 
 int
@@ -167,34 +201,43 @@ read_string_value(const char *path, const char *value_name, char *buf,
 		copy_bounded(buf, default_text, size);
 }
 
-int
-delete_key_tree(HKEY parent, const char *subpath)
+/* delete_key_tree, with the registry's error of the first failure as
+ * its result: ERROR_SUCCESS when the tree is gone. */
+static LONG
+delete_tree(HKEY parent, const char *subpath)
 {
 	HKEY key;
 	char child[CHILD_NAME_MAX];
 	DWORD len;
 	LONG rc;
-	int result = 0;
 
 	if (subpath == NULL || subpath[0] == '\0')
-		return 0;
-	if (RegOpenKeyExA(parent, subpath, 0, DELETE | KEY_ENUMERATE_SUB_KEYS,
-	    &key) != ERROR_SUCCESS)
-		return 0;
+		return ERROR_INVALID_PARAMETER;
+	rc = RegOpenKeyExA(parent, subpath, 0, DELETE | KEY_ENUMERATE_SUB_KEYS,
+	    &key);
+	if (rc != ERROR_SUCCESS)
+		return rc;
 	for (;;) {
 		len = sizeof(child);
 		rc = RegEnumKeyExA(key, 0, child, &len, NULL, NULL, NULL, NULL);
 		if (rc == ERROR_NO_MORE_ITEMS) {
-			result = RegDeleteKeyA(parent, subpath) == ERROR_SUCCESS;
+			rc = RegDeleteKeyA(parent, subpath);
 			break;
 		}
 		/* A child that survives its own delete would come back at
 		 * index 0 for ever: give up on the whole tree instead. */
-		if (rc != ERROR_SUCCESS || delete_key_tree(key, child) <= 0)
+		if (rc != ERROR_SUCCESS ||
+		    (rc = delete_tree(key, child)) != ERROR_SUCCESS)
 			break;
 	}
 	RegCloseKey(key);
-	return result;
+	return rc;
+}
+
+int
+delete_key_tree(HKEY parent, const char *subpath)
+{
+	return delete_tree(parent, subpath) == ERROR_SUCCESS;
 }
 
 int
@@ -203,9 +246,14 @@ delete_key_path(const char *path)
 	HKEY root;
 	const char *rest;
 
+	LONG rc;
+
 	if (split_root_key(path, &root, &rest) <= 0)
 		return -1;
-	return delete_key_tree(root, rest) > 0 ? 1 : 0;
+	if ((rc = delete_tree(root, rest)) == ERROR_SUCCESS)
+		return 1;
+	errno = registry_errno(rc);
+	return 0;
 }
 
 int
@@ -213,12 +261,16 @@ key_path_deletable(const char *path)
 {
 	HKEY root, key;
 	const char *rest;
+	LONG rc;
 
 	if (split_root_key(path, &root, &rest) <= 0)
 		return -1;
-	if (rest[0] == '\0' || RegOpenKeyExA(root, rest, 0,
-	    DELETE | KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS)
+	rc = rest[0] == '\0' ? ERROR_ACCESS_DENIED : RegOpenKeyExA(root, rest, 0,
+	    DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
+	if (rc != ERROR_SUCCESS) {
+		errno = registry_errno(rc);
 		return 0;
+	}
 	RegCloseKey(key);
 	return 1;
 }

@@ -39,8 +39,9 @@ struct key_walk {
 };
 
 /* Opens the key at PATH for a walk.  1: open, close it with
- * close_key_walk; -1: unknown root, or the key is missing or not
- * readable (nothing to close). */
+ * close_key_walk; 0: the key does not exist; -1: unknown root, or the
+ * key exists but cannot be read, errno set as the C run-time of Windows
+ * sets it (13: access denied).  Nothing to close unless 1. */
 int open_key_walk(const char *path, struct key_walk *walk);
 
 /* Fetches the name of subkey INDEX of the walked key into NAME (CAPACITY
@@ -62,20 +63,49 @@ void read_string_value(const char *path, const char *value_name, char *buf,
     const char *default_text, size_t size);
 
 /* Deletes the key at PATH with everything below it.
- * 1: deleted; 0: not deleted (missing, refused, or nothing below the root);
- * -1: unknown root. */
+ * 1: deleted; 0: not deleted (missing, refused, or nothing below the root),
+ * errno set as the C run-time of Windows sets it (2 missing, 13 refused,
+ * 28 disk full, 22 otherwise); -1: unknown root. */
 int delete_key_path(const char *path);
 
 /* Tells whether the key at PATH may be deleted: it opens for DELETE and
  * the listing of its subkeys, as the tree delete opens it (offline: its
  * hive is writable and was closed cleanly).  Nothing is changed.
- * 1: it may; 0: it may not, or it is missing, or nothing below the root;
- * -1: unknown root. */
+ * 1: it may; 0: it may not, or it is missing, or nothing below the root,
+ * errno set as for delete_key_path; -1: unknown root. */
 int key_path_deletable(const char *path);
 
 /* Deletes the key SUBPATH below the open key PARENT with its whole tree,
  * children first.  1: deleted; 0: not deleted (an empty SUBPATH included). */
 int delete_key_tree(HKEY parent, const char *subpath);
+
+/* How a hive of the registry stands after the attempt to read it. */
+enum {
+	HIVE_READ = 0,		/* read, and may be changed */
+	HIVE_MISSING,		/* no such file */
+	HIVE_NOT_FILE,		/* a folder, a device, a pipe */
+	HIVE_LINK,		/* a symbolic link, not followed */
+	HIVE_DAMAGED,		/* no hive in it: empty, cut short, bad header */
+	HIVE_UNREADABLE,	/* cannot be opened or read: see err */
+	HIVE_DIRTY,		/* read, never written: not closed cleanly */
+	HIVE_UNWRITABLE,	/* read, never written: file or folder read-only */
+};
+
+struct reg_hive {
+	char name[16];		/* "HKLM\SOFTWARE" */
+	char path[1024];	/* its file, as the platform shows paths */
+	int state;		/* HIVE_READ ... */
+	int err;		/* for HIVE_UNREADABLE: C run-time errno */
+};
+
+/* Reads hive INDEX (0, 1, ...) of those the registry is made of, unless
+ * read already, and tells in OUT how it stands.  Windows keeps its own
+ * hives loaded, so there is nothing to tell there.
+ * 1: OUT filled; 0: no hive INDEX to tell of (the end of the list). */
+int registry_hive_state(int index, struct reg_hive *out);
+
+/* The C run-time errno (Windows' numbering) for the registry's error RC. */
+int registry_errno(long rc);
 
 /* Copies at most SIZE - 1 bytes of SRC to DST and terminates it when SIZE
  * is at least 1.  Returns strlen(SRC): a result >= SIZE means it was cut. */

@@ -8,6 +8,7 @@
 #include "common/ascii.h"
 #include "platform/platform.h"
 #include "run/prompt.h"
+#include "scans/places.h"
 #include "scans/scans.h"
 #include "scans/targets.h"
 
@@ -121,6 +122,7 @@ run_scans(void)
 	};
 
 	build_system_paths();
+	check_places();
 	for (void (*scan)(void) : scans) {
 		if (!is_cancelled())
 			scan();
@@ -128,8 +130,13 @@ run_scans(void)
 }
 
 void
-print_summary(int found, int fixed, int cleanup)
+print_summary(int found, int fixed, int cleanup, int unread)
 {
+	if (found == 0 && unread > 0) {
+		plat_printf("Nothing found, but %d place(s) could not be read: this system is not known to be clean\n",
+		    unread);
+		return;
+	}
 	if (found == 0) {
 		plat_printf("Nothing to do, this system is clean !\n");
 	} else if (!cleanup) {
@@ -141,6 +148,11 @@ print_summary(int found, int fixed, int cleanup)
 	} else {
 		plat_printf("%d item(s) found, %d fixed\n", found, fixed);
 	}
+	/* What was found may be fixed, but what was not read may still
+	 * hold leftovers. */
+	if (found > 0 && unread > 0)
+		plat_printf("%d place(s) could not be read: the system was not fully checked\n",
+		    unread);
 }
 
 int
@@ -160,6 +172,8 @@ run_main(int argc, char **argv)
 		plat_printf("This 32-bit program cannot check 64-bit Windows: run win64\\vkm310_cleanup.exe instead\n");
 		return 0;
 	}
+	if (check_system_root() <= 0)
+		return 0;
 	if (opts.cleanup) {
 		if (!opts.agree && !ask_agreement())
 			return 0;
@@ -167,6 +181,7 @@ run_main(int argc, char **argv)
 	}
 	run_scans();
 	plat_printf("\n");
-	print_summary(g_found_count, g_fixed_count, opts.cleanup);
+	print_summary(g_found_count, g_fixed_count, opts.cleanup,
+	    g_unread_count);
 	return 0;
 }

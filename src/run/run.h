@@ -22,12 +22,14 @@ void print_usage(void);
  * 1: the user agreed; 0: declined (N, Escape, Ctrl-C, or no console). */
 int ask_agreement(void);
 
-/* Runs the folder building and the six scans, skipping each scan once the
- * user has cancelled. */
+/* Runs the folder building, names the places that cannot be read, and
+ * runs the six scans, skipping each scan once the user has cancelled. */
 void run_scans(void);
 
-/* Prints the summary row that FOUND, FIXED and the mode call for. */
-void print_summary(int found, int fixed, int cleanup);
+/* Prints the summary row that FOUND, FIXED and the mode call for; with
+ * UNREAD places not read, it says the system was not fully checked and
+ * never that it is clean. */
+void print_summary(int found, int fixed, int cleanup, int unread);
 
 /* The whole run; returns the exit status, always 0. */
 int run_main(int argc, char **argv);

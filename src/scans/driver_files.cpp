@@ -10,6 +10,9 @@
 #include "scans/scans.h"
 #include "scans/targets.h"
 
+/* An offline path below a long mount point may outgrow PATH_BUF. */
+#define SHOWN_BUF 1024
+
 /* 1 when the file can be opened for reading; it is closed again at once so
  * that nothing is held open while the user is asked. */
 static int
@@ -27,13 +30,15 @@ file_present(const char *path)
 static void
 check_driver_file(const char *folder, const char *name)
 {
-	char path[PATH_BUF];
+	char path[PATH_BUF], shown[SHOWN_BUF];
 	int n = snprintf(path, sizeof(path), "%s\\%s.sys", folder, name);
 
 	/* A path that would not fit is passed over, never cut into another. */
 	if (n < 0 || (size_t)n >= sizeof(path) || !file_present(path))
 		return;
-	plat_printf("Found file '%s.sys'\n(%s)\n", name, path);
+	/* The path the removal will touch, as the system shows it. */
+	plat_display_path(path, shown, sizeof(shown));
+	plat_printf("Found file '%s.sys'\n(%s)\n", name, shown);
 	g_found_count++;
 	if (ask_user("Do you want to delete this file ?") <= 0)
 		return;

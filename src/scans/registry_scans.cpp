@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "registry/registry.h"
 #include "run/prompt.h"
+#include "scans/places.h"
 #include "scans/scans.h"
 #include "scans/targets.h"
 
@@ -159,7 +160,9 @@ static int
 remove_key(const char *subkey, const char *key_path)
 {
 	(void)subkey;
-	return delete_key_path(key_path) > 0;
+	if (delete_key_path(key_path) > 0)
+		return 1;
+	return removal_failed(errno);
 }
 
 /* Removes the driver-store item SUBKEY: its folder in the driver store,
@@ -179,11 +182,11 @@ remove_driver_store_item(const char *subkey, const char *key_path)
 	if (n < 0 || (size_t)n >= sizeof(folder))
 		return removal_failed(CRT_EINVAL);
 	if (key_path_deletable(key_path) <= 0)
-		return removal_failed(CRT_EACCES);
+		return removal_failed(errno);
 	if (plat_remove_folder(folder) < 0)
 		return removal_failed(errno);
 	if (delete_key_path(key_path) <= 0)
-		return removal_failed(CRT_EACCES);
+		return removal_failed(errno);
 	return 1;
 }
 
@@ -270,9 +273,19 @@ static void
 walk_scan_key(const struct registry_scan *scan, const char *scan_key)
 {
 	struct key_walk walk;
-	int index = 0;
+	int index = 0, rc;
+	char why[64];
 
-	if (open_key_walk(scan_key, &walk) <= 0)
+	/* An absent key holds nothing; one that cannot be read might. */
+	if ((rc = open_key_walk(scan_key, &walk)) < 0) {
+		if (errno == CRT_EACCES)
+			snprintf(why, sizeof(why), "access denied");
+		else
+			snprintf(why, sizeof(why), "cannot be read (error %d)",
+			    errno);
+		report_not_read(scan_key, NULL, why);
+	}
+	if (rc <= 0)
 		return;
 	for (;;) {
 		int r = check_subkey(scan, scan_key, &walk, index);

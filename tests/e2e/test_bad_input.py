@@ -24,14 +24,23 @@ NOT_SCANNED = "driver files and OEM INF files are not scanned\n"
 YES_TO_ALL = [(CHOICES, b"a")]
 
 
+UNREAD = "place(s) could not be read: the system was not fully checked\n"
+
+
 def ends_normally(text, status):
-    """The last words of a finished run: its summary."""
+    """The last words of a finished run: its summary.  A run that could
+    not read every place never calls the system clean."""
     assert status == 0
     assert re.search(r"\n\n(Nothing to do, this system is clean !"
-                     r"|\d+ item\(s\) found\nYou may run \"vkm310_cleanup -f\""
+                     r"|Nothing found, but \d+ place\(s\) could not be read:"
+                     r" this system is not known to be clean"
+                     r"|(\d+ item\(s\) found\nYou may run \"vkm310_cleanup -f\""
                      r" for cleanup|\d+ item\(s\) fixed\nYou must now reboot"
-                     r" your system|\d+ item\(s\) found, \d+ fixed)\n\Z",
+                     r" your system|\d+ item\(s\) found, \d+ fixed)"
+                     r"(\n\d+ " + re.escape(UNREAD[:-1]) + r")?)\n\Z",
                      text), text[-400:]
+    if "Not read: " in text or "SystemRoot is " in text:
+        assert CLEAN not in text, text
 
 
 def raw_keys(system, parent, keys):
@@ -77,13 +86,13 @@ def folder_of_length(top, length):
 
 @pytest.mark.targets("native")
 @pytest.mark.parametrize("root, scanned", [
-    (None, None), ("", None), (213, True), (214, False), (300, False),
+    (213, True), (214, False), (300, False),
     ("Program Files/Dïsk ünï Ωμέγα 日本", True),
-], ids=["unset", "empty", "213", "214", "300", "blanks-non-ascii"])
+], ids=["213", "214", "300", "blanks-non-ascii"])
 def test_system_root(target, tmp_path, root, scanned):
     """Up to 213 characters every file scan works; beyond, they are all
-    skipped with a line that says so while the registry is still cleaned;
-    without SystemRoot nothing at all is looked at."""
+    skipped with a line that says so while the registry is still cleaned,
+    and the run was no full check."""
     if isinstance(root, int):
         base = folder_of_length(tmp_path, root - len("/Windows"))
     else:
@@ -98,31 +107,188 @@ def test_system_root(target, tmp_path, root, scanned):
     s.plant(files[0], b"[SourceDisksFiles]\r\nvkm310.sys = 1\r\n")
     for f in files[1:]:
         s.plant(f)
-    env = dict(s.env)
-    if not isinstance(root, int) and not root:
-        env["SystemRoot"] = root
-    keys = [] if scanned is None else YES_TO_ALL
-    text, _, status = harness.run_tool(target, ["-f", "-agree"], keys=keys,
-                                       env=env)
+    shown = s.shown(LASTGOOD + r"\busquellmark.sys")
+    text, _, status = harness.run_tool(target, ["-f", "-agree"],
+                                       keys=YES_TO_ALL, env=s.env)
     ends_normally(text, status)
     store = "Found 'vkm310' in\n\tDRVSTORE\\vkm310_pkg\n"
-    if scanned is None:
-        expected = "SystemRoot is not set: " + NOT_SCANNED + "\n" + CLEAN
-    elif scanned:
+    if scanned:
         expected = ("Found 'vkm310.sys' in file oem1.inf\n"
                     + question(Q_OEM, "a") + store
-                    + "Found file 'busquellmark.sys'\n"
-                    "(%s\\%s\\busquellmark.sys)\n" % (s.windir, LASTGOOD)
+                    + "Found file 'busquellmark.sys'\n(%s)\n" % shown
                     + fixed_all(3))
     else:
         # No driver-store folder to remove with the key: both stay.
         expected = ("SystemRoot is longer than 213 characters: " + NOT_SCANNED
                     + store + question(Q_DRVSTORE, "a")
-                    + "FAILED (error 22)\n" + found_fixed(1, 0))
+                    + "FAILED (error 22)\n" + found_fixed(1, 0) + "1 " + UNREAD)
     assert text == banner(target) + expected
     assert s.key_exists(DRVSTORE_KEY + r"\vkm310_pkg") == (not scanned)
     for f in files:
         assert s.exists(f) == (not scanned), f
+
+
+NO_SYSTEM = "SystemRoot (%s) is no Windows installation: %s\n"
+# (id, SystemRoot below the test's folder or as given, what it is made of,
+# the line that ends the run).
+NO_INSTALLATION = [
+    ("unset", None, None, "SystemRoot is not set: set it to the Windows"
+     " folder of the installation to check\n"),
+    ("empty-value", "", None, "SystemRoot is not set: set it to the Windows"
+     " folder of the installation to check\n"),
+    ("missing", "missing", None, NO_SYSTEM % ("{}", "no such folder")),
+    ("empty-folder", "empty", "dir", NO_SYSTEM % ("{}",
+                                                  "no System32 folder found")),
+    ("dot", ".", None, NO_SYSTEM % (".", "no System32 folder found")),
+    ("a-file", "file", "file", NO_SYSTEM % ("{}", "not a folder")),
+    ("system32-file", "win", "system32-file",
+     NO_SYSTEM % ("{}", "no System32 folder found")),
+]
+
+
+@pytest.mark.targets("native")
+@pytest.mark.parametrize("root, made, line", [r[1:] for r in NO_INSTALLATION],
+                         ids=[r[0] for r in NO_INSTALLATION])
+def test_no_windows_installation(target, tmp_path, monkeypatch, root, made,
+                                 line):
+    """A SystemRoot that names no Windows installation ends the run with
+    one line, before the disclaimer and with status 0: nothing is read,
+    nothing is called clean."""
+    monkeypatch.delenv("SystemRoot", raising=False)
+    env = {}
+    if root is not None:
+        env["SystemRoot"] = root if root in ("", ".") else str(tmp_path / root)
+    path = tmp_path / (root or "x")
+    if made == "dir":
+        path.mkdir()
+    elif made == "file":
+        path.write_bytes(b"")
+    elif made == "system32-file":
+        path.mkdir()
+        (path / "SYSTEM32").write_bytes(b"")
+    for args in ([], ["-f"]):
+        text, _, status = harness.run_tool(target, args, env=env,
+                                           cwd=str(tmp_path))
+        assert (status, text) == (0, banner(target) + line.format(
+            env.get("SystemRoot")))
+
+
+def set_header(hive, data):
+    with open(hive, "r+b") as f:
+        f.write(data)
+
+
+def make_fifo(hive):
+    os.unlink(hive)
+    os.mkfifo(hive)
+
+
+def make_folder(hive):
+    os.unlink(hive)
+    os.mkdir(hive)
+
+
+def make_dangling(hive):
+    os.unlink(hive)
+    os.symlink(hive + ".gone", hive)
+
+
+HIVE_FAULTS = {
+    "missing": (os.unlink, "hive file missing"),
+    "empty": (lambda h: os.truncate(h, 0), "hive file damaged"),
+    "truncated": (lambda h: os.truncate(h, 5000), "hive file damaged"),
+    "bad-header": (lambda h: set_header(h, b"fger"), "hive file damaged"),
+    "folder": (make_folder, "hive file is not a plain file"),
+    "fifo": (make_fifo, "hive file is not a plain file"),
+    "dangling-link": (make_dangling,
+                      "hive file is a symbolic link, not followed"),
+}
+FOLDER_FAULTS = {
+    # As root every folder can be listed: one that is no folder, or a link
+    # not followed, is what cannot be.
+    "inf-file": ("INF", "INF folder", "not a folder"),
+    "drivers-file": (r"System32\drivers", "drivers folder", "not a folder"),
+    "drvstore-link": (r"System32\DRVSTORE", "driver store folder",
+                      "a symbolic link, not followed"),
+}
+# (id, hives made unreadable, a folder made unreadable or None).
+PLACE_ROWS = [("both-" + f, ("SOFTWARE", "SYSTEM"), f, None)
+              for f in HIVE_FAULTS]
+PLACE_ROWS += [("system-" + f, ("SYSTEM",), f, None)
+               for f in ("fifo", "dangling-link", "bad-header")]
+PLACE_ROWS += [(f, (), None, f) for f in FOLDER_FAULTS]
+
+
+@pytest.mark.targets("native")
+@pytest.mark.parametrize("hives, fault, folder",
+                         [r[1:] for r in PLACE_ROWS],
+                         ids=[r[0] for r in PLACE_ROWS])
+def test_places_not_read(target, system, run, tmp_path, hives, fault,
+                         folder):
+    """Each place that cannot be read is named, once, before the scans;
+    what can be read is still scanned and cleaned; the summary never
+    calls the system clean."""
+    system.add_key(UNINSTALL_KEY + r"\vkm310", {"DisplayName": "VKM310"})
+    system.commit()
+    system.plant(r"inf\oem3.inf", b"[SourceDisksFiles]\r\nvkm310.sys=1\r\n")
+    expected = ""
+    for h in hives:
+        path = system.hive_file(h)
+        HIVE_FAULTS[fault][0](path)
+        expected += "Not read: HKLM\\%s (%s): %s\n" % (
+            h, path, HIVE_FAULTS[fault][1])
+    if folder:
+        rel, place, why = FOLDER_FAULTS[folder]
+        path = system.path(rel)
+        shutil.rmtree(path)
+        if why == "not a folder":
+            open(path, "wb").close()
+        else:
+            (tmp_path / "elsewhere").mkdir()
+            os.symlink(str(tmp_path / "elsewhere"), path)
+        expected += "Not read: %s (%s): %s\n" % (place, path, why)
+    unread = len(hives) + (folder is not None)
+    items, tail = [], ""
+    if folder != "inf-file":
+        items.append("Found 'vkm310.sys' in file oem3.inf\n")
+    if "SOFTWARE" not in hives:
+        items.append("Found 'VKM310' in\n\tUNINSTALL\\vkm310\n(VKM310)\n")
+    for args, keys in (([], []), (["-f", "-agree"], YES_TO_ALL[:len(items)])):
+        text, status = run(args, keys=keys)
+        ends_normally(text, status)
+        assert text.startswith(banner(target) + expected), text
+        if not items:
+            tail = ("\nNothing found, but %d place(s) could not be read: this"
+                    " system is not known to be clean\n" % unread)
+        elif args:
+            tail = fixed_all(len(items)) + "%d " % unread + UNREAD
+        else:
+            tail = found_dry(len(items)) + "%d " % unread + UNREAD
+        assert text.endswith(tail), text
+        assert text.count("Not read: ") == unread, text
+    if folder != "inf-file":
+        assert not system.exists(r"inf\oem3.inf")
+
+
+@pytest.mark.targets("native")
+def test_read_only_hive_is_read(target, system, run):
+    """A hive Windows did not close cleanly is read, named as read only,
+    and nothing in it is removed: each removal fails with its reason, and
+    the system counts as read."""
+    from winsys import MKHIVE
+    system.add_key(UNINSTALL_KEY + r"\vkm310", {"DisplayName": "VKM310"})
+    system.commit()
+    hive = system.hive_file("SOFTWARE")
+    subprocess.run([MKHIVE, "--dirty", hive], check=True)
+    text, status = run(["-f", "-agree"], keys=YES_TO_ALL)
+    ends_normally(text, status)
+    assert text == (banner(target)
+                    + "Read only: HKLM\\SOFTWARE (%s): Windows was not shut"
+                    " down cleanly; nothing in it can be removed\n" % hive
+                    + "Found 'VKM310' in\n\tUNINSTALL\\vkm310\n(VKM310)\n"
+                    + question(Q_KEY, "a") + "FAILED (error 13)\n"
+                    + found_fixed(1, 0))
+    assert system.key_exists(UNINSTALL_KEY + r"\vkm310")
 
 
 # ---- INF files ----
@@ -400,7 +566,14 @@ def test_folders_leading_off_the_disk(target, system, run, tmp_path, folder):
     shutil.move(link, str(outside))
     os.symlink(str(outside), link)
     kept = {p: p.read_bytes() for p in outside.rglob("*") if p.is_file()}
-    text, status = run(["-f", "-agree"], keys=YES_TO_ALL)
+    text, status = run(["-f", "-agree"],
+                       keys=[] if folder == "System32" else YES_TO_ALL)
+    if folder == "System32":
+        # Without its own System32 the folder is no Windows installation.
+        assert (status, text) == (0, banner(target) + (
+            "SystemRoot (%s) is no Windows installation: its System32 is a"
+            " symbolic link, not followed\n" % system.windir))
+        return
     ends_normally(text, status)
     assert text.count("Not followed: '%s' is a symbolic link\n" % link) == 1
     assert "Not followed" not in text.replace(

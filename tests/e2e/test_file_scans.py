@@ -34,17 +34,21 @@ def plant_leftovers(system):
     system.plant(LASTGOOD + r"\busquellmark.sys")
 
 
+def file_line(system, name, folder=DRV):
+    """The report of the driver file NAME.sys: its path as composed under
+    Wine, as found on the disk offline (taken before the run removes it)."""
+    return "Found file '%s.sys'\n(%s)\n" % (
+        name, system.shown(r"%s\%s.sys" % (folder, name)))
+
+
 def found_lines(system):
-    sr = system.system_root
     return [
         "Found 'tarnwickreader.sys' in file oem3.inf\n"
         "Found 'tarnwickusbccid.sys' in file oem3.inf\n",
         "Found 'VKM310.SYS' in file oem12.inf\n",
-        "Found file 'vkm310.sys'\n(%s\\system32\\drivers\\vkm310.sys)\n" % sr,
-        "Found file 'tarnwickreader.sys'\n"
-        "(%s\\system32\\drivers\\tarnwickreader.sys)\n" % sr,
-        "Found file 'busquellmark.sys'\n"
-        "(%s\\LastGood\\system32\\drivers\\busquellmark.sys)\n" % sr,
+        file_line(system, "vkm310"),
+        file_line(system, "tarnwickreader"),
+        file_line(system, "busquellmark", LASTGOOD),
     ]
 
 
@@ -126,10 +130,10 @@ def test_every_oem_inf_file_is_read(target, system, run, row):
 def test_cleanup_answers(target, system, run, answers, removed, summary):
     plant_leftovers(system)
     keys = [(CHOICES, k.encode()) for k in answers]
+    lines = found_lines(system)
     text, status = run(["-f", "-agree"], keys=keys)
 
-    expected = banner(target) + answered(found_lines(system), QUESTIONS,
-                                         answers)[0]
+    expected = banner(target) + answered(lines, QUESTIONS, answers)[0]
     expected += summary
     assert text == expected
     assert status == 0
@@ -143,17 +147,11 @@ def test_cleanup_answers(target, system, run, answers, removed, summary):
 def test_refused_deletion_is_reported_and_not_fixed(target, system, run):
     system.plant(DRV + r"\quellmarkpcsc.sys", readonly=True)
     system.plant(DRV + r"\tarnwickreader.sys")
+    lines = [file_line(system, n) for n in ("quellmarkpcsc", "tarnwickreader")]
     text, status = run(["-f", "-agree"], keys=[(CHOICES, b"a")])
-    sr = system.system_root
     assert text == (
-        banner(target)
-        + "Found file 'quellmarkpcsc.sys'\n"
-        "(%s\\system32\\drivers\\quellmarkpcsc.sys)\n" % sr
-        + question(Q_FILE, "a")
-        + "FAILED (error 13)\n"
-        + "Found file 'tarnwickreader.sys'\n"
-        "(%s\\system32\\drivers\\tarnwickreader.sys)\n" % sr
-        + found_fixed(2, 1))
+        banner(target) + lines[0] + question(Q_FILE, "a")
+        + "FAILED (error 13)\n" + lines[1] + found_fixed(2, 1))
     assert system.exists(DRV + r"\quellmarkpcsc.sys")
     assert not system.exists(DRV + r"\tarnwickreader.sys")
 
@@ -184,8 +182,8 @@ def test_function_keys_do_not_answer(target, system, run, keys):
     system.plant(DRV + r"\tarnwickreader.sys")
     script = [(CHOICES, keys[0])] + [(None, k) for k in keys[1:]]
     script += [(None, b"n"), (CHOICES, b"y")]
-    text, status = run(["-f", "-agree"], keys=script)
     first, second = found_lines(system)[2:4]
+    text, status = run(["-f", "-agree"], keys=script)
     assert text == (banner(target) + first + question(Q_FILE, "n")
                     + second + question(Q_FILE, "y") + found_fixed(2, 1))
     assert status == 0

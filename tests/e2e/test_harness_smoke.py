@@ -10,6 +10,7 @@ import textwrap
 import time
 
 import pytest
+from winsys import Offline
 
 import harness
 from texts import DISCLAIMER, DISCLAIMER_QUESTION, USAGE, banner
@@ -175,11 +176,11 @@ def test_existing_prefix_of_other_bitness_is_refused(tmp_path, have, want):
 
 
 @pytest.fixture
-def tool_env(target, pristine_prefix):
+def tool_env(target, pristine_prefix, tmp_path):
     """Help and the declined disclaimer touch no system: the pristine
-    prefix serves as it is."""
+    prefix serves as it is, natively an empty Windows folder."""
     if target == "native":
-        return {}
+        return Offline(str(tmp_path / "offline")).env
     return pristine_prefix(target)[1]
 
 

@@ -55,17 +55,26 @@ TEST(Run, ReadOptions)
 }
 
 struct summary_case {
-	int found, fixed, cleanup;
+	int found, fixed, cleanup, unread;
 	const char *text;
 };
 
 static const summary_case summary_cases[] = {
-	{ 0, 0, 0, "Nothing to do, this system is clean !\n" },
-	{ 0, 0, 1, "Nothing to do, this system is clean !\n" },
-	{ 3, 0, 0, "3 item(s) found\nYou may run \"vkm310_cleanup -f\" for cleanup\n" },
-	{ 3, 3, 1, "3 item(s) fixed\nYou must now reboot your system\n" },
-	{ 3, 2, 1, "3 item(s) found, 2 fixed\n" },
-	{ 1, 0, 1, "1 item(s) found, 0 fixed\n" },
+	{ 0, 0, 0, 0, "Nothing to do, this system is clean !\n" },
+	{ 0, 0, 1, 0, "Nothing to do, this system is clean !\n" },
+	{ 3, 0, 0, 0, "3 item(s) found\nYou may run \"vkm310_cleanup -f\" for cleanup\n" },
+	{ 3, 3, 1, 0, "3 item(s) fixed\nYou must now reboot your system\n" },
+	{ 3, 2, 1, 0, "3 item(s) found, 2 fixed\n" },
+	{ 1, 0, 1, 0, "1 item(s) found, 0 fixed\n" },
+	/* A place not read: never "clean", and every row says so. */
+	{ 0, 0, 0, 1, "Nothing found, but 1 place(s) could not be read: this system is not known to be clean\n" },
+	{ 0, 0, 1, 2, "Nothing found, but 2 place(s) could not be read: this system is not known to be clean\n" },
+	{ 3, 0, 0, 1, "3 item(s) found\nYou may run \"vkm310_cleanup -f\" for cleanup\n"
+	    "1 place(s) could not be read: the system was not fully checked\n" },
+	{ 3, 3, 1, 2, "3 item(s) fixed\nYou must now reboot your system\n"
+	    "2 place(s) could not be read: the system was not fully checked\n" },
+	{ 3, 1, 1, 1, "3 item(s) found, 1 fixed\n"
+	    "1 place(s) could not be read: the system was not fully checked\n" },
 };
 
 TEST(Run, SummaryRows)
@@ -73,7 +82,7 @@ TEST(Run, SummaryRows)
 	for (const summary_case &c : summary_cases) {
 		SCOPED_TRACE(c.text);
 		fake_console_reset({});
-		print_summary(c.found, c.fixed, c.cleanup);
+		print_summary(c.found, c.fixed, c.cleanup, c.unread);
 		EXPECT_EQ(fake_console_output(), c.text);
 	}
 }

@@ -21,6 +21,7 @@
  */
 #include "reg_sys.h"
 #include "hive.h"
+#include "registry/registry.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -56,6 +57,8 @@ struct hive_file {
 	char want[PATH_BYTES];	/* the hive's Windows path below SystemRoot */
 	char path[PATH_BYTES];	/* where it was found, no link followed */
 	struct hive_stats stats;
+	int why;		/* HIVE_READ ... of registry.h */
+	int err;		/* with HIVE_UNREADABLE: the errno */
 };
 
 struct reg_handle {
@@ -610,13 +613,20 @@ hive_open_fd(struct hive_file *f)
 	size_t leaf;
 	int dirfd, fd;
 
+	f->why = HIVE_MISSING;
 	if (winpath_open_at(f->want, f->path, sizeof(f->path), &dirfd,
 	    &leaf) != 1)
 		return -1;
 	fd = openat(dirfd, f->path + leaf, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
 	    O_NONBLOCK | O_NOCTTY);
+	if (fd < 0) {
+		f->err = errno;
+		f->why = errno == ELOOP ? HIVE_LINK : errno == ENOENT ?
+		    HIVE_MISSING : HIVE_UNREADABLE;
+	}
 	close(dirfd);
 	if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+		f->why = HIVE_NOT_FILE;
 		close(fd);
 		fd = -1;
 	}
@@ -648,6 +658,7 @@ hive_open_file(struct hive_file *f)
 	f->unsaved = 0;
 	if ((fd = hive_open_fd(f)) < 0)
 		return -1;
+	f->why = HIVE_DAMAGED;
 	if ((dirty = header_dirty(fd)) < 0) {
 		close(fd);
 		return -1;
@@ -667,6 +678,7 @@ hive_open_file(struct hive_file *f)
 		return -1;
 	}
 	f->stats.loads++;
+	f->why = dirty ? HIVE_DIRTY : f->read_only ? HIVE_UNWRITABLE : HIVE_READ;
 	return 0;
 }
 
@@ -678,6 +690,7 @@ hive_get(int i)
 
 	if (f->state == HIVE_UNTRIED) {
 		f->state = HIVE_ABSENT;
+		f->why = HIVE_MISSING;
 		if (hive_locate(i, f->want, sizeof(f->want)) == 0 &&
 		    hive_open_file(f) == 0)
 			f->state = HIVE_LOADED;
@@ -708,6 +721,7 @@ static LONG
 hive_save(int i)
 {
 	struct hive_file *f = &g_hives[i];
+	int full;
 
 	if (f->state != HIVE_LOADED || !f->unsaved)
 		return ERROR_SUCCESS;
@@ -716,9 +730,10 @@ hive_save(int i)
 		f->stats.writes++;
 		return ERROR_SUCCESS;
 	}
+	full = errno == ENOSPC || errno == EDQUOT;
 	f->stats.write_failures++;
 	hive_rollback(i);
-	return ERROR_WRITE_FAULT;
+	return full ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
 }
 
 /* ---- handles ---- */
@@ -1670,7 +1685,8 @@ delete_node(const struct key_pos *pos)
 	    delete_tried(f->h, pos->node) != 0)
 		return ERROR_BADKEY;
 	if (hive_backup(f) != 0)
-		return ERROR_WRITE_FAULT;
+		return errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL :
+		    ERROR_WRITE_FAULT;
 	if (hivex_node_delete_child(f->h, pos->node) != 0) {
 		/* A delete that stopped half way may have left memory in
 		 * any state: start again from the file. */
@@ -1909,6 +1925,20 @@ hive_get_stats(int hive, struct hive_stats *out)
 	*out = g_hives[hive].stats;
 	out->loaded = g_hives[hive].state == HIVE_LOADED;
 	out->read_only = out->loaded && g_hives[hive].read_only;
+}
+
+int
+hive_condition(int hive, char *path, size_t size, int *err)
+{
+	struct hive_file *f;
+
+	if (hive < 0 || hive >= HIVE_COUNT)
+		return -1;
+	f = &g_hives[hive];
+	(void)hive_get(hive);
+	snprintf(path, size, "%s", f->path[0] != '\0' ? f->path : f->want);
+	*err = f->err;
+	return f->why;
 }
 
 int

@@ -7,6 +7,8 @@
 #ifndef VKM_HIVE_H
 #define VKM_HIVE_H
 
+#include <stddef.h>
+
 enum {
 	HIVE_SOFTWARE,
 	HIVE_SYSTEM,
@@ -25,6 +27,12 @@ struct hive_stats {
 /* Fills OUT for hive HIVE (HIVE_SOFTWARE, HIVE_SYSTEM); all zero for
  * any other number. */
 void hive_get_stats(int hive, struct hive_stats *out);
+
+/* Reads hive HIVE unless read already and tells how it stands: a
+ * HIVE_READ ... code of registry.h, with its file as found (the part
+ * that exists, then the rest as named) in PATH of SIZE bytes and, for
+ * HIVE_UNREADABLE, the errno in *ERR.  -1 for any other number. */
+int hive_condition(int hive, char *path, size_t size, int *err);
 
 /* Number of handle records in use: 0 whenever no key is open. */
 int hive_open_handles(void);

@@ -1,0 +1,28 @@
+/*
+ * places.h - the places a run reads (the Windows folder, its hives, the
+ * scanned folders and registry keys), and those it cannot read.
+ *
+ * Each place that cannot be read is named on one line with the reason
+ * and counted, so that the summary never calls a system clean that was
+ * not wholly looked at.  A hive that is read but cannot be changed is
+ * named too, but it was read: it is not counted.
+ */
+#ifndef VKM_PLACES_H
+#define VKM_PLACES_H
+
+extern int g_unread_count;	/* places not read, raised on each report */
+
+/* Checks, before the disclaimer, that SystemRoot names a Windows
+ * installation (always so on Windows).  1: go on; 0: it does not, and
+ * the line saying why is printed: the run ends. */
+int check_system_root(void);
+
+/* After build_system_paths and before the scans: names each hive and
+ * each scanned folder that cannot be read (and each read-only hive). */
+void check_places(void);
+
+/* Prints "Not read: PLACE (PATH): WHY", or "Not read: PLACE: WHY" when
+ * PATH is NULL, and counts the place. */
+void report_not_read(const char *place, const char *path, const char *why);
+
+#endif
