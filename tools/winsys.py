@@ -75,8 +75,20 @@ class System:
 
     windir = None
 
-    def __init__(self):
+    def __init__(self, workdir):
         self.planted = []
+        # Where the tool runs, and the backup folders of its runs in
+        # order (host paths).
+        self.workdir = workdir
+        os.makedirs(workdir, exist_ok=True)
+        self.backups = []
+
+    def backed_up(self, rel, k=-1):
+        """The host path of the copy of REL (below the Windows folder)
+        in the K-th backup folder."""
+        real = self.path(rel)
+        return os.path.join(self.backups[k], "SystemRoot",
+                            os.path.relpath(real, self.windir))
 
     def path(self, rel):
         return find_folded(self.windir, rel)
@@ -109,7 +121,7 @@ class Offline(System):
     """An offline Windows folder with its own hives."""
 
     def __init__(self, base):
-        System.__init__(self)
+        System.__init__(self, os.path.join(base, "work"))
         self.base = base
         self.windir = os.path.join(base, "Windows")
         for d in FOLDERS:
@@ -120,6 +132,9 @@ class Offline(System):
         self.add_key(r"HKLM\SYSTEM\Select", {"Current": 1, "Default": 1})
         self.add_key(r"HKLM\SYSTEM\ControlSet001\Services")
         self.add_key(r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall")
+
+    def host_path(self, path):
+        return path
 
     def hive_file(self, hive):
         return os.path.join(self.windir, "System32", "config", hive)
@@ -188,7 +203,7 @@ class WinePrefix(System):
     """C:\\windows of a Wine prefix; keys go into Wine's registry."""
 
     def __init__(self, prefix, env):
-        System.__init__(self)
+        System.__init__(self, os.path.join(prefix, "drive_c", "work"))
         self.prefix = prefix
         self.env = dict(env)
         self.windir = os.path.join(prefix, "drive_c", "windows")
@@ -197,6 +212,11 @@ class WinePrefix(System):
         for d in ("inf", "system32/drivers", "system32/DRVSTORE",
                   "LastGood/system32/drivers"):
             os.makedirs(find_folded(self.windir, d), exist_ok=True)
+
+    def host_path(self, path):
+        """The Linux path of the Windows path C:\\...."""
+        assert path[:3].upper() == "C:\\", path
+        return os.path.join(self.prefix, "drive_c", *path[3:].split("\\"))
 
     def wine(self, *args, check=True):
         """Runs a Wine tool through the loader of the prefix's own bitness,
