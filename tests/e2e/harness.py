@@ -343,7 +343,7 @@ BACKUP_NOTE = "Backup of the removed items: "
 BACKUP_SHOWN = BACKUP_NOTE + "<backup>\n"
 
 
-def _take_backup(text):
+def take_backup(text):
     """(TEXT with the folder of its closing backup line shown as <backup>,
     that folder or None).  The folder's name holds the time of the run."""
     body, sep, last = text[:-1].rpartition("\n")
@@ -390,7 +390,7 @@ def run_tool(target, args, keys=(), env=None, timeout=60, cwd=None, program=None
             session.send(key)
         status = session.wait_exit(deadline)
         raw = session.output()
-        text, backup = _take_backup(_text(raw))
+        text, backup = take_backup(_text(raw))
         return Result((text, raw, status), text=text, raw=raw, backup=backup,
                       status=status, stderr=_read(session.err),
                       screen=b"".join(session.screen))

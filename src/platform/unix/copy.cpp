@@ -321,7 +321,8 @@ copy_path(const char *path, const char *dst, int folder)
 	}
 	if (fstatat(srcdir, real + leaf, &st, AT_SYMLINK_NOFOLLOW) != 0)
 		rc = -1;
-	else if (S_ISDIR(st.st_mode) != folder) {
+	/* A link goes as a link, whatever it names. */
+	else if (!S_ISLNK(st.st_mode) && S_ISDIR(st.st_mode) != folder) {
 		errno = folder ? ENOTDIR : EISDIR;
 		rc = -1;
 	} else
