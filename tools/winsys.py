@@ -11,6 +11,7 @@ and tuples name other types: ("expand", s), ("multi", [s, ...]),
 """
 
 import os
+import shutil
 import struct
 import subprocess
 import tempfile
@@ -68,6 +69,23 @@ def find_folded(base, rel):
                     break
         path = os.path.join(path, hit or comp)
     return path
+
+
+def restore_tree(src, dst):
+    """Copies the tree SRC over DST, links as links, each folder into the
+    one of the same name in any letter case."""
+    if not os.path.isdir(src):
+        return
+    for name in os.listdir(src):
+        s = os.path.join(src, name)
+        d = find_folded(dst, name)
+        if os.path.isdir(s) and not os.path.islink(s):
+            os.makedirs(d, exist_ok=True)
+            restore_tree(s, d)
+        elif os.path.islink(s):
+            os.symlink(os.readlink(s), d)
+        else:
+            shutil.copy2(s, d)
 
 
 class System:
@@ -135,6 +153,17 @@ class Offline(System):
 
     def host_path(self, path):
         return path
+
+    def key_state(self, keypath):
+        """What the key's hive holds (its file's bytes): compared before
+        and after a restore."""
+        with open(self.hive_file(split_hive(keypath)[0]), "rb") as f:
+            return f.read()
+
+    def restore(self, backup):
+        """Puts back what the run with the backup folder BACKUP removed:
+        the files, folders and hives below its SystemRoot."""
+        restore_tree(os.path.join(backup, "SystemRoot"), self.windir)
 
     def hive_file(self, hive):
         return os.path.join(self.windir, "System32", "config", hive)
@@ -217,6 +246,29 @@ class WinePrefix(System):
         """The Linux path of the Windows path C:\\...."""
         assert path[:3].upper() == "C:\\", path
         return os.path.join(self.prefix, "drive_c", *path[3:].split("\\"))
+
+    def key_state(self, keypath):
+        """The key's tree as Wine's regedit exports it, or None."""
+        hive, names = split_hive(keypath)
+        out = os.path.join(self.prefix, "drive_c", "export.reg")
+        r = self.wine("regedit", "/e", "C:\\export.reg", "\\".join(
+            ["HKEY_LOCAL_MACHINE", hive] + names), check=False)
+        if r.returncode != 0 or not os.path.exists(out):
+            return None
+        with open(out, "rb") as f:
+            text = f.read().decode("utf-16")
+        os.unlink(out)
+        return text
+
+    def restore(self, backup):
+        """Puts back what the run with the backup folder BACKUP removed:
+        regedit /s of its registry.reg, then its files and folders."""
+        reg = os.path.join(backup, "registry.reg")
+        if os.path.exists(reg):
+            win = "C:\\" + os.path.relpath(
+                reg, os.path.join(self.prefix, "drive_c")).replace("/", "\\")
+            self.wine("regedit", "/s", win)
+        restore_tree(os.path.join(backup, "SystemRoot"), self.windir)
 
     def wine(self, *args, check=True):
         """Runs a Wine tool through the loader of the prefix's own bitness,
