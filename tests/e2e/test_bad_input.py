@@ -505,3 +505,25 @@ def test_terminal_reply_answers_no_question(target, system):
     no_raw_controls(result.raw)
     assert system.key_exists(UNINSTALL_KEY + "\\Q\x1b[6n\u009b6n")
     assert system.key_exists(SERVICES_KEY + "\\Rdx\x1b]11;?\x07")
+
+
+@pytest.mark.targets("native")
+def test_no_backup_inside_the_windows_folder(target, system):
+    """Started inside the offline Windows folder, the run makes no backup
+    there, says so once, and removes nothing."""
+    system.add_key(UNINSTALL_KEY + r"\{X}", {"DisplayName": "VKM310"})
+    system.commit()
+    system.plant(r"system32\drivers\vkm310.sys")
+    cwd = system.path("system32")
+    result = harness.run_tool(target, ["-f", "-agree"], keys=YES_TO_ALL,
+                              env=system.env, cwd=cwd)
+    assert result.text == (
+        banner(target) + "Found 'VKM310' in\n\tUNINSTALL\\{X}\n(VKM310)\n"
+        + question(Q_KEY, "a")
+        + "No backup folder can be made (error 13): nothing is removed\n"
+        + "FAILED (error 13)\n"
+        + "Found file 'vkm310.sys'\n(%s\\system32\\drivers\\vkm310.sys)\n"
+        % system.windir + "FAILED (error 13)\n" + found_fixed(2, 0))
+    assert system.key_exists(UNINSTALL_KEY + r"\{X}")
+    assert system.exists(r"system32\drivers\vkm310.sys")
+    assert not [n for n in os.listdir(cwd) if n.startswith("vkm310_backup")]
