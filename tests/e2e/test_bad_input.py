@@ -306,9 +306,21 @@ def test_driver_store_key_names(target, system):
         target != "native" and len(DRVSTORE_KEY) - 4 + len(n) > 260)]
     found = len(STORE_NAMES + offline) - len(unreachable)
     passed_over = [n for n in PASSED_OVER if n in STORE_NAMES + offline]
-    assert text.endswith(found_fixed(found, found - len(passed_over)))
-    assert sorted(system.subkeys(DRVSTORE_KEY)) == sorted(unreachable
-                                                          + passed_over)
+    # On Windows the copy of a folder is made with paths of at most 260
+    # characters: an item whose copy would need more is not kept, so
+    # not removed.
+    backup_folder = r"C:\vkm310_backup-20261208-071530\SystemRoot"
+    too_long = [n for n in plain + LONG_NAMES if target != "native"
+                and n not in unreachable and len(
+                    backup_folder + r"\system32\DRVSTORE\%s\vkm310.sys" % n)
+                >= 260]
+    assert text.count("FAILED (error 2)\n") == len(too_long)
+    assert text.endswith(found_fixed(found, found - len(passed_over)
+                                     - len(too_long)))
+    assert sorted(system.subkeys(DRVSTORE_KEY)) == sorted(
+        unreachable + passed_over + too_long)
+    for n in too_long:
+        assert system.exists(r"system32\DRVSTORE\%s\vkm310.sys" % n), n
     for n in plain:
         assert not system.exists(r"system32\DRVSTORE\%s" % n), n
     for f in sentinels:
