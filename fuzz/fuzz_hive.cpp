@@ -79,6 +79,11 @@ remove_temp(void)
 	unlink(g_system);
 	unlink(g_bak);
 	rmdir(g_config);
+	for (const char *d : { "backup/SystemRoot/System32/config",
+	    "backup/SystemRoot/System32", "backup/SystemRoot", "backup" }) {
+		snprintf(dir, sizeof(dir), "%s/%s", g_top, d);
+		rmdir(dir);
+	}
 	snprintf(dir, sizeof(dir), "%s/Windows/System32", g_top);
 	rmdir(dir);
 	snprintf(dir, sizeof(dir), "%s/Windows", g_top);
@@ -113,8 +118,9 @@ le32(const uint8_t *p)
 	    (unsigned long)p[3] << 24;
 }
 
-/* Nothing but the hives and SOFTWARE's backup may be left in config:
- * a temporary file there is a write that was not cleaned up. */
+/* Nothing but the hives may be left in config: a temporary file there
+ * is a write that was not cleaned up (the copy goes to the backup
+ * folder). */
 static void
 check_config_folder(void)
 {
@@ -126,8 +132,7 @@ check_config_folder(void)
 		CHECK(strcmp(e->d_name, ".") == 0 ||
 		    strcmp(e->d_name, "..") == 0 ||
 		    strcmp(e->d_name, "SOFTWARE") == 0 ||
-		    strcmp(e->d_name, "SYSTEM") == 0 ||
-		    strcmp(e->d_name, "SOFTWARE.bak") == 0);
+		    strcmp(e->d_name, "SYSTEM") == 0);
 	}
 	closedir(d);
 }
@@ -333,7 +338,12 @@ LLVMFuzzerInitialize(int *argc, char ***argv)
 	}
 	snprintf(g_software, sizeof(g_software), "%s/SOFTWARE", g_config);
 	snprintf(g_system, sizeof(g_system), "%s/SYSTEM", g_config);
-	snprintf(g_bak, sizeof(g_bak), "%s/SOFTWARE.bak", g_config);
+	/* The run's backup folder: the copy of SOFTWARE lands below it. */
+	snprintf(dir, sizeof(dir), "%s/backup", g_top);
+	mkdir(dir, 0700);
+	hive_set_backup_dir(dir);
+	snprintf(g_bak, sizeof(g_bak),
+	    "%s/backup/SystemRoot/System32/config/SOFTWARE", g_top);
 	atexit(remove_temp);
 	pthread_atfork(NULL, NULL, child_defaults);
 	return 0;

@@ -11,6 +11,7 @@ and tuples name other types: ("expand", s), ("multi", [s, ...]),
 """
 
 import os
+import shutil
 import struct
 import subprocess
 import tempfile
@@ -70,13 +71,42 @@ def find_folded(base, rel):
     return path
 
 
+def restore_tree(src, dst):
+    """Copies the tree SRC over DST, links as links, each folder into the
+    one of the same name in any letter case."""
+    if not os.path.isdir(src):
+        return
+    for name in os.listdir(src):
+        s = os.path.join(src, name)
+        d = find_folded(dst, name)
+        if os.path.isdir(s) and not os.path.islink(s):
+            os.makedirs(d, exist_ok=True)
+            restore_tree(s, d)
+        elif os.path.islink(s):
+            os.symlink(os.readlink(s), d)
+        else:
+            shutil.copy2(s, d)
+
+
 class System:
     """What both kinds share: files below the Windows folder."""
 
     windir = None
 
-    def __init__(self):
+    def __init__(self, workdir):
         self.planted = []
+        # Where the tool runs, and the backup folders of its runs in
+        # order (host paths).
+        self.workdir = workdir
+        os.makedirs(workdir, exist_ok=True)
+        self.backups = []
+
+    def backed_up(self, rel, k=-1):
+        """The host path of the copy of REL (below the Windows folder)
+        in the K-th backup folder."""
+        real = self.path(rel)
+        return os.path.join(self.backups[k], "SystemRoot",
+                            os.path.relpath(real, self.windir))
 
     def path(self, rel):
         return find_folded(self.windir, rel)
@@ -117,7 +147,7 @@ class Offline(System):
     """An offline Windows folder with its own hives."""
 
     def __init__(self, base):
-        System.__init__(self)
+        System.__init__(self, os.path.join(base, "work"))
         self.base = base
         self.windir = os.path.join(base, "Windows")
         for d in FOLDERS:
@@ -128,6 +158,20 @@ class Offline(System):
         self.add_key(r"HKLM\SYSTEM\Select", {"Current": 1, "Default": 1})
         self.add_key(r"HKLM\SYSTEM\ControlSet001\Services")
         self.add_key(r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall")
+
+    def host_path(self, path):
+        return path
+
+    def key_state(self, keypath):
+        """What the key's hive holds (its file's bytes): compared before
+        and after a restore."""
+        with open(self.hive_file(split_hive(keypath)[0]), "rb") as f:
+            return f.read()
+
+    def restore(self, backup):
+        """Puts back what the run with the backup folder BACKUP removed:
+        the files, folders and hives below its SystemRoot."""
+        restore_tree(os.path.join(backup, "SystemRoot"), self.windir)
 
     def hive_file(self, hive):
         return os.path.join(self.windir, "System32", "config", hive)
@@ -196,7 +240,7 @@ class WinePrefix(System):
     """C:\\windows of a Wine prefix; keys go into Wine's registry."""
 
     def __init__(self, prefix, env):
-        System.__init__(self)
+        System.__init__(self, os.path.join(prefix, "drive_c", "work"))
         self.prefix = prefix
         self.env = dict(env)
         self.windir = os.path.join(prefix, "drive_c", "windows")
@@ -205,6 +249,34 @@ class WinePrefix(System):
         for d in ("inf", "system32/drivers", "system32/DRVSTORE",
                   "LastGood/system32/drivers"):
             os.makedirs(find_folded(self.windir, d), exist_ok=True)
+
+    def host_path(self, path):
+        """The Linux path of the Windows path C:\\...."""
+        assert path[:3].upper() == "C:\\", path
+        return os.path.join(self.prefix, "drive_c", *path[3:].split("\\"))
+
+    def key_state(self, keypath):
+        """The key's tree as Wine's regedit exports it, or None."""
+        hive, names = split_hive(keypath)
+        out = os.path.join(self.prefix, "drive_c", "export.reg")
+        r = self.wine("regedit", "/e", "C:\\export.reg", "\\".join(
+            ["HKEY_LOCAL_MACHINE", hive] + names), check=False)
+        if r.returncode != 0 or not os.path.exists(out):
+            return None
+        with open(out, "rb") as f:
+            text = f.read().decode("utf-16")
+        os.unlink(out)
+        return text
+
+    def restore(self, backup):
+        """Puts back what the run with the backup folder BACKUP removed:
+        regedit /s of its registry.reg, then its files and folders."""
+        reg = os.path.join(backup, "registry.reg")
+        if os.path.exists(reg):
+            win = "C:\\" + os.path.relpath(
+                reg, os.path.join(self.prefix, "drive_c")).replace("/", "\\")
+            self.wine("regedit", "/s", win)
+        restore_tree(os.path.join(backup, "SystemRoot"), self.windir)
 
     def wine(self, *args, check=True):
         """Runs a Wine tool through the loader of the prefix's own bitness,

@@ -110,4 +110,43 @@ int plat_check_folder(const char *dir, char *why, size_t size);
  * 1: OUT (SIZE bytes) holds it; -1: it was cut to fit. */
 int plat_display_path(const char *path, char *out, size_t size);
 
+/* ---- the backup of a run (backup/backup.h builds on these) ---- */
+
+/* The current local time: year, month (1-12), day, hour, minute, second.
+ * 1: T filled; -1: the system gives no time (T all zero). */
+int plat_local_time(int t[6]);
+
+/* Names in OUT (SIZE bytes) the INDEX-th folder, from 0, in which a run
+ * may make its backup folder, ending in the system's separator: offline
+ * the current folder, on Windows the root of the system drive and then
+ * the program's own folder.  A place inside the Windows folder is never
+ * given.  1: OUT set; 0: no such place (OUT ""). */
+int plat_backup_place(int index, char *out, size_t size);
+
+/* Makes the folder PATH (a path of this system, not below SystemRoot).
+ * 1: made; 0: something of that name is there already (left as it is);
+ * -1: failed, errno set as the C run-time of Windows sets it. */
+int plat_make_folder(const char *path);
+
+/* The path by which the file system holds the existing entry PATH (a
+ * Windows path): on Windows PATH itself, offline the Linux path with the
+ * letter case found on the disk, no link below SystemRoot followed.
+ * 1: OUT holds it; 0: nothing is there; -1: OUT is too small. */
+int plat_disk_path(const char *path, char *out, size_t size);
+
+/* Copies the file at PATH (a Windows path) to the new file DST, which
+ * must not exist; the copy reaches the disk before the call returns.  A
+ * link is copied as a link offline and passed over on Windows, never
+ * followed.  1: copied; 0: nothing at PATH; -1: failed, errno set as the
+ * C run-time of Windows sets it (a DST already there included). */
+int plat_copy_file(const char *path, const char *dst);
+
+/* Copies the folder at PATH (a Windows path) with everything below it to
+ * the new folder DST.  Links, junctions and other reparse points inside
+ * are copied as links offline and passed over on Windows, never entered;
+ * a folder of another file system is not entered either.
+ * 1: copied; 0: nothing at PATH; -1: failed (PATH a file included), errno
+ * set as the C run-time of Windows sets it. */
+int plat_copy_folder(const char *path, const char *dst);
+
 #endif

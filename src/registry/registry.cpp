@@ -287,3 +287,17 @@ copy_bounded(char *dst, const char *src, size_t size)
 	dst[n] = '\0';
 	return len;
 }
+
+int
+backup_key_path(const char *path, const char *backup_dir)
+{
+	HKEY root;
+	const char *rest;
+
+	/* An empty rest would name the whole root. */
+	if (split_root_key(path, &root, &rest) <= 0 || rest[0] == '\0') {
+		errno = 22;	/* EINVAL of the C run-time */
+		return -1;
+	}
+	return backup_key_tree(root, rest, backup_dir);
+}

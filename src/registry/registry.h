@@ -107,6 +107,19 @@ int registry_hive_state(int index, struct reg_hive *out);
 /* The C run-time errno (Windows' numbering) for the registry's error RC. */
 int registry_errno(long rc);
 
+/* Keeps the key at PATH with its whole tree in the run's backup folder
+ * BACKUP_DIR before it is deleted: on Windows appended, as it is now, to
+ * the REGEDIT4 file "registry.reg" there; offline the hive file that
+ * holds it is copied there, as it was before this run's first change
+ * to it, once per run.  1: kept; -1: it cannot be kept (unknown root,
+ * key unreadable, a write failed), errno set as the C run-time of
+ * Windows sets it. */
+int backup_key_path(const char *path, const char *backup_dir);
+
+/* The per-system half of backup_key_path (registry/win, registry/unix):
+ * the key SUBPATH below the predefined ROOT.  1 or -1 as above. */
+int backup_key_tree(HKEY root, const char *subpath, const char *backup_dir);
+
 /* Copies at most SIZE - 1 bytes of SRC to DST and terminates it when SIZE
  * is at least 1.  Returns strlen(SRC): a result >= SIZE means it was cut. */
 size_t copy_bounded(char *dst, const char *src, size_t size);

@@ -4,6 +4,7 @@
  */
 #include "run/run.h"
 
+#include "backup/backup.h"
 #include "build_info.h"
 #include "common/ascii.h"
 #include "platform/platform.h"
@@ -183,5 +184,6 @@ run_main(int argc, char **argv)
 	plat_printf("\n");
 	print_summary(g_found_count, g_fixed_count, opts.cleanup,
 	    g_unread_count);
+	print_backup_note();
 	return 0;
 }

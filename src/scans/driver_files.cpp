@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <stdio.h>
 
+#include "backup/backup.h"
 #include "platform/platform.h"
 #include "run/prompt.h"
 #include "scans/scans.h"
@@ -42,7 +43,8 @@ check_driver_file(const char *folder, const char *name)
 	g_found_count++;
 	if (ask_user("Do you want to delete this file ?") <= 0)
 		return;
-	if (plat_remove(path) == 0)
+	/* Kept first: a file that cannot be kept stays. */
+	if (backup_file(path) >= 0 && plat_remove(path) == 0)
 		g_fixed_count++;
 	else
 		plat_printf("FAILED (error %d)\n", errno);

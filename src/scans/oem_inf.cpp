@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "backup/backup.h"
 #include "common/ascii.h"
 #include "inf/inf.h"
 #include "platform/platform.h"
@@ -177,13 +178,22 @@ report_matching_entries(const char *inf_path, const char *digits)
 	return matched;
 }
 
-/* Deletes the INF file, then its PNF file, whatever became of the first.
- * A PNF that was never there is no failure.  1 when both are gone; else
- * the failure is reported and the pair is not fixed. */
+/* Keeps the INF file and its PNF file in the backup, then deletes the
+ * INF file and the PNF file, whatever became of the first.  A PNF that
+ * was never there is no failure.  1 when both are gone; else the failure
+ * is reported and the pair is not fixed (nothing is deleted when the
+ * pair cannot be kept). */
 static int
 remove_pair(const char *inf_path, const char *pnf_path)
 {
 	int result = 1;
+
+	/* Both kept before either goes; a PNF that is not there needs no
+	 * copy. */
+	if (backup_file(inf_path) < 0 || backup_file(pnf_path) < 0) {
+		plat_printf("FAILED (error %d)\n", errno);
+		return 0;
+	}
 
 	if (plat_remove(inf_path) != 0) {
 		plat_printf("FAILED (error %d)\n", errno);

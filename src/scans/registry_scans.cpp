@@ -13,6 +13,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "backup/backup.h"
 #include "platform/platform.h"
 #include "registry/registry.h"
 #include "run/prompt.h"
@@ -156,10 +157,14 @@ removal_failed(int err)
 	return 0;
 }
 
+/* Keeps the key's tree in the backup, then deletes it.  A key that
+ * cannot be kept stays: FAILED printed. */
 static int
 remove_key(const char *subkey, const char *key_path)
 {
 	(void)subkey;
+	if (backup_key(key_path) < 0)
+		return removal_failed(errno);
 	if (delete_key_path(key_path) > 0)
 		return 1;
 	return removal_failed(errno);
@@ -168,8 +173,8 @@ remove_key(const char *subkey, const char *key_path)
 /* Removes the driver-store item SUBKEY: its folder in the driver store,
  * then its key.  The key must be removable before the folder is touched,
  * and goes only once the folder is gone (or was never there), so a later
- * run still finds both when either stays.  1: both gone; 0: FAILED
- * printed, the key left. */
+ * run still finds both when either stays.  Both are kept in the backup
+ * before either goes.  1: both gone; 0: FAILED printed, the key left. */
 static int
 remove_driver_store_item(const char *subkey, const char *key_path)
 {
@@ -182,6 +187,8 @@ remove_driver_store_item(const char *subkey, const char *key_path)
 	if (n < 0 || (size_t)n >= sizeof(folder))
 		return removal_failed(CRT_EINVAL);
 	if (key_path_deletable(key_path) <= 0)
+		return removal_failed(errno);
+	if (backup_key(key_path) < 0 || backup_folder(folder) < 0)
 		return removal_failed(errno);
 	if (plat_remove_folder(folder) < 0)
 		return removal_failed(errno);

@@ -167,8 +167,10 @@ def run(target, system):
     def go(args=(), keys=(), env=None):
         full_env = dict(system.env)
         full_env.update(env or {})
-        text, raw, status = harness.run_tool(target, list(args), keys=keys,
-                                             env=full_env)
-        return text, status
+        result = harness.run_tool(target, list(args), keys=keys,
+                                  env=full_env, cwd=system.workdir)
+        if result.backup is not None:
+            system.backups.append(system.host_path(result.backup))
+        return result.text, result.status
 
     return go

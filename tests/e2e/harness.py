@@ -339,6 +339,19 @@ class _Session:
             pass
 
 
+BACKUP_NOTE = "Backup of the removed items: "
+BACKUP_SHOWN = BACKUP_NOTE + "<backup>\n"
+
+
+def take_backup(text):
+    """(TEXT with the folder of its closing backup line shown as <backup>,
+    that folder or None).  The folder's name holds the time of the run."""
+    body, sep, last = text[:-1].rpartition("\n")
+    if text.endswith("\n") and last.startswith(BACKUP_NOTE):
+        return body + sep + BACKUP_SHOWN, last[len(BACKUP_NOTE):]
+    return text, None
+
+
 def run_tool(target, args, keys=(), env=None, timeout=60, cwd=None, program=None):
     """Runs the tool of TARGET with ARGS in a pseudo-terminal and returns
     (text, raw, status): standard output with LF line ends, its exact
@@ -351,12 +364,20 @@ def run_tool(target, args, keys=(), env=None, timeout=60, cwd=None, program=None
     once (typed ahead).  Keys are raw terminal bytes: b"y", b"\\x1b"
     (Escape; a pause follows it), b"\\x1b[18~" (F7), b"\\x1bOP" (F1).
 
+    The line that names a run's backup folder ends the text with the
+    folder shown as <backup>; .backup holds the folder (else None).  The
+    program runs in CWD, by default a scratch folder removed afterwards
+    with the backup an offline run makes there.
+
     Raises HarnessError when a text does not come or the program does not
     end within TIMEOUT seconds; the program is killed then.  The Result
     also carries .stderr (its bytes) and .screen (the terminal's)."""
     full = target_env(target, env)
     argv = command(target, args, program)
     workdir = tempfile.mkdtemp(prefix="vkm-e2e-")
+    if cwd is None:
+        cwd = os.path.join(workdir, "cwd")
+        os.mkdir(cwd)
     session = None
     try:
         session = _Session(argv, full, cwd, workdir)
@@ -369,7 +390,8 @@ def run_tool(target, args, keys=(), env=None, timeout=60, cwd=None, program=None
             session.send(key)
         status = session.wait_exit(deadline)
         raw = session.output()
-        return Result((_text(raw), raw, status), text=_text(raw), raw=raw,
+        text, backup = take_backup(_text(raw))
+        return Result((text, raw, status), text=text, raw=raw, backup=backup,
                       status=status, stderr=_read(session.err),
                       screen=b"".join(session.screen))
     except BaseException:

@@ -37,7 +37,8 @@ def ends_normally(text, status):
                      r"|(\d+ item\(s\) found\nYou may run \"vkm310_cleanup -f\""
                      r" for cleanup|\d+ item\(s\) fixed\nYou must now reboot"
                      r" your system|\d+ item\(s\) found, \d+ fixed)"
-                     r"(\n\d+ " + re.escape(UNREAD[:-1]) + r")?)\n\Z",
+                     r"(\n\d+ " + re.escape(UNREAD[:-1]) + r")?)\n"
+                     r"(Backup of the removed items: <backup>\n)?\Z",
                      text), text[-400:]
     if "Not read: " in text or "SystemRoot is " in text:
         assert CLEAN not in text, text
@@ -457,9 +458,12 @@ def test_driver_store_key_names(target, system):
                  r"sentinel.ini", r"system32\drivers\other.sys"]
     for f in sentinels:
         system.plant(f)
+    # Started in the store, where a relative name would be taken from
+    # (offline the backup may not go there: it goes beside the system).
     text, _, status = harness.run_tool(
         target, ["-f", "-agree"], keys=YES_TO_ALL, env=system.env,
-        cwd=system.path(r"system32\DRVSTORE"))
+        cwd=system.workdir if target == "native"
+        else system.path(r"system32\DRVSTORE"))
     ends_normally(text, status)
     # Windows' ANSI registry calls take a path of at most 260 characters
     # below HKLM; offline, a name holding a separator cannot be walked to.
@@ -468,9 +472,21 @@ def test_driver_store_key_names(target, system):
         target != "native" and len(DRVSTORE_KEY) - 4 + len(n) > 260)]
     found = len(STORE_NAMES + offline) - len(unreachable)
     passed_over = [n for n in PASSED_OVER if n in STORE_NAMES + offline]
-    assert text.endswith(found_fixed(found, found - len(passed_over)))
-    assert sorted(system.subkeys(DRVSTORE_KEY)) == sorted(unreachable
-                                                          + passed_over)
+    # On Windows the copy of a folder is made with paths of at most 260
+    # characters: an item whose copy would need more is not kept, so
+    # not removed.
+    backup_folder = r"C:\vkm310_backup-20261208-071530\SystemRoot"
+    too_long = [n for n in plain + LONG_NAMES if target != "native"
+                and n not in unreachable and len(
+                    backup_folder + r"\system32\DRVSTORE\%s\vkm310.sys" % n)
+                >= 260]
+    assert text.count("FAILED (error 2)\n") == len(too_long)
+    assert text.endswith(found_fixed(found, found - len(passed_over)
+                                     - len(too_long)))
+    assert sorted(system.subkeys(DRVSTORE_KEY)) == sorted(
+        unreachable + passed_over + too_long)
+    for n in too_long:
+        assert system.exists(r"system32\DRVSTORE\%s\vkm310.sys" % n), n
     for n in plain:
         assert not system.exists(r"system32\DRVSTORE\%s" % n), n
     for f in sentinels:
@@ -674,3 +690,25 @@ def test_terminal_reply_answers_no_question(target, system):
     no_raw_controls(result.raw)
     assert system.key_exists(UNINSTALL_KEY + "\\Q\x1b[6n\u009b6n")
     assert system.key_exists(SERVICES_KEY + "\\Rdx\x1b]11;?\x07")
+
+
+@pytest.mark.targets("native")
+def test_no_backup_inside_the_windows_folder(target, system):
+    """Started inside the offline Windows folder, the run makes no backup
+    there, says so once, and removes nothing."""
+    system.add_key(UNINSTALL_KEY + r"\{X}", {"DisplayName": "VKM310"})
+    system.commit()
+    system.plant(r"system32\drivers\vkm310.sys")
+    cwd = system.path("system32")
+    result = harness.run_tool(target, ["-f", "-agree"], keys=YES_TO_ALL,
+                              env=system.env, cwd=cwd)
+    assert result.text == (
+        banner(target) + "Found 'VKM310' in\n\tUNINSTALL\\{X}\n(VKM310)\n"
+        + question(Q_KEY, "a")
+        + "No backup folder can be made (error 13): nothing is removed\n"
+        + "FAILED (error 13)\n"
+        + "Found file 'vkm310.sys'\n(%s\\system32\\drivers\\vkm310.sys)\n"
+        % system.windir + "FAILED (error 13)\n" + found_fixed(2, 0))
+    assert system.key_exists(UNINSTALL_KEY + r"\{X}")
+    assert system.exists(r"system32\drivers\vkm310.sys")
+    assert not [n for n in os.listdir(cwd) if n.startswith("vkm310_backup")]

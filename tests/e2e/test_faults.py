@@ -1,7 +1,7 @@
 """An offline cleanup that is killed half way, or that cannot write its
 hives: each hive stays one the tool wrote whole (or the original), the
-copy kept beside it is the original, and a failed change is not counted
-as done.  Native only: these are the offline hive's own guarantees."""
+copy in the run's backup folder is the original, and a failed change is
+not counted as done.  Native only: these are the offline hive's own guarantees."""
 
 import errno
 import fcntl
@@ -158,16 +158,17 @@ def check_consistent(before, after, items):
     return done
 
 
-def start(argv, env, out):
-    """Starts ARGV in a terminal of its own with "a" typed ahead, output to
-    the file OUT.  Returns the process and the terminal's master side,
+def start(argv, env, out, cwd):
+    """Starts ARGV in CWD in a terminal of its own with "a" typed ahead,
+    output to the file OUT.  Returns the process and the terminal's master side,
     which must stay open while it runs (closing it hangs the run up)."""
     master, slave = pty.openpty()
 
     def take_terminal():
         fcntl.ioctl(0, termios.TIOCSCTTY, 0)
 
-    p = subprocess.Popen(argv, env=env, stdin=slave, stdout=out,
+    os.makedirs(cwd, exist_ok=True)
+    p = subprocess.Popen(argv, env=env, cwd=cwd, stdin=slave, stdout=out,
                          stderr=subprocess.DEVNULL, start_new_session=True,
                          preexec_fn=take_terminal)
     os.close(slave)
@@ -176,16 +177,18 @@ def start(argv, env, out):
 
 
 def run_full(argv, env, workdir):
-    """One whole run answered with A: (seconds, output)."""
+    """One whole run answered with A, its backup made in WORKDIR/cwd:
+    (seconds, output, the backup line shown as <backup>)."""
     out_path = os.path.join(workdir, "out.txt")
     with open(out_path, "wb") as out:
         t0 = time.monotonic()
-        p, master = start(argv, env, out)
+        p, master = start(argv, env, out, os.path.join(workdir, "cwd"))
         p.wait(timeout=60)
         took = time.monotonic() - t0
     os.close(master)
     with open(out_path, "rb") as f:
-        return took, f.read().decode("utf-8", "replace")
+        text = f.read().decode("utf-8", "replace")
+    return took, harness.take_backup(text)[0]
 
 
 def test_killed_cleanup_leaves_consistent_hives(target, tmp_path):
@@ -218,8 +221,9 @@ def test_killed_cleanup_leaves_consistent_hives(target, tmp_path):
         fresh()
         # One random moment in each of KILLS equal slices of the run.
         delay = span * (i + rng.random()) / KILLS
+        killed_cwd = str(tmp_path / ("killed%d" % i))
         with open(os.devnull, "wb") as out:
-            p, master = start(argv, env, out)
+            p, master = start(argv, env, out, killed_cwd)
             time.sleep(delay)
             # The whole group: a child forked to try a delete goes too.
             try:
@@ -233,10 +237,13 @@ def test_killed_cleanup_leaves_consistent_hives(target, tmp_path):
         outcomes.append(done)
         temps = [n for n in os.listdir(config) if ".tmp" in n]
         leftovers += bool(temps)
+        # A hive copy the killed run made is the hive before it.
         for h in HIVES:
-            bak = os.path.join(config, h + ".bak")
-            if os.path.exists(bak):
-                assert open(bak, "rb").read() == originals[h], (i, h)
+            for b in os.listdir(killed_cwd):
+                copy = os.path.join(killed_cwd, b, "SystemRoot", "System32",
+                                    "config", h)
+                if os.path.exists(copy):
+                    assert open(copy, "rb").read() == originals[h], (i, h)
         # A new run finishes the job from each kind of state a kill left,
         # temporary files included.
         kind = (done, len(after[0]), bool(temps))
@@ -244,9 +251,10 @@ def test_killed_cleanup_leaves_consistent_hives(target, tmp_path):
             continue
         seen.add(kind)
         took, text = run_full(argv, env, str(tmp_path))
-        assert re.search(r"\n\n(Nothing to do, this system is clean !|\d+ "
-                         r"item\(s\) fixed\nYou must now reboot your system)"
-                         r"\n\Z", text), (i, delay, text[-300:])
+        assert re.search(r"\n\n(Nothing to do, this system is clean !\n|\d+ "
+                         r"item\(s\) fixed\nYou must now reboot your system"
+                         r"\nBackup of the removed items: <backup>\n)\Z",
+                         text), (i, delay, text[-300:])
         # A PNF file is only found through its INF file: killed between
         # the two, it stays for good.
         pnf = ("file", r"inf\oem3.pnf")
@@ -293,14 +301,17 @@ def small_disk(tmp_path):
     subprocess.run(["umount", "-l", str(mnt)])
 
 
-@pytest.mark.parametrize("case, backup", [
-    ("dirty", False), ("disk-full", False), ("room-for-backup", True)])
-def test_hive_that_cannot_be_written(target, tmp_path, request, case, backup):
+@pytest.mark.parametrize("case", ["dirty", "disk-full", "backup-disk-full"])
+def test_hive_that_cannot_be_written(target, tmp_path, request, case):
     """The keys of an unwritable SOFTWARE hive are reported and, agreed to,
     not counted as removed; the file keeps its bytes.  The run goes on to
-    the other items and ends as usual."""
-    base = request.getfixturevalue("small_disk") if case != "dirty" else str(
-        tmp_path)
+    the other items and ends as usual.  With no room for the backup
+    (the folder is made, no copy fits) nothing at all is removed."""
+    base = request.getfixturevalue("small_disk") if case == "disk-full" \
+        else str(tmp_path)
+    cwd = request.getfixturevalue("small_disk") \
+        if case == "backup-disk-full" else str(tmp_path / "cwd")
+    os.makedirs(cwd, exist_ok=True)
     s = Offline(os.path.join(base, "offline"))
     s.add_key(UNINSTALL + r"\app_vkm310_a", {"DisplayName": "VKM310 a"})
     s.add_key(UNINSTALL + r"\app_vkm310_b", {"DisplayName": "VKM310 b"})
@@ -311,43 +322,47 @@ def test_hive_that_cannot_be_written(target, tmp_path, request, case, backup):
     if case == "dirty":
         subprocess.run([MKHIVE, "--dirty", hive], check=True)
     else:
-        # Room for nothing, or for the copy kept beside a hive but not for
-        # the new hive written beside it.
-        size = os.path.getsize(hive)
-        fill_disk(base, 0 if case == "disk-full" else size + size // 2)
+        fill_disk(cwd if case == "backup-disk-full" else base, 0)
     originals = {h: open(s.hive_file(h), "rb").read() for h in HIVES}
-    text, _, status = harness.run_tool("native", ["-f", "-agree"],
-                                       keys=[(CHOICES, b"a")], env=s.env)
-    assert status == 0
+    result = harness.run_tool("native", ["-f", "-agree"],
+                              keys=[(CHOICES, b"a")], env=s.env, cwd=cwd)
+    assert result.status == 0
     writable_system = case == "dirty"
-    # Refused by a hive read only from the start, or lost to the full disk.
-    failed = "FAILED (error %d)\n" % (13 if case == "dirty" else 28)
+    # Refused by a hive read only from the start, lost to the full disk,
+    # or (no room for the backup) not even tried.
+    no_backup = case == "backup-disk-full"
+    sw = "FAILED (error %d)\n" % (13 if case == "dirty" else 28)
+    other = "FAILED (error 28)\n" if case != "dirty" else ""
     read_only = ("Read only: HKLM\\SOFTWARE (%s): Windows was not shut down"
                  " cleanly; nothing in it can be removed\n" % hive
                  if case == "dirty" else "")
-    assert text == (
+    fixed = 0 if no_backup else 2 if writable_system else 1
+    assert result.text == (
         banner("native") + read_only
         + "Found 'VKM310' in\n\tUNINSTALL\\app_vkm310_a\n(VKM310 a)\n"
-        + question(Q_KEY, "a") + failed
+        + question(Q_KEY, "a") + sw
         + "Found 'VKM310' in\n\tUNINSTALL\\app_vkm310_b\n(VKM310 b)\n"
-        + failed
-        + "Found 'vkm310' in service svc_vkm310\n(vkm310.sys)\n"
-        + ("" if writable_system else failed)
+        + sw
+        + "Found 'vkm310' in service svc_vkm310\n(vkm310.sys)\n" + other
         + "Found file 'vkm310.sys'\n(%s)\n" % s.shown(
             r"system32\drivers\vkm310.sys")
-        + found_fixed(4, 2 if writable_system else 1))
-    assert open(hive, "rb").read() == originals["SOFTWARE"]
+        + ("FAILED (error 28)\n" if no_backup else "")
+        + found_fixed(4, fixed, backup=True))
+    for h in HIVES:
+        if h == "SOFTWARE" or no_backup or not writable_system:
+            assert open(s.hive_file(h), "rb").read() == originals[h], h
     assert s.key_exists(UNINSTALL + r"\app_vkm310_a")
     assert s.key_exists(UNINSTALL + r"\app_vkm310_b")
     assert s.key_exists(SERVICES + r"\svc_vkm310") != writable_system
-    assert not s.exists(r"system32\drivers\vkm310.sys")
+    assert s.exists(r"system32\drivers\vkm310.sys") == no_backup
     config = os.path.dirname(hive)
-    assert os.path.exists(hive + ".bak") == backup
-    for h in HIVES:
-        bak = os.path.join(config, h + ".bak")
-        if os.path.exists(bak):
-            assert open(bak, "rb").read() == originals[h], h
     assert [n for n in os.listdir(config) if ".tmp" in n] == []
+    if not no_backup:
+        # Each hive a removal was tried in is kept as it was before.
+        for h in HIVES:
+            copy = os.path.join(s.host_path(result.backup), "SystemRoot",
+                                "System32", "config", h)
+            assert open(copy, "rb").read() == originals[h], h
 
 
 # ---- damaged keys ----
@@ -397,7 +412,7 @@ def test_damaged_service_keys_are_left_whole(target, system, run):
         assert text.count(line) == 1, text
     # The walk starts again after the sound key goes and meets the damaged
     # ones again: reported again, named once.
-    assert re.search(r"\n\d+ item\(s\) found, 1 fixed\n\Z", text), text
+    assert text.endswith(found_fixed(3, 1)), text
     after = hive_dump(path)
     gone = [k for k in before if k not in after]
     assert gone == ["ControlSet001\\Services\\sound",

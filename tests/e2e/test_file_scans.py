@@ -165,9 +165,14 @@ def test_oem_pair_with_a_read_only_inf_is_not_fixed(target, system, run):
         + "Found 'rdx7pcsc_root.sys' in file oem5.inf\n"
         + question(Q_OEM, "y")
         + "FAILED (error 13)\n"
-        + found_fixed(1, 0))
+        + found_fixed(1, 0, backup=True))
     assert system.exists(r"inf\oem5.inf")
     assert not system.exists(r"inf\oem5.pnf")
+    # Both were kept before either went.
+    with open(system.backed_up(r"inf\oem5.pnf"), "rb") as f:
+        assert f.read() == b"PNF"
+    with open(system.backed_up(r"inf\oem5.inf"), "rb") as f:
+        assert f.read() == inf_text(["rdx7pcsc_root.sys"])
 
 
 @pytest.mark.parametrize("keys", [

@@ -8,7 +8,7 @@ import pytest
 from texts import (CHOICES, CLASS_KEY, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY, ROOT,
                    SERVICES_KEY, UNINSTALL_KEY, answered, banner, fixed_all,
                    found_dry, found_fixed, question)
-from winsys import MKHIVE
+from winsys import MKHIVE, split_hive
 
 FAILED_NAME = "FAILED (error 22)\n"
 FAILED_KEY = "FAILED (error 13)\n"
@@ -86,6 +86,70 @@ def test_cleanup_removes_key_trees(target, system, run, answers, removed):
         assert system.key_exists(k), k
     folder = r"system32\DRVSTORE\tarnwickreader_1a2b"
     assert system.exists(folder) == (0 not in removed)
+
+
+# Values of every kind a backup must carry over, on a key and its subkeys.
+RICH = {"": "default", "Quoted": 'say "hi" at C:\\dir\\ \\\\srv',
+        "Expand": ("expand", r"%SystemRoot%\system32\drivers\vkm310.sys"),
+        "Multi": ("multi", ["one", 'two "2"', "three\\3"]),
+        "Count": 0xDEADBEEF, "Blob": ("binary", bytes(range(0, 256, 15))),
+        "Empty": ("binary", b""), "NoNul": ("nonul", "cut")}
+
+
+def test_backup_restores_what_was_removed(target, system, run):
+    """Every removed key comes back with its values from the backup
+    (regedit /s of the export on Windows, the hive copy offline), the
+    files and folders come back byte for byte, and a dry run then finds
+    the same items again.  A second cleanup makes a folder of its own
+    and leaves the first one as it was."""
+    plant_one_of_each(system)
+    item = UNINSTALL_KEY + r"\{AB12-TARNWICK}"
+    system.add_key(item, dict(RICH, DisplayName="RDX7 reader (vkm310 drivers)"))
+    system.add_key(item + r"\Sub", RICH)
+    system.add_key(item + r"\Sub\Deeper", {"Level": 2})
+    store = r"system32\DRVSTORE\tarnwickreader_1a2b"
+    blob = bytes(range(256)) * 3
+    system.plant(store + r"\sub\data.bin", blob)
+    system.plant(r"system32\drivers\vkm310.sys", blob)
+    system.commit()
+    states = {k: system.key_state(k) for k in ITEM_KEYS}
+    dry, _ = run([])
+    text, _ = run(["-f", "-agree"], keys=[(CHOICES, b"a")])
+    assert text.endswith(fixed_all(5))
+    assert not system.key_exists(item)
+    for f in (store + r"\sub\data.bin", r"system32\drivers\vkm310.sys"):
+        assert not system.exists(f)
+        with open(system.backed_up(f), "rb") as fh:
+            assert fh.read() == blob, f
+    if target == "native":
+        # Each hive copy is the hive as it was before the run.
+        for k in (ITEM_KEYS[1], ITEM_KEYS[3]):
+            hive = split_hive(k)[0]
+            with open(os.path.join(system.backups[0], "SystemRoot",
+                                   "System32", "config", hive), "rb") as f:
+                assert f.read() == states[k], hive
+    first = snapshot(system.backups[0])
+    system.restore(system.backups[0])
+    for k in ITEM_KEYS:
+        assert system.key_state(k) == states[k], k
+    assert run([])[0] == dry
+    with open(system.path(store + r"\tarnwickreader.sys"), "rb") as f:
+        assert f.read() == b"MZ leftover\n"
+    text, _ = run(["-f", "-agree"], keys=[(CHOICES, b"a")])
+    assert text.endswith(fixed_all(5))
+    assert len(system.backups) == 2 and system.backups[0] != system.backups[1]
+    assert snapshot(system.backups[0]) == first
+
+
+def snapshot(folder):
+    """Every file below FOLDER with its bytes."""
+    found = {}
+    for top, _, files in os.walk(folder):
+        for n in files:
+            p = os.path.join(top, n)
+            with open(p, "rb") as f:
+                found[os.path.relpath(p, folder)] = f.read()
+    return found
 
 
 def test_each_item_is_asked_once(target, system, run):
@@ -224,7 +288,7 @@ def test_links_are_removed_as_links(target, system, run):
         assert system.subkeys(DRVSTORE_KEY) == []
     else:
         assert text.count(FAILED_NAME) == 2
-        assert text.endswith(found_fixed(2, 0))
+        assert text.endswith(found_fixed(2, 0, backup=True))
         assert sorted(system.subkeys(DRVSTORE_KEY)) == ["vkm310_in",
                                                          "vkm310_top"]
     for link in links:

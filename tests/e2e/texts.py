@@ -85,12 +85,22 @@ def found_dry(n):
     return '\n%d item(s) found\nYou may run "vkm310_cleanup -f" for cleanup\n' % n
 
 
+# The closing line of a run that made a backup, its folder shown as the
+# harness shows it.
+BACKUP = "Backup of the removed items: <backup>\n"
+
+
 def fixed_all(n):
-    return "\n%d item(s) fixed\nYou must now reboot your system\n" % n
+    return "\n%d item(s) fixed\nYou must now reboot your system\n" % n + BACKUP
 
 
-def found_fixed(found, fixed):
-    return "\n%d item(s) found, %d fixed\n" % (found, fixed)
+def found_fixed(found, fixed, backup=None):
+    """The summary of a cleanup; BACKUP (by default: something was fixed)
+    adds the backup line."""
+    if backup is None:
+        backup = fixed > 0
+    return "\n%d item(s) found, %d fixed\n" % (found, fixed) + (
+        BACKUP if backup else "")
 
 
 SOFT = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion"

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <errno.h>
 #include <ftw.h>
 #include <signal.h>
 #include <stdio.h>
@@ -242,7 +243,8 @@ struct FileSizeLimit {
 
 class HiveTest : public ::testing::Test {
 protected:
-	std::string top, config;
+	std::string top, config, backup;
+	int runs = 0;
 
 	void
 	SetUp() override
@@ -260,6 +262,7 @@ protected:
 		ASSERT_EQ(setenv("SystemRoot", (top + "/Windows").c_str(), 1),
 		    0);
 		hive_reset();
+		new_backup();
 		make("SOFTWARE", software_script());
 		make("SYSTEM", system_script("dword\tSelect\tCurrent\t2\n"));
 	}
@@ -269,6 +272,7 @@ protected:
 	{
 		EXPECT_EQ(hive_open_handles(), 0) << "a handle was leaked";
 		hive_reset();
+		hive_set_backup_dir(NULL);
 		nftw(top.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
 	}
 
@@ -288,12 +292,30 @@ protected:
 		    shell_arg(s)), 0) << name;
 	}
 
+	/* A backup folder of its own for the next run, as the program's
+	 * runs have. */
+	void
+	new_backup()
+	{
+		backup = top + "/backup" + std::to_string(++runs);
+		ASSERT_EQ(mkdir(backup.c_str(), 0755), 0);
+		hive_set_backup_dir(backup.c_str());
+	}
+
+	/* The copy of hive NAME in the current run's backup folder. */
+	std::string
+	backup_copy(const char *name)
+	{
+		return backup + "/SystemRoot/system32/Config/" + name;
+	}
+
 	/* Forgets what memory holds: the next call reads the disk. */
 	void
 	new_run()
 	{
 		ASSERT_EQ(hive_open_handles(), 0);
 		hive_reset();
+		new_backup();
 	}
 };
 
@@ -346,7 +368,7 @@ TEST_F(HiveTest, HiveDeleteMissingOrForeign)
 	EXPECT_EQ(subkeys("HKLM\\SOFTWARE\\Vendor"),
 	    (std::vector<std::string>{ "Alpha", "Beta", "Gamma" }));
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
-	EXPECT_FALSE(exists(hive_path("SOFTWARE.bak")));
+	EXPECT_FALSE(exists(backup_copy("SOFTWARE")));
 	EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), before);
 }
 
@@ -578,8 +600,9 @@ TEST_F(HiveTest, HiveTreeDeleteReachesDisk)
 	EXPECT_NE(before.st_ino, after.st_ino);
 	EXPECT_EQ(after.st_mode & 07777, 0640u);
 	EXPECT_EQ(list_folder(config), (std::vector<std::string>{
-	    "SOFTWARE", "SOFTWARE.bak", "SYSTEM" }));
-	EXPECT_EQ(read_bytes(hive_path("SOFTWARE.bak")), original);
+	    "SOFTWARE", "SYSTEM" }));
+	EXPECT_EQ(read_bytes(backup_copy("SOFTWARE")), original);
+	EXPECT_FALSE(exists(backup_copy("SYSTEM")));
 	std::string now = read_bytes(hive_path("SOFTWARE"));
 	EXPECT_TRUE(checksum_ok(now));
 	EXPECT_EQ(le32(now, 4), le32(now, 8)) << "written hive marked dirty";
@@ -601,31 +624,70 @@ TEST_F(HiveTest, HiveDeleteIgnoresCase)
 	    (std::vector<std::string>{ "Beta", "Gamma" }));
 }
 
-TEST_F(HiveTest, HiveBackupMadeOnceNeverOverwritten)
+TEST_F(HiveTest, HiveBackupMadeOncePerRun)
 {
 	std::string original = read_bytes(hive_path("SOFTWARE"));
 	const char *const victims[] = { "Alpha", "Beta", "Gamma" };
-	static const unsigned backups[] = { 1, 1, 0 };
+	static const unsigned backups[] = { 1, 1, 1 };
+	std::string first, after_first_run;
 
 	for (int k = 0; k < 3; k++) {
-		if (k == 2)
-			new_run();	/* a later run finds the old .bak */
+		if (k == 2) {
+			first = backup_copy("SOFTWARE");
+			after_first_run = read_bytes(hive_path("SOFTWARE"));
+			new_run();	/* a folder of its own */
+		}
 		std::string path = std::string("HKLM\\SOFTWARE\\Vendor\\") +
 		    victims[k];
 		EXPECT_EQ(delete_key_path(path.c_str()), 1) << path;
-		EXPECT_EQ(read_bytes(hive_path("SOFTWARE.bak")), original);
+		EXPECT_EQ(read_bytes(backup_copy("SOFTWARE")),
+		    k < 2 ? original : after_first_run) << k;
 		EXPECT_EQ(stats(HIVE_SOFTWARE).backups, backups[k]) << k;
 	}
-	EXPECT_NE(read_bytes(hive_path("SOFTWARE")), original);
+	/* The first run's copy is left as it was. */
+	EXPECT_EQ(read_bytes(first), original);
 	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "<0>");
 }
 
-TEST_F(HiveTest, HiveBackupOfOtherCaseCounts)
+TEST_F(HiveTest, HiveWithoutBackupIsNotChanged)
 {
-	write_bytes(hive_path("software.BAK"), "older");
-	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 1);
-	EXPECT_EQ(read_bytes(hive_path("software.BAK")), "older");
-	EXPECT_FALSE(exists(hive_path("SOFTWARE.bak")));
+	std::string original = read_bytes(hive_path("SOFTWARE"));
+	std::string sys = read_bytes(hive_path("SYSTEM"));
+	HKEY key;
+
+	/* No folder named, or a copy already in its place: the copy is
+	 * never replaced, and no change goes without one. */
+	hive_set_backup_dir(NULL);
+	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 0);
+	new_run();
+	ASSERT_EQ(mkdir((backup + "/SystemRoot").c_str(), 0755), 0);
+	ASSERT_EQ(mkdir((backup + "/SystemRoot/system32").c_str(), 0755), 0);
+	ASSERT_EQ(mkdir((backup + "/SystemRoot/system32/Config").c_str(),
+	    0755), 0);
+	write_bytes(backup_copy("SOFTWARE"), "older");
+	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0,
+	    KEY_READ, &key), ERROR_SUCCESS);
+	errno = 0;
+	EXPECT_EQ(hive_backup_of_key(key, backup.c_str()), -1);
+	EXPECT_EQ(errno, EEXIST);
+	RegCloseKey(key);
+	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 0);
+	EXPECT_EQ(read_bytes(backup_copy("SOFTWARE")), "older");
+	EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), original);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+
+	/* Through the key-path layer: the hive of the key is copied, once. */
+	new_run();
+	EXPECT_EQ(backup_key_path("HKLM\\SYSTEM\\Select", backup.c_str()), 1);
+	EXPECT_EQ(backup_key_path("hklm\\system\\CurrentControlSet",
+	    backup.c_str()), 1);
+	EXPECT_EQ(stats(HIVE_SYSTEM).backups, 1u);
+	EXPECT_EQ(read_bytes(backup_copy("SYSTEM")), sys);
+	EXPECT_FALSE(exists(backup_copy("SOFTWARE")));
+	EXPECT_EQ(backup_key_path("HKLM\\SOFTWARE\\Nope", backup.c_str()), -1);
+	EXPECT_EQ(backup_key_path("HKLM\\", backup.c_str()), -1);
+	EXPECT_EQ(backup_key_path("HKCR\\x", backup.c_str()), -1);
+	EXPECT_FALSE(exists(backup_copy("SOFTWARE")));
 }
 
 TEST_F(HiveTest, HiveFailedBackupRefusesChange)
@@ -641,6 +703,8 @@ TEST_F(HiveTest, HiveFailedBackupRefusesChange)
 	EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), original);
 	EXPECT_EQ(list_folder(config),
 	    (std::vector<std::string>{ "SOFTWARE", "SYSTEM" }));
+	EXPECT_EQ(list_folder(backup + "/SystemRoot/system32/Config"),
+	    std::vector<std::string>{}) << "a temporary copy was left";
 	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
 }
@@ -650,7 +714,8 @@ TEST_F(HiveTest, HiveFailedWriteRollsBack)
 	std::string original = read_bytes(hive_path("SOFTWARE"));
 	std::string u = std::string("HKLM\\SOFTWARE\\") + kUninstall;
 
-	write_bytes(hive_path("SOFTWARE.bak"), original);
+	/* The copy is made before the limit: only the new hive fails. */
+	ASSERT_EQ(backup_key_path("HKLM\\SOFTWARE\\Data", backup.c_str()), 1);
 	ASSERT_EQ(subkeys(u), (std::vector<std::string>{ "Other", "VKM310" }));
 	{
 		FileSizeLimit full(4096);
@@ -658,7 +723,7 @@ TEST_F(HiveTest, HiveFailedWriteRollsBack)
 	}
 	EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), original);
 	EXPECT_EQ(list_folder(config), (std::vector<std::string>{
-	    "SOFTWARE", "SOFTWARE.bak", "SYSTEM" }));
+	    "SOFTWARE", "SYSTEM" }));
 	/* Memory agrees with the disk: the whole tree is back. */
 	EXPECT_EQ(subkeys(u), (std::vector<std::string>{ "Other", "VKM310" }));
 	EXPECT_EQ(subkey(u + "\\VKM310\\Sub1", 0), "Leaf");

@@ -11,8 +11,8 @@
  * made through handles alone when the hive's last handle closes.  A
  * write that fails leaves the file as it was and the hive is read
  * again, so memory never claims a key is gone that the disk still
- * holds.  Before a run first changes a hive it copies the file to
- * "<hive>.bak", unless such a copy is already there from an earlier run.
+ * holds.  Before a run first changes a hive it copies the file into
+ * the run's backup folder; a hive without that copy is not changed.
  *
  * A hive whose header says it was not closed cleanly (Windows' fast
  * startup, a crash: the two sequence numbers differ) is read but never
@@ -344,20 +344,22 @@ copy_owner(int fd, const struct stat *st)
 		return;
 }
 
-/* Copies the file at SRC to a new temporary file beside it, synced;
- * its name goes to TMP. */
+/* Copies the file at SRC to a new temporary file beside NEAR, synced;
+ * its name goes to TMP.  -1 with errno set on failure. */
 static int
-copy_to_temp(const char *src, char *tmp, size_t size)
+copy_to_temp(const char *src, const char *near, char *tmp, size_t size)
 {
 	char buf[16384];
 	struct stat st;
 	ssize_t n;
-	int in, out, ok = 1;
+	int in, out, ok = 1, e = 0;
 
 	if ((in = open(src, O_RDONLY | O_CLOEXEC)) < 0)
 		return -1;
-	if (fstat(in, &st) != 0 || (out = make_temp(src, tmp, size)) < 0) {
+	if (fstat(in, &st) != 0 || (out = make_temp(near, tmp, size)) < 0) {
+		e = errno;
 		close(in);
+		errno = e;
 		return -1;
 	}
 	copy_owner(out, &st);
@@ -366,59 +368,109 @@ copy_to_temp(const char *src, char *tmp, size_t size)
 			ok = errno == EINTR;
 		else
 			ok = write_all(out, buf, (size_t)n) == 0;
+		if (!ok)
+			e = errno;
 	}
 	close(in);
 	if (ok && fsync(out) != 0)
-		ok = 0;
-	if (close(out) != 0)
-		ok = 0;
-	if (!ok)
+		ok = 0, e = errno;
+	if (close(out) != 0 && ok)
+		ok = 0, e = errno;
+	if (!ok) {
 		unlink(tmp);
+		errno = e != 0 ? e : EIO;
+	}
 	return ok ? 0 : -1;
 }
 
-/* Puts the temporary file TMP in place as BAK unless BAK exists; TMP is
- * gone afterwards either way. */
+/* Puts the temporary file TMP in place as DST, which must not exist; TMP
+ * is gone afterwards either way.  -1 with errno set on failure. */
 static int
-publish_backup(const char *tmp, const char *bak)
+publish_backup(const char *tmp, const char *dst)
 {
 	struct stat st;
-	int rc = 0;
+	int rc = 0, e = 0;
 
 	/* link() never replaces a name that exists.  File systems without
 	 * hard links (FAT) get a rename after a look instead. */
-	if (link(tmp, bak) != 0 && errno != EEXIST) {
-		if (lstat(bak, &st) == 0)
-			rc = 0;
-		else if (errno != ENOENT || rename(tmp, bak) != 0)
+	if (link(tmp, dst) != 0) {
+		e = errno;
+		if (e == EEXIST || lstat(dst, &st) == 0) {
+			e = EEXIST;
 			rc = -1;
+		} else if (rename(tmp, dst) != 0) {
+			e = errno;
+			rc = -1;
+		}
 	}
 	unlink(tmp);
+	errno = e;
 	return rc;
 }
 
+/* The run's backup folder for the hives, or "" while none is named. */
+static char g_backup_dir[PATH_BYTES];
+
+void
+hive_set_backup_dir(const char *dir)
+{
+	if (dir == NULL || strlen(dir) >= sizeof(g_backup_dir))
+		dir = "";
+	strcpy(g_backup_dir, dir);
+}
+
+/* Names in OUT the place of F's copy in the backup folder: the last
+ * three names of the path it was found at ("System32/config/SOFTWARE",
+ * letter case as on the disk) below "SystemRoot", and makes the folders
+ * on the way. */
+static int
+backup_place(const struct hive_file *f, char *out, size_t size)
+{
+	const char *tail = f->path + strlen(f->path);
+	size_t n;
+
+	for (int k = 0; k < 3; k++) {
+		while (tail > f->path && tail[-1] != '/')
+			tail--;
+		if (k < 2 && tail > f->path)
+			tail--;
+	}
+	if ((size_t)snprintf(out, size, "%s/SystemRoot/%s", g_backup_dir,
+	    tail) >= size) {
+		errno = ENAMETOOLONG;
+		return -1;
+	}
+	/* Each folder below the backup folder: made now, or there from an
+	 * earlier copy. */
+	for (n = strlen(g_backup_dir) + 1; out[n] != '\0'; n++) {
+		if (out[n] != '/')
+			continue;
+		out[n] = '\0';
+		int rc = mkdir(out, 0700);
+		out[n] = '/';
+		if (rc != 0 && errno != EEXIST)
+			return -1;
+	}
+	return 0;
+}
+
 /* Makes sure a copy of the hive as the disk holds it before this run's
- * first change exists as "<hive>.bak"; an older one is kept as it is. */
+ * first change is in the run's backup folder.  -1 with errno set when
+ * there is none. */
 static int
 hive_backup(struct hive_file *f)
 {
-	char bak[PATH_BYTES], found[PATH_BYTES], tmp[PATH_BYTES];
+	char dst[PATH_BYTES], tmp[PATH_BYTES];
 
 	if (f->backed_up)
 		return 0;
-	/* Looked for by its Windows name, in any letter case; made beside
-	 * the hive as found. */
-	if ((size_t)snprintf(bak, sizeof(bak), "%s.bak", f->want) >=
-	    sizeof(bak))
+	if (g_backup_dir[0] == '\0') {
+		errno = EACCES;
 		return -1;
-	if (winpath_resolve(bak, found, sizeof(found)) == 1) {
-		f->backed_up = 1;
-		return 0;
 	}
-	if ((size_t)snprintf(bak, sizeof(bak), "%s.bak", f->path) >=
-	    sizeof(bak) || copy_to_temp(f->path, tmp, sizeof(tmp)) != 0)
-		return -1;
-	if (publish_backup(tmp, bak) != 0 || sync_folder(f->path) != 0)
+	if (backup_place(f, dst, sizeof(dst)) != 0 ||
+	    copy_to_temp(f->path, dst, tmp, sizeof(tmp)) != 0 ||
+	    publish_backup(tmp, dst) != 0 || sync_folder(dst) != 0)
 		return -1;
 	f->backed_up = 1;
 	f->stats.backups++;
@@ -1912,6 +1964,28 @@ RegCloseKey(HKEY key)
 	if (tree_top || handles_in(hive) == 0)
 		return hive_save(hive);
 	return ERROR_SUCCESS;
+}
+
+/* ---- the run's backup ---- */
+
+int
+hive_backup_of_key(HKEY key, const char *dir)
+{
+	struct reg_handle *k = handle_of(key);
+	struct hive_file *f;
+
+	if (k == NULL || k->hive == VIRTUAL_ROOT || dir == NULL ||
+	    dir[0] == '\0' || strlen(dir) >= sizeof(g_backup_dir)) {
+		errno = EINVAL;
+		return -1;
+	}
+	hive_set_backup_dir(dir);
+	f = &g_hives[k->hive];
+	if (f->state != HIVE_LOADED) {
+		errno = EIO;
+		return -1;
+	}
+	return hive_backup(f) == 0 ? 1 : -1;
 }
 
 /* ---- statistics and reset ---- */

@@ -9,6 +9,8 @@
 
 #include <stddef.h>
 
+#include "reg_sys.h"
+
 enum {
 	HIVE_SOFTWARE,
 	HIVE_SYSTEM,
@@ -21,7 +23,7 @@ struct hive_stats {
 	unsigned loads;		/* file read into memory (a rollback rereads) */
 	unsigned writes;	/* new file renamed into place */
 	unsigned write_failures;	/* changes lost to a failed write */
-	unsigned backups;	/* .bak copies this run made */
+	unsigned backups;	/* copies this run made in its backup folder */
 };
 
 /* Fills OUT for hive HIVE (HIVE_SOFTWARE, HIVE_SYSTEM); all zero for
@@ -33,6 +35,19 @@ void hive_get_stats(int hive, struct hive_stats *out);
  * that exists, then the rest as named) in PATH of SIZE bytes and, for
  * HIVE_UNREADABLE, the errno in *ERR.  -1 for any other number. */
 int hive_condition(int hive, char *path, size_t size, int *err);
+
+/* Copies the file of the hive that holds the open KEY, as it is before
+ * this run's first change to it, into the backup folder DIR as
+ * DIR/SystemRoot/<System32>/<config>/<hive> (names as on the disk), and
+ * has every later change of the run wait for that copy: a hive that has
+ * none is not changed.  1: copied now or earlier in the run; -1: no copy
+ * (KEY is HKLM itself or unknown, a copy failed), Linux errno set. */
+int hive_backup_of_key(HKEY key, const char *dir);
+
+/* Names DIR as the folder the hives are copied into before their first
+ * change (hive_backup_of_key names it too); NULL or "" names none, and
+ * then no hive is changed.  Nothing is copied yet. */
+void hive_set_backup_dir(const char *dir);
 
 /* Number of handle records in use: 0 whenever no key is open. */
 int hive_open_handles(void);

@@ -1,0 +1,191 @@
+/*
+ * backup.cpp - the run's backup folder, made on first need, and the
+ * place of each item in it.
+ *
+ * A file or folder at <SystemRoot>\<rest> is kept as
+ * <backup>\SystemRoot\<rest>, <rest> spelled as the disk spells it, so
+ * that copying the "SystemRoot" folder back over the Windows folder puts
+ * every item back where it was.
+ */
+#include "backup/backup.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "platform/platform.h"
+#include "registry/registry.h"
+#include "scans/targets.h"
+
+#define BACKUP_NAME "vkm310_backup"
+#define BACKUP_TREE "SystemRoot"
+/* "-2" to "-99": runs started in the same second. */
+#define BACKUP_TRIES 99
+#define CRT_EACCES 13
+#define CRT_EINVAL 22
+
+char g_backup_dir[BACKUP_PATH_BUF];
+
+/* The separator of the backup's own paths: the last character of the
+ * place the system gave ('\' or '/'). */
+static char g_sep = '\\';
+static int g_backup_failed;
+static int g_backup_errno;
+
+void
+backup_reset(void)
+{
+	g_backup_dir[0] = '\0';
+	g_backup_failed = 0;
+	g_backup_errno = 0;
+}
+
+/* Makes a new folder in PLACE (ending in its separator), named after the
+ * time T.  1: made, g_backup_dir set; -1: none could be made there. */
+static int
+make_in(const char *place, const int t[6])
+{
+	char path[BACKUP_PATH_BUF];
+
+	for (int k = 1; k <= BACKUP_TRIES; k++) {
+		int n = snprintf(path, sizeof(path),
+		    "%s" BACKUP_NAME "-%04d%02d%02d-%02d%02d%02d", place,
+		    t[0], t[1], t[2], t[3], t[4], t[5]);
+		if (n > 0 && k > 1 && (size_t)n < sizeof(path))
+			n += snprintf(path + n, sizeof(path) - (size_t)n,
+			    "-%d", k);
+		if (n < 0 || (size_t)n >= sizeof(path)) {
+			errno = CRT_EINVAL;
+			return -1;
+		}
+		int r = plat_make_folder(path);
+		if (r < 0)
+			return -1;
+		if (r > 0) {
+			memcpy(g_backup_dir, path, (size_t)n + 1);
+			g_sep = place[strlen(place) - 1];
+			return 1;
+		}
+	}
+	errno = CRT_EACCES;
+	return -1;
+}
+
+/* Makes this run's backup folder unless it is there.  1: it is; -1: it
+ * cannot be made (said once), errno set. */
+static int
+backup_ready(void)
+{
+	char place[BACKUP_PATH_BUF];
+	int t[6];
+
+	if (g_backup_dir[0] != '\0')
+		return 1;
+	if (!g_backup_failed) {
+		plat_local_time(t);
+		g_backup_errno = CRT_EACCES;
+		for (int i = 0; plat_backup_place(i, place, sizeof(place)) > 0;
+		    i++) {
+			if (make_in(place, t) > 0)
+				return 1;
+			g_backup_errno = errno;
+		}
+		g_backup_failed = 1;
+		plat_printf("No backup folder can be made (error %d): nothing is removed\n",
+		    g_backup_errno);
+	}
+	errno = g_backup_errno;
+	return -1;
+}
+
+static int
+is_sep(char c)
+{
+	return c == '\\' || c == '/';
+}
+
+/* Puts into OUT the place of the item at PATH in the backup, and makes
+ * the folders above it there.  1: done; 0: nothing is at PATH; -1: PATH
+ * is not below SystemRoot or the place cannot be made, errno set. */
+static int
+item_place(const char *path, char *out, size_t size)
+{
+	char disk[BACKUP_PATH_BUF], root[BACKUP_PATH_BUF];
+	const char *rest;
+	size_t n, len;
+	int r;
+
+	if ((r = plat_disk_path(path, disk, sizeof(disk))) <= 0 ||
+	    plat_disk_path(g_system_root, root, sizeof(root)) <= 0) {
+		errno = CRT_EINVAL;
+		return r == 0 ? 0 : -1;
+	}
+	len = strlen(root);
+	while (len > 0 && is_sep(root[len - 1]))
+		len--;
+	if (strncmp(disk, root, len) != 0 || !is_sep(disk[len])) {
+		errno = CRT_EINVAL;
+		return -1;
+	}
+	for (rest = disk + len; is_sep(*rest); rest++)
+		;
+	if (backup_ready() < 0)
+		return -1;
+	n = (size_t)snprintf(out, size, "%s%c" BACKUP_TREE, g_backup_dir,
+	    g_sep);
+	if (n + strlen(rest) + 2 > size) {
+		errno = CRT_EINVAL;
+		return -1;
+	}
+	/* Each folder on the way: made now, or there from an earlier item. */
+	for (;;) {
+		if (plat_make_folder(out) < 0)
+			return -1;
+		out[n++] = g_sep;
+		while (*rest != '\0' && !is_sep(*rest))
+			out[n++] = *rest++;
+		out[n] = '\0';
+		if (*rest == '\0')
+			return 1;
+		while (is_sep(*rest))
+			rest++;
+	}
+}
+
+/* Copies the item at PATH with COPY into its place.  1, 0 or -1 as
+ * backup_file. */
+static int
+backup_item(const char *path, int (*copy)(const char *, const char *))
+{
+	char dst[BACKUP_PATH_BUF];
+	int r = item_place(path, dst, sizeof(dst));
+
+	return r <= 0 ? r : copy(path, dst);
+}
+
+int
+backup_file(const char *path)
+{
+	return backup_item(path, plat_copy_file);
+}
+
+int
+backup_folder(const char *path)
+{
+	return backup_item(path, plat_copy_folder);
+}
+
+int
+backup_key(const char *key_path)
+{
+	if (backup_ready() < 0)
+		return -1;
+	return backup_key_path(key_path, g_backup_dir) > 0 ? 1 : -1;
+}
+
+void
+print_backup_note(void)
+{
+	if (g_backup_dir[0] != '\0')
+		plat_printf("Backup of the removed items: %s\n", g_backup_dir);
+}

@@ -1,0 +1,267 @@
+/*
+ * copy.cpp (Windows) - what a run's backup needs: the time, the place, a
+ * new folder, and copies of files and folder trees.
+ *
+ * The backup goes to the root of the system drive (C:\), else beside the
+ * program, never into the Windows folder: an elevated prompt starts in
+ * System32.  Reparse points (symbolic links, junctions, mount points)
+ * are passed over, never entered or followed: what they name is not the
+ * item's, and the removal takes them as entries.  A copy is flushed to
+ * the disk before the call returns.
+ */
+#include <windows.h>
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "errmap.h"
+#include "platform/platform.h"
+
+/* Deeper than any tree the driver store holds. */
+#define TREE_DEPTH_MAX 160
+
+/* Sets errno to the run-time's number for the Windows error CODE.  -1. */
+static int
+fail(DWORD code)
+{
+	errno = errno_from_win_error(code);
+	return -1;
+}
+
+int
+plat_local_time(int t[6])
+{
+	SYSTEMTIME st;
+
+	GetLocalTime(&st);
+	t[0] = st.wYear;
+	t[1] = st.wMonth;
+	t[2] = st.wDay;
+	t[3] = st.wHour;
+	t[4] = st.wMinute;
+	t[5] = st.wSecond;
+	return 1;
+}
+
+/* 1 when the folder DIR ("C:\x\") lies in the Windows folder or is it,
+ * letters compared without regard to case. */
+static int
+in_windows_folder(const char *dir)
+{
+	char root[MAX_PATH];
+	size_t n;
+
+	if (plat_getenv("SystemRoot", root, sizeof(root)) != 1 ||
+	    root[0] == '\0')
+		return 0;
+	n = strlen(root);
+	while (n > 0 && root[n - 1] == '\\')
+		n--;
+	return n > 0 && _strnicmp(dir, root, n) == 0 &&
+	    (dir[n] == '\\' || dir[n] == '\0');
+}
+
+/* The root of the system drive, "C:\". */
+static int
+system_drive_root(char *out, size_t size)
+{
+	char drive[MAX_PATH];
+	size_t n;
+
+	if (plat_getenv("SystemDrive", drive, sizeof(drive)) != 1 ||
+	    drive[0] == '\0')
+		return 0;
+	n = strlen(drive);
+	if (n + 2 > size)
+		return 0;
+	memcpy(out, drive, n);
+	if (drive[n - 1] != '\\')
+		out[n++] = '\\';
+	out[n] = '\0';
+	return 1;
+}
+
+/* The folder of this program, "D:\tools\". */
+static int
+program_folder(char *out, size_t size)
+{
+	char *slash;
+	DWORD n;
+
+	if (size > MAX_PATH)
+		size = MAX_PATH;
+	n = GetModuleFileNameA(NULL, out, (DWORD)size);
+	if (n == 0 || n >= size || (slash = strrchr(out, '\\')) == NULL)
+		return 0;
+	slash[1] = '\0';
+	return 1;
+}
+
+int
+plat_backup_place(int index, char *out, size_t size)
+{
+	int (*const places[])(char *, size_t) = {
+		system_drive_root, program_folder,
+	};
+
+	if (size > 0)
+		out[0] = '\0';
+	if (index < 0 || index >= 2 || !places[index](out, size))
+		return 0;
+	if (in_windows_folder(out)) {
+		out[0] = '\0';
+		return 0;
+	}
+	return 1;
+}
+
+int
+plat_make_folder(const char *path)
+{
+	if (CreateDirectoryA(path, NULL))
+		return 1;
+	return GetLastError() == ERROR_ALREADY_EXISTS ? 0 : fail(GetLastError());
+}
+
+int
+plat_disk_path(const char *path, char *out, size_t size)
+{
+	size_t n = strlen(path);
+
+	if (n + 1 > size)
+		return -1;
+	if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+		return 0;
+	memcpy(out, path, n + 1);
+	return 1;
+}
+
+/* Makes the copy of the file at SRC durable: CopyFile leaves it to the
+ * cache.  0, or the Windows error. */
+static DWORD
+flush_file(const char *path)
+{
+	HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+	    FILE_ATTRIBUTE_NORMAL, NULL);
+	DWORD code = 0;
+
+	if (h == INVALID_HANDLE_VALUE)
+		return GetLastError();
+	if (!FlushFileBuffers(h))
+		code = GetLastError();
+	CloseHandle(h);
+	return code;
+}
+
+/* Copies the file SRC with the attributes ATTR to the new file DST.
+ * 0, or the Windows error. */
+static DWORD
+copy_one_file(const char *src, const char *dst, DWORD attr)
+{
+	DWORD code;
+
+	if (!CopyFileA(src, dst, TRUE))
+		return GetLastError();
+	/* A read-only copy cannot be opened to be flushed. */
+	if ((attr & FILE_ATTRIBUTE_READONLY) != 0)
+		SetFileAttributesA(dst, attr & ~FILE_ATTRIBUTE_READONLY);
+	code = flush_file(dst);
+	if ((attr & FILE_ATTRIBUTE_READONLY) != 0)
+		SetFileAttributesA(dst, attr);
+	return code;
+}
+
+static DWORD copy_tree(const char *src, const char *dst, int depth);
+
+/* Appends "\NAME" to BASE into OUT.  0, or an error when it would not
+ * fit. */
+static DWORD
+join(char *out, const char *base, const char *name)
+{
+	int n = snprintf(out, MAX_PATH, "%s\\%s", base, name);
+
+	return n < 0 || n >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE : 0;
+}
+
+/* Copies every entry of the folder SRC into the folder DST.
+ * 0, or the Windows error of the first entry that failed. */
+static DWORD
+copy_listed(const char *src, const char *dst, int depth)
+{
+	char spec[MAX_PATH], from[MAX_PATH], to[MAX_PATH];
+	WIN32_FIND_DATAA fd;
+	HANDLE find;
+	DWORD code = 0;
+
+	if ((code = join(spec, src, "*")) != 0)
+		return code;
+	if ((find = FindFirstFileA(spec, &fd)) == INVALID_HANDLE_VALUE)
+		return GetLastError();
+	do {
+		if (strcmp(fd.cFileName, ".") == 0 ||
+		    strcmp(fd.cFileName, "..") == 0 ||
+		    (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+			continue;
+		if ((code = join(from, src, fd.cFileName)) != 0 ||
+		    (code = join(to, dst, fd.cFileName)) != 0)
+			break;
+		if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+			code = copy_tree(from, to, depth + 1);
+		else
+			code = copy_one_file(from, to, fd.dwFileAttributes);
+	} while (code == 0 && FindNextFileA(find, &fd));
+	if (code == 0 && GetLastError() != ERROR_NO_MORE_FILES)
+		code = GetLastError();
+	FindClose(find);
+	return code;
+}
+
+/* Makes the folder DST and copies the folder SRC into it. */
+static DWORD
+copy_tree(const char *src, const char *dst, int depth)
+{
+	if (depth >= TREE_DEPTH_MAX)
+		return ERROR_FILENAME_EXCED_RANGE;
+	if (!CreateDirectoryA(dst, NULL))
+		return GetLastError();
+	return copy_listed(src, dst, depth);
+}
+
+/* Copies the entry PATH to DST; FOLDER says which kind is wanted.  1, 0
+ * or -1 as plat_copy_file. */
+static int
+copy_path(const char *path, const char *dst, int folder)
+{
+	DWORD attr, code;
+
+	if (path == NULL || dst == NULL)
+		return fail(ERROR_INVALID_PARAMETER);
+	attr = GetFileAttributesA(path);
+	if (attr == INVALID_FILE_ATTRIBUTES) {
+		code = GetLastError();
+		if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+			return 0;
+		return fail(code);
+	}
+	if (((attr & FILE_ATTRIBUTE_DIRECTORY) != 0) != (folder != 0))
+		return fail(folder ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
+	/* A link is taken as an entry by the removal: nothing to keep. */
+	if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+		return 1;
+	code = folder ? copy_tree(path, dst, 0) :
+	    copy_one_file(path, dst, attr);
+	return code == 0 ? 1 : fail(code);
+}
+
+int
+plat_copy_file(const char *path, const char *dst)
+{
+	return copy_path(path, dst, 0);
+}
+
+int
+plat_copy_folder(const char *path, const char *dst)
+{
+	return copy_path(path, dst, 1);
+}
