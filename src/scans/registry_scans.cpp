@@ -158,12 +158,13 @@ removal_failed(int err)
 }
 
 /* Keeps the key's tree in the backup, then deletes it.  A key that
- * cannot be kept stays: FAILED printed. */
+ * cannot be deleted (a read-only hive, no access) is found so before
+ * anything is kept; one that cannot be kept stays.  FAILED printed. */
 static int
 remove_key(const char *subkey, const char *key_path)
 {
 	(void)subkey;
-	if (backup_key(key_path) < 0)
+	if (key_path_deletable(key_path) <= 0 || backup_key(key_path) < 0)
 		return removal_failed(errno);
 	if (delete_key_path(key_path) > 0)
 		return 1;

@@ -262,7 +262,7 @@ def test_places_not_read(target, system, run, tmp_path, hives, fault,
             tail = ("\nNothing found, but %d place(s) could not be read: this"
                     " system is not known to be clean\n" % unread)
         elif args:
-            tail = fixed_all(len(items)) + "%d " % unread + UNREAD
+            tail = fixed_all(len(items), "%d " % unread + UNREAD)
         else:
             tail = found_dry(len(items)) + "%d " % unread + UNREAD
         assert text.endswith(tail), text
@@ -707,8 +707,9 @@ def test_no_backup_inside_the_windows_folder(target, system):
         + question(Q_KEY, "a")
         + "No backup folder can be made (error 13): nothing is removed\n"
         + "FAILED (error 13)\n"
-        + "Found file 'vkm310.sys'\n(%s\\system32\\drivers\\vkm310.sys)\n"
-        % system.windir + "FAILED (error 13)\n" + found_fixed(2, 0))
+        + "Found file 'vkm310.sys'\n(%s)\n"
+        % system.shown(r"system32\drivers\vkm310.sys")
+        + "FAILED (error 13)\n" + found_fixed(2, 0))
     assert system.key_exists(UNINSTALL_KEY + r"\{X}")
     assert system.exists(r"system32\drivers\vkm310.sys")
     assert not [n for n in os.listdir(cwd) if n.startswith("vkm310_backup")]

@@ -90,16 +90,19 @@ def found_dry(n):
 BACKUP = "Backup of the removed items: <backup>\n"
 
 
-def fixed_all(n):
-    return "\n%d item(s) fixed\nYou must now reboot your system\n" % n + BACKUP
+def fixed_all(n, unread=""):
+    """The summary of a cleanup that fixed all N items; UNREAD (the line
+    saying places were not read) stands before the backup line."""
+    return ("\n%d item(s) fixed\nYou must now reboot your system\n" % n
+            + unread + BACKUP)
 
 
-def found_fixed(found, fixed, backup=None):
+def found_fixed(found, fixed, backup=None, unread=""):
     """The summary of a cleanup; BACKUP (by default: something was fixed)
-    adds the backup line."""
+    adds the backup line, after UNREAD."""
     if backup is None:
         backup = fixed > 0
-    return "\n%d item(s) found, %d fixed\n" % (found, fixed) + (
+    return "\n%d item(s) found, %d fixed\n" % (found, fixed) + unread + (
         BACKUP if backup else "")
 
 
