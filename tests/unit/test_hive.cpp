@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
 #include <stdio.h>
@@ -149,6 +150,13 @@ le32(const std::string &s, size_t off)
 	    (unsigned long)p[3] << 24;
 }
 
+void
+put_le32(std::string &s, size_t off, unsigned long v)
+{
+	for (int k = 0; k < 4; k++)
+		s[off + k] = (char)(v >> (8 * k) & 0xff);
+}
+
 /* 1: the regf header checksum over the first 508 bytes is right. */
 bool
 checksum_ok(const std::string &hive)
@@ -158,6 +166,18 @@ checksum_ok(const std::string &hive)
 	for (size_t k = 0; k < 508; k += 4)
 		sum ^= le32(hive, k);
 	return hive.size() >= 512 && sum == le32(hive, 508);
+}
+
+/* Puts the right regf header checksum in place. */
+void
+set_checksum(std::string &hive)
+{
+	unsigned long sum = 0;
+
+	for (size_t k = 0; k < 508; k += 4)
+		sum ^= le32(hive, k);
+	for (int k = 0; k < 4; k++)
+		hive[508 + k] = (char)(sum >> (8 * k) & 0xff);
 }
 
 /* Runs mkhive with ARGS; returns its exit status (-1: did not run). */
@@ -554,6 +574,9 @@ TEST_F(HiveTest, HiveOneLoadPerHive)
 	}
 	EXPECT_EQ(stats(HIVE_SOFTWARE).loads, 1u);
 	EXPECT_EQ(stats(HIVE_SYSTEM).loads, 1u);
+	/* Looking reads no hive whole. */
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writable_loads, 0u);
+	EXPECT_EQ(stats(HIVE_SYSTEM).writable_loads, 0u);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
 	EXPECT_EQ(hive_open_handles(), 0);
 }
@@ -572,6 +595,8 @@ TEST_F(HiveTest, HiveTreeDeleteReachesDisk)
 	EXPECT_EQ(delete_key_path((u + "\\VKM310").c_str()), 1);
 	EXPECT_EQ(subkeys(u), std::vector<std::string>{ "Other" });
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writable_loads, 1u);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).loads, 1u);
 
 	/* Replaced by rename, not rewritten in place; mode kept. */
 	ASSERT_EQ(stat(hive_path("SOFTWARE").c_str(), &after), 0);
@@ -698,6 +723,74 @@ TEST_F(HiveTest, HiveLookupsFollowChanges)
 	EXPECT_EQ(string_value(path + "\\Leaf", "X"), "y");
 }
 
+/* Another writer between the run's first look at a hive and its first
+ * change: the change is refused, nothing is written, and the hive takes
+ * no change after that either. */
+TEST_F(HiveTest, HiveChangedFileRefusesChange)
+{
+	static const struct {
+		const char *what;
+		void (*change)(const std::string &path);
+	} cases[] = {
+		{ "untouched", nullptr },
+		{ "replaced by a copy", [](const std::string &path) {
+			std::string tmp = path + ".other";
+			write_bytes(tmp, read_bytes(path));
+			ASSERT_EQ(rename(tmp.c_str(), path.c_str()), 0); } },
+		{ "grown", [](const std::string &path) {
+			write_bytes(path, read_bytes(path) +
+			    std::string(4096, '\0')); } },
+		{ "modification time", [](const std::string &path) {
+			struct timespec t[2] = { { 0, UTIME_OMIT },
+			    { 1000000000, 0 } };
+			ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), t, 0), 0); } },
+		/* Same size and times, as a writer that puts them back leaves
+		 * it: the header's sequence numbers (or the ctime) tell. */
+		{ "sequence numbers", [](const std::string &path) {
+			struct stat st;
+			ASSERT_EQ(stat(path.c_str(), &st), 0);
+			std::string h = read_bytes(path);
+			put_le32(h, 4, le32(h, 4) + 1);
+			put_le32(h, 8, le32(h, 8) + 1);
+			set_checksum(h);
+			write_bytes(path, h);
+			struct timespec t[2] = { st.st_atim, st.st_mtim };
+			ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), t, 0), 0); } },
+	};
+
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		new_run();
+		unlink(hive_path("SOFTWARE.bak").c_str());
+		unlink(hive_path("SYSTEM.bak").c_str());
+		make("SOFTWARE", software_script());
+		make("SYSTEM", system_script("dword\tSelect\tCurrent\t2\n"));
+		std::string path = hive_path("SOFTWARE");
+		ASSERT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
+		if (c.change != nullptr)
+			c.change(path);
+		std::string theirs = read_bytes(path);
+		bool refused = c.change != nullptr;
+
+		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"),
+		    refused ? 0 : 1);
+		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Beta"),
+		    refused ? 0 : 1);
+		EXPECT_EQ(stats(HIVE_SOFTWARE).read_only, refused ? 1 : 0);
+		EXPECT_EQ(stats(HIVE_SOFTWARE).writes, refused ? 0u : 2u);
+		if (!refused)
+			continue;
+		EXPECT_EQ(read_bytes(path), theirs);
+		EXPECT_EQ(list_folder(config),
+		    (std::vector<std::string>{ "SOFTWARE", "SYSTEM" }));
+		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
+		EXPECT_EQ(stats(HIVE_SOFTWARE).writable_loads, 0u);
+		/* The other hive is untouched and still takes changes. */
+		EXPECT_EQ(delete_key_path(
+		    "HKLM\\SYSTEM\\ControlSet001\\Services\\Svc1"), 1);
+	}
+}
+
 TEST_F(HiveTest, HiveDirtyHiveIsReadOnly)
 {
 	ASSERT_EQ(mkhive("--dirty " + shell_arg(hive_path("SOFTWARE"))), 0);
@@ -772,13 +865,6 @@ TEST_F(HiveTest, HiveCorruptFileReadsAsAbsent)
 			EXPECT_EQ(read_bytes(path), c.bytes) << c.what;
 		}
 	}
-}
-
-void
-put_le32(std::string &s, size_t off, unsigned long v)
-{
-	for (int k = 0; k < 4; k++)
-		s[off + k] = (char)(v >> (8 * k) & 0xff);
 }
 
 /* File offset of the key cell named NAME (stored as ASCII). */

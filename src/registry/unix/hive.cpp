@@ -2,9 +2,14 @@
  * hive.cpp - the six registry functions of reg_sys.h over the hive files
  * of an offline Windows installation, read and written with libhivex.
  *
- * Each hive is read into memory on first use and stays there; changes
- * are made in memory and reach the disk as a whole new file renamed over
- * the old one.  That happens when the top of a tree delete goes (its
+ * Each hive is opened read-only on first use (libhivex maps the file
+ * and reads what is looked at) and stays open.  At the run's first
+ * change to it the file is read whole into memory, once it is clear
+ * that it is still the file first opened (device, inode, size, times,
+ * header sequence numbers); a file changed in between is not changed by
+ * us at all, and the hive is read-only from then on.  Changes are made
+ * in memory and reach the disk as a whole new file renamed over the old
+ * one, again only if no one else changed the file.  That happens when the top of a tree delete goes (its
  * RegDeleteKeyA names the key from HKEY_LOCAL_MACHINE, so the caller
  * learns whether the tree reached the disk); a tree delete that stops
  * half way is written when the handle it was opened with closes, one
@@ -46,13 +51,26 @@
 
 enum { HIVE_UNTRIED, HIVE_ABSENT, HIVE_LOADED };
 
+/* What a hive file was when this run read it: a change by anyone else
+ * shows in one of these. */
+struct file_id {
+	dev_t dev;
+	ino_t ino;
+	off_t size;
+	struct timespec mtime, ctime;
+	unsigned long seq1, seq2;	/* the header's sequence numbers */
+};
+
 struct hive_file {
 	int state;
 	hive_h *h;
 	hive_node_h root;
 	int read_only;
+	int writable;		/* h was read whole, to be changed */
+	int changed;		/* the file changed under us: read-only now */
 	int unsaved;
 	int backed_up;
+	struct file_id id;
 	char want[PATH_BYTES];	/* the hive's Windows path below SystemRoot */
 	char path[PATH_BYTES];	/* where it was found, no link followed */
 	struct hive_stats stats;
@@ -268,17 +286,38 @@ sync_folder(const char *path)
 	return rc;
 }
 
-/* 1 when the header of the file open as FD says the hive was not closed
- * cleanly, 0 when it was, -1 when it is no hive header at all. */
+/* Fills ID for the hive file open as FD.  0, or -1 when it cannot be
+ * looked at or has no hive header. */
 static int
-header_dirty(int fd)
+file_id_of(int fd, struct file_id *id)
 {
 	unsigned char hdr[12];
+	struct stat st;
 
-	if (pread(fd, hdr, sizeof(hdr), 0) != (ssize_t)sizeof(hdr) ||
+	if (fstat(fd, &st) != 0 ||
+	    pread(fd, hdr, sizeof(hdr), 0) != (ssize_t)sizeof(hdr) ||
 	    memcmp(hdr, "regf", 4) != 0)
 		return -1;
-	return le32(hdr + 4) != le32(hdr + 8);
+	memset(id, 0, sizeof(*id));
+	id->dev = st.st_dev;
+	id->ino = st.st_ino;
+	id->size = st.st_size;
+	id->mtime = st.st_mtim;
+	id->ctime = st.st_ctim;
+	id->seq1 = le32(hdr + 4);
+	id->seq2 = le32(hdr + 8);
+	return 0;
+}
+
+static int
+file_id_same(const struct file_id *a, const struct file_id *b)
+{
+	return a->dev == b->dev && a->ino == b->ino && a->size == b->size &&
+	    a->mtime.tv_sec == b->mtime.tv_sec &&
+	    a->mtime.tv_nsec == b->mtime.tv_nsec &&
+	    a->ctime.tv_sec == b->ctime.tv_sec &&
+	    a->ctime.tv_nsec == b->ctime.tv_nsec &&
+	    a->seq1 == b->seq1 && a->seq2 == b->seq2;
 }
 
 /* 1 when the file at PATH may be replaced: both it and its folder are
@@ -423,7 +462,8 @@ hive_backup(struct hive_file *f)
 }
 
 /* Writes the hive in memory to a new file beside the old one and
- * renames it over the old: a crash leaves one or the other whole. */
+ * renames it over the old: a crash leaves one or the other whole.  The
+ * file now in place is what F->id describes from then on. */
 static int
 write_replace(struct hive_file *f)
 {
@@ -437,14 +477,19 @@ write_replace(struct hive_file *f)
 		return -1;
 	copy_owner(fd, &st);
 	ok = hivex_commit(f->h, tmp, 0) == 0 && fsync(fd) == 0;
-	if (close(fd) != 0)
-		ok = 0;
 	if (ok && rename(tmp, f->path) != 0)
 		ok = 0;
 	if (!ok) {
+		close(fd);
 		unlink(tmp);
 		return -1;
 	}
+	/* Looked at after the rename, which may set the ctime.  Unknown,
+	 * the next change could not tell ours from another's: none is
+	 * made. */
+	if (file_id_of(fd, &f->id) != 0)
+		f->changed = f->read_only = 1;
+	close(fd);
 	/* The new file is in place whatever the folder's sync says, and
 	 * calling the change failed would not undo it. */
 	(void)sync_folder(f->path);
@@ -600,20 +645,19 @@ hive_locate(int i, char *out, size_t size)
 	return 0;
 }
 
-/* Opens the hive file F->want for reading, no link followed on the way
- * or at the end (a hive that is a link is not read); where it was found
- * goes to F->path.  The descriptor, or -1. */
+/* Opens the hive file WANT for reading, no link followed on the way or
+ * at the end (a hive that is a link is not read); where it was found
+ * goes to PATH (SIZE bytes).  The descriptor, or -1. */
 static int
-hive_open_fd(struct hive_file *f)
+hive_open_fd(const char *want, char *path, size_t size)
 {
 	struct stat st;
 	size_t leaf;
 	int dirfd, fd;
 
-	if (winpath_open_at(f->want, f->path, sizeof(f->path), &dirfd,
-	    &leaf) != 1)
+	if (winpath_open_at(want, path, size, &dirfd, &leaf) != 1)
 		return -1;
-	fd = openat(dirfd, f->path + leaf, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
+	fd = openat(dirfd, path + leaf, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
 	    O_NONBLOCK | O_NOCTTY);
 	close(dirfd);
 	if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
@@ -637,30 +681,31 @@ hivex_open_fd(int fd, const char *path, int flags)
 	return hivex_open(name, flags);
 }
 
-/* Reads the hive file F->want into memory: writable if it may be
- * written, else read-only. */
+/* Opens the hive file F->want read-only: libhivex maps it and reads
+ * only what is looked at.  It is read whole, to be changed, only at the
+ * run's first change to it (hive_writable). */
 static int
 hive_open_file(struct hive_file *f)
 {
-	int dirty, fd;
+	int fd;
 
 	f->h = NULL;
 	f->unsaved = 0;
-	if ((fd = hive_open_fd(f)) < 0)
+	f->writable = 0;
+	if ((fd = hive_open_fd(f->want, f->path, sizeof(f->path))) < 0)
 		return -1;
-	if ((dirty = header_dirty(fd)) < 0) {
+	if (file_id_of(fd, &f->id) != 0) {
 		close(fd);
 		return -1;
 	}
-	f->read_only = dirty || !replaceable(f->path);
-	if (!f->read_only &&
-	    (f->h = hivex_open_fd(fd, f->path, HIVEX_OPEN_WRITE)) == NULL)
-		f->read_only = 1;
-	if (f->h == NULL && (f->h = hivex_open_fd(fd, f->path, 0)) == NULL) {
-		close(fd);
-		return -1;
-	}
+	/* A hive Windows did not close cleanly may have its newest state
+	 * in log files we do not replay. */
+	f->read_only = f->changed || f->id.seq1 != f->id.seq2 ||
+	    !replaceable(f->path);
+	f->h = hivex_open_fd(fd, f->path, 0);
 	close(fd);
+	if (f->h == NULL)
+		return -1;
 	if ((f->root = hivex_root(f->h)) == 0) {
 		hivex_close(f->h);
 		f->h = NULL;
@@ -668,6 +713,71 @@ hive_open_file(struct hive_file *f)
 	}
 	f->stats.loads++;
 	return 0;
+}
+
+/* 1 when the file at F->want is still the one F->id describes, found
+ * where it was; FD (when not NULL) then gets it open for reading. */
+static int
+hive_unchanged(struct hive_file *f, int *fd)
+{
+	char path[PATH_BYTES];
+	struct file_id now;
+	int d, same;
+
+	if ((d = hive_open_fd(f->want, path, sizeof(path))) < 0)
+		return 0;
+	same = file_id_of(d, &now) == 0 && strcmp(path, f->path) == 0 &&
+	    file_id_same(&now, &f->id);
+	if (same && fd != NULL)
+		*fd = d;
+	else
+		close(d);
+	return same;
+}
+
+/* The file of hive F was changed by someone else since this run read
+ * it: what memory holds is no base for a change, now or later. */
+static LONG
+hive_changed(struct hive_file *f)
+{
+	f->changed = 1;
+	f->read_only = 1;
+	return ERROR_ACCESS_DENIED;
+}
+
+/* Makes hive I writable before its first change: the file is read
+ * whole into memory, once it is clear that it is still the file this
+ * run has mapped (else the change is refused and the hive is read-only
+ * from then on).  Node numbers are file offsets, so open handles and
+ * the caches stay right. */
+static LONG
+hive_writable(int i)
+{
+	struct hive_file *f = &g_hives[i];
+	hive_h *h;
+	int fd;
+
+	if (f->writable)
+		return ERROR_SUCCESS;
+	if (f->read_only)
+		return ERROR_ACCESS_DENIED;
+	if (!hive_unchanged(f, &fd))
+		return hive_changed(f);
+	h = hivex_open_fd(fd, f->path, HIVEX_OPEN_WRITE);
+	close(fd);
+	if (h == NULL)
+		return errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY :
+		    ERROR_WRITE_FAULT;
+	/* Not changed while it was being read either. */
+	if (hivex_root(h) != f->root || !hive_unchanged(f, NULL)) {
+		hivex_close(h);
+		return hive_changed(f);
+	}
+	hivex_close(f->h);
+	f->h = h;
+	f->writable = 1;
+	f->stats.writable_loads++;
+	return ERROR_SUCCESS;
 }
 
 /* The hive I, read on first use; NULL when it is absent or unreadable. */
@@ -711,7 +821,10 @@ hive_save(int i)
 
 	if (f->state != HIVE_LOADED || !f->unsaved)
 		return ERROR_SUCCESS;
-	if (write_replace(f) == 0) {
+	/* Another writer since our first change: theirs stays. */
+	if (!hive_unchanged(f, NULL))
+		hive_changed(f);
+	else if (write_replace(f) == 0) {
 		f->unsaved = 0;
 		f->stats.writes++;
 		return ERROR_SUCCESS;
@@ -1666,6 +1779,8 @@ delete_node(const struct key_pos *pos)
 		return rc;
 	if (count > 0)
 		return ERROR_ACCESS_DENIED;
+	if ((rc = hive_writable(pos->hive)) != ERROR_SUCCESS)
+		return rc;
 	if (!sk_links_inside(f->path, pos->node) ||
 	    delete_tried(f->h, pos->node) != 0)
 		return ERROR_BADKEY;

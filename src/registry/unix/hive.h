@@ -1,6 +1,7 @@
 /*
  * hive.h - what the offline registry (hive.cpp) tells beyond the six
- * functions of reg_sys.h: how often each hive file was read and written,
+ * functions of reg_sys.h: how often each hive file was opened, read
+ * whole and written,
  * and a reset that forgets every hive, so that one process can look at
  * several installations in turn (tests, a fuzzer).
  */
@@ -16,7 +17,8 @@ enum {
 struct hive_stats {
 	int loaded;		/* 1: in memory now */
 	int read_only;		/* 1: loaded, every change refused */
-	unsigned loads;		/* file read into memory (a rollback rereads) */
+	unsigned loads;		/* file opened, mapped (a rollback reopens) */
+	unsigned writable_loads;	/* file read whole, to be changed */
 	unsigned writes;	/* new file renamed into place */
 	unsigned write_failures;	/* changes lost to a failed write */
 	unsigned backups;	/* .bak copies this run made */
