@@ -1,5 +1,6 @@
 /*
- * registry.cpp - key paths over the six registry functions of reg_sys.h.
+ * registry.cpp - key paths over the six registry functions of reg_sys.h,
+ * and its commit, which makes a delete durable.
  */
 #include "registry/registry.h"
 
@@ -139,10 +140,16 @@ delete_key_path(const char *path)
 {
 	HKEY root;
 	const char *rest;
+	int deleted, committed;
 
 	if (split_root_key(path, &root, &rest) <= 0)
 		return -1;
-	return delete_key_tree(root, rest) > 0 ? 1 : 0;
+	deleted = delete_key_tree(root, rest);
+	/* What the tree delete took reaches the disk here, the part of a
+	 * tree that stopped half way too, as Windows keeps it; a commit
+	 * that fails puts back all of it. */
+	committed = reg_commit();
+	return deleted > 0 && committed >= 0 ? 1 : 0;
 }
 
 size_t

@@ -37,13 +37,15 @@ int enum_subkey(const char *path, int index, char *name, size_t capacity);
 void read_string_value(const char *path, const char *value_name, char *buf,
     const char *default_text, size_t size);
 
-/* Deletes the key at PATH with everything below it.
- * 1: deleted; 0: not deleted (missing, refused, or nothing below the root);
+/* Deletes the key at PATH with everything below it, and commits the
+ * change (reg_commit).  1: deleted and on the disk; 0: not deleted
+ * (missing, refused, nothing below the root, or the commit failed);
  * -1: unknown root. */
 int delete_key_path(const char *path);
 
 /* Deletes the key SUBPATH below the open key PARENT with its whole tree,
- * children first.  1: deleted; 0: not deleted (an empty SUBPATH included). */
+ * children first, without committing.  1: deleted; 0: not deleted (an
+ * empty SUBPATH included). */
 int delete_key_tree(HKEY parent, const char *subpath);
 
 /* Copies at most SIZE - 1 bytes of SRC to DST and terminates it when SIZE

@@ -715,9 +715,10 @@ TEST_F(HiveTest, HiveLookupsFollowChanges)
 	EXPECT_EQ(RegDeleteKeyA(key, "LEAF"), ERROR_SUCCESS);
 	EXPECT_EQ(subkey(path, 0), "<0>");
 	EXPECT_EQ(string_value(path + "\\Leaf", "X"), "<default>");
+	EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 	{
 		FileSizeLimit full(4096);
-		EXPECT_EQ(RegCloseKey(key), ERROR_WRITE_FAULT);
+		EXPECT_EQ(reg_commit(), -1);
 	}
 	EXPECT_EQ(subkey(path, 0), "Leaf");
 	EXPECT_EQ(string_value(path + "\\Leaf", "X"), "y");
@@ -1188,11 +1189,10 @@ TEST_F(HiveTest, HiveDeleteRules)
 	    NULL, NULL, NULL, NULL, NULL), ERROR_KEY_DELETED);
 	EXPECT_EQ(RegOpenKeyExA(gone, "", 0, KEY_READ, &again),
 	    ERROR_KEY_DELETED);
-	/* Made through a handle, the change waits for the handle. */
-	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
 	EXPECT_EQ(RegCloseKey(gone), ERROR_SUCCESS);
-	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
 	EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+	EXPECT_EQ(reg_commit(), 1);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
 	new_run();
 	EXPECT_EQ(subkeys("HKLM\\SOFTWARE\\Vendor"),
@@ -1202,34 +1202,57 @@ TEST_F(HiveTest, HiveDeleteRules)
 TEST_F(HiveTest, HiveCommitPoints)
 {
 	HKEY reader, top, soft, vendor;
+	DWORD len = 16;
+	BYTE text[16];
 
+	/* Opened while the hive is only mapped, it reads on after the
+	 * first change has read the file whole. */
 	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Data", 0,
 	    KEY_READ, &reader), ERROR_SUCCESS);
+	EXPECT_EQ(reg_commit(), 0);
 
-	/* The handle a tree delete starts from writes when it closes, other
-	 * handles open or not. */
+	/* No delete, close or other handle writes: the commit does, once
+	 * for each hive with changes. */
 	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0,
 	    DELETE | KEY_ENUMERATE_SUB_KEYS, &top), ERROR_SUCCESS);
 	EXPECT_EQ(RegDeleteKeyA(top, "Alpha"), ERROR_SUCCESS);
-	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
 	EXPECT_EQ(RegCloseKey(top), ERROR_SUCCESS);
+	EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Beta"),
+	    ERROR_SUCCESS);
+	EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE,
+	    "SYSTEM\\ControlSet001\\Services\\Svc1"), ERROR_SUCCESS);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writable_loads, 1u);
+	EXPECT_EQ(RegQueryValueExA(reader, "Text", NULL, NULL, text, &len),
+	    ERROR_SUCCESS);
+	EXPECT_STREQ((char *)text, "Alpha");
+	EXPECT_EQ(RegCloseKey(reader), ERROR_SUCCESS);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+	EXPECT_EQ(reg_commit(), 1);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
+	EXPECT_EQ(stats(HIVE_SYSTEM).writes, 1u);
+	EXPECT_EQ(reg_commit(), 0);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
 
-	/* Without one, the change goes out with the hive's last handle. */
+	/* Another writer between our change and its commit: theirs stays,
+	 * ours is undone, and the hive takes no more changes. */
 	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ,
 	    &soft), ERROR_SUCCESS);
 	ASSERT_EQ(RegOpenKeyExA(soft, "Vendor", 0, DELETE, &vendor),
 	    ERROR_SUCCESS);
-	EXPECT_EQ(RegDeleteKeyA(vendor, "Beta"), ERROR_SUCCESS);
-	EXPECT_EQ(RegCloseKey(vendor), ERROR_SUCCESS);
-	EXPECT_EQ(RegCloseKey(reader), ERROR_SUCCESS);
-	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
-	EXPECT_EQ(RegCloseKey(soft), ERROR_SUCCESS);
-	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 2u);
-
-	new_run();
+	EXPECT_EQ(RegDeleteKeyA(vendor, "Gamma"), ERROR_SUCCESS);
+	std::string theirs = read_bytes(hive_path("SOFTWARE")) +
+	    std::string(4096, '\0');
+	write_bytes(hive_path("SOFTWARE"), theirs);
+	EXPECT_EQ(reg_commit(), -1);
+	EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), theirs);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).read_only, 1);
 	EXPECT_EQ(subkeys("HKLM\\SOFTWARE\\Vendor"),
 	    std::vector<std::string>{ "Gamma" });
+	EXPECT_EQ(RegDeleteKeyA(vendor, "Gamma"), ERROR_ACCESS_DENIED);
+	EXPECT_EQ(RegCloseKey(vendor), ERROR_SUCCESS);
+	EXPECT_EQ(RegCloseKey(soft), ERROR_SUCCESS);
+	EXPECT_EQ(reg_commit(), 0);
 }
 
 /* ---- mkhive ---- */

@@ -9,12 +9,10 @@
  * header sequence numbers); a file changed in between is not changed by
  * us at all, and the hive is read-only from then on.  Changes are made
  * in memory and reach the disk as a whole new file renamed over the old
- * one, again only if no one else changed the file.  That happens when the top of a tree delete goes (its
- * RegDeleteKeyA names the key from HKEY_LOCAL_MACHINE, so the caller
- * learns whether the tree reached the disk); a tree delete that stops
- * half way is written when the handle it was opened with closes, one
- * made through handles alone when the hive's last handle closes.  A
- * write that fails leaves the file as it was and the hive is read
+ * one, again only if no one else changed the file.  That happens only
+ * when the caller says so (reg_commit; the key-path layer calls it at
+ * the end of every tree delete): no close or delete writes on its own.
+ * A write that fails leaves the file as it was and the hive is read
  * again, so memory never claims a key is gone that the disk still
  * holds.  Before a run first changes a hive it copies the file to
  * "<hive>.bak", unless such a copy is already there from an earlier run.
@@ -80,8 +78,6 @@ struct reg_handle {
 	int used;
 	int hive;		/* HIVE_SOFTWARE, HIVE_SYSTEM or VIRTUAL_ROOT */
 	hive_node_h node;
-	int top;		/* opened straight from HKEY_LOCAL_MACHINE */
-	REGSAM sam;
 	int deleted;
 };
 
@@ -858,16 +854,6 @@ handle_new(void)
 		}
 	}
 	return NULL;
-}
-
-static int
-handles_in(int hive)
-{
-	int n = 0;
-
-	for (int k = 0; k < HANDLE_MAX; k++)
-		n += g_handles[k].used && g_handles[k].hive == hive;
-	return n;
 }
 
 /* Where KEY stands.  ERROR_SUCCESS, or what a call on KEY gets. */
@@ -1853,8 +1839,6 @@ RegOpenKeyExA(HKEY key, const char *sub_key, DWORD options, REGSAM sam,
 		return ERROR_NOT_ENOUGH_MEMORY;
 	r->hive = pos.hive;
 	r->node = pos.node;
-	r->top = key == HKEY_LOCAL_MACHINE;
-	r->sam = sam;
 	*result = r;
 	return ERROR_SUCCESS;
 }
@@ -1974,37 +1958,36 @@ RegDeleteKeyA(HKEY key, const char *sub_key)
 		return rc;
 	if ((rc = walk(&pos, sub_key)) != ERROR_SUCCESS)
 		return rc;
-	if ((rc = delete_node(&pos)) != ERROR_SUCCESS)
-		return rc;
-	/* Named from the root, this is the top of a tree delete: the tree
-	 * is gone from memory, and whether it is gone from the disk too is
-	 * this call's answer. */
-	if (key == HKEY_LOCAL_MACHINE)
-		return hive_save(pos.hive);
-	return ERROR_SUCCESS;
+	return delete_node(&pos);
 }
 
 LONG
 RegCloseKey(HKEY key)
 {
 	struct reg_handle *r;
-	int hive, tree_top;
 
 	if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER)
 		return ERROR_SUCCESS;
 	if ((r = handle_of(key)) == NULL)
 		return ERROR_INVALID_HANDLE;
-	hive = r->hive;
-	tree_top = r->top && (r->sam & DELETE) != 0;
 	memset(r, 0, sizeof(*r));
-	if (hive == VIRTUAL_ROOT)
-		return ERROR_SUCCESS;
-	/* A tree delete that stopped half way has deleted what it
-	 * deleted, as on Windows; so has one made through handles alone
-	 * once the last of them goes. */
-	if (tree_top || handles_in(hive) == 0)
-		return hive_save(hive);
 	return ERROR_SUCCESS;
+}
+
+int
+reg_commit(void)
+{
+	int result = 0;
+
+	for (int i = 0; i < HIVE_COUNT; i++) {
+		if (g_hives[i].state != HIVE_LOADED || !g_hives[i].unsaved)
+			continue;
+		if (hive_save(i) != ERROR_SUCCESS)
+			result = -1;
+		else if (result == 0)
+			result = 1;
+	}
+	return result;
 }
 
 /* ---- statistics and reset ---- */
