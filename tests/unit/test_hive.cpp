@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -590,6 +591,14 @@ TEST_F(HiveTest, HiveTreeDeleteReachesDisk)
 	struct stat before, after;
 
 	ASSERT_EQ(chmod(hive_path("SOFTWARE").c_str(), 0640), 0);
+	if (geteuid() == 0) {
+		ASSERT_EQ(chown(hive_path("SOFTWARE").c_str(), 1234, 5678), 0);
+	}
+	bool xattrs = setxattr(hive_path("SOFTWARE").c_str(), "user.vkm",
+	    "kept", 4, 0) == 0;
+	if (!xattrs)
+		printf("no user.* attributes on %s: not checked\n",
+		    config.c_str());
 	ASSERT_EQ(stat(hive_path("SOFTWARE").c_str(), &before), 0);
 	ASSERT_EQ(subkeys(u), (std::vector<std::string>{ "Other", "VKM310" }));
 	EXPECT_EQ(delete_key_path((u + "\\VKM310").c_str()), 1);
@@ -598,10 +607,19 @@ TEST_F(HiveTest, HiveTreeDeleteReachesDisk)
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writable_loads, 1u);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).loads, 1u);
 
-	/* Replaced by rename, not rewritten in place; mode kept. */
+	/* Replaced by rename, not rewritten in place; owner, mode and
+	 * extended attributes kept. */
 	ASSERT_EQ(stat(hive_path("SOFTWARE").c_str(), &after), 0);
 	EXPECT_NE(before.st_ino, after.st_ino);
 	EXPECT_EQ(after.st_mode & 07777, 0640u);
+	EXPECT_EQ(after.st_uid, before.st_uid);
+	EXPECT_EQ(after.st_gid, before.st_gid);
+	if (xattrs) {
+		char got[16] = "";
+		EXPECT_EQ(getxattr(hive_path("SOFTWARE").c_str(), "user.vkm",
+		    got, sizeof(got)), 4);
+		EXPECT_STREQ(got, "kept");
+	}
 	EXPECT_EQ(list_folder(config), (std::vector<std::string>{
 	    "SOFTWARE", "SOFTWARE.bak", "SYSTEM" }));
 	EXPECT_EQ(read_bytes(hive_path("SOFTWARE.bak")), original);
@@ -772,6 +790,7 @@ TEST_F(HiveTest, HiveChangedFileRefusesChange)
 			c.change(path);
 		std::string theirs = read_bytes(path);
 		bool refused = c.change != nullptr;
+		fake_console_reset({});
 
 		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"),
 		    refused ? 0 : 1);
@@ -782,6 +801,9 @@ TEST_F(HiveTest, HiveChangedFileRefusesChange)
 		if (!refused)
 			continue;
 		EXPECT_EQ(read_bytes(path), theirs);
+		EXPECT_EQ(stats(HIVE_SOFTWARE).why, HIVE_RO_CHANGED);
+		EXPECT_EQ(fake_console_output(), "Registry hive '" + path +
+		    "' was changed by another program: not changed\n");
 		EXPECT_EQ(list_folder(config),
 		    (std::vector<std::string>{ "SOFTWARE", "SYSTEM" }));
 		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
@@ -792,26 +814,106 @@ TEST_F(HiveTest, HiveChangedFileRefusesChange)
 	}
 }
 
-TEST_F(HiveTest, HiveDirtyHiveIsReadOnly)
+TEST_F(HiveTest, HiveReadOnlyHives)
 {
-	ASSERT_EQ(mkhive("--dirty " + shell_arg(hive_path("SOFTWARE"))), 0);
-	std::string dirty = read_bytes(hive_path("SOFTWARE"));
-	ASSERT_NE(le32(dirty, 4), le32(dirty, 8));
+	static const struct {
+		const char *what;
+		int why;
+		const char *told;	/* after the hive's path */
+	} cases[] = {
+		{ "dirty", HIVE_RO_DIRTY, "" },
+		{ "hard link", HIVE_RO_LINKS, "' has other hard links: "
+		    "not changed\n" },
+	};
 
-	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 1), "Beta");
-	EXPECT_EQ(string_value("HKLM\\SOFTWARE\\Data", "Text"), "Alpha");
-	EXPECT_EQ(stats(HIVE_SOFTWARE).read_only, 1);
-	EXPECT_EQ(stats(HIVE_SYSTEM).read_only, 0);
-	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 0);
-	EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Beta"),
-	    ERROR_ACCESS_DENIED);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		new_run();
+		unlink((top + "/link").c_str());
+		unlink(hive_path("SYSTEM.bak").c_str());
+		make("SOFTWARE", software_script());
+		make("SYSTEM", system_script("dword\tSelect\tCurrent\t2\n"));
+		if (c.why == HIVE_RO_DIRTY) {
+			ASSERT_EQ(mkhive("--dirty " +
+			    shell_arg(hive_path("SOFTWARE"))), 0);
+		} else {
+			ASSERT_EQ(link(hive_path("SOFTWARE").c_str(),
+			    (top + "/link").c_str()), 0);
+		}
+		std::string bytes = read_bytes(hive_path("SOFTWARE"));
+		fake_console_reset({});
+
+		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 1), "Beta");
+		EXPECT_EQ(string_value("HKLM\\SOFTWARE\\Data", "Text"), "Alpha");
+		EXPECT_EQ(stats(HIVE_SOFTWARE).read_only, 1);
+		EXPECT_EQ(stats(HIVE_SOFTWARE).why, c.why);
+		EXPECT_EQ(stats(HIVE_SYSTEM).read_only, 0);
+		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 0);
+		EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE,
+		    "SOFTWARE\\Vendor\\Beta"), ERROR_ACCESS_DENIED);
+		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
+		EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), bytes);
+		EXPECT_EQ(list_folder(config),
+		    (std::vector<std::string>{ "SOFTWARE", "SYSTEM" }));
+		EXPECT_EQ(fake_console_output(), c.told[0] == '\0' ? "" :
+		    "Registry hive '" + hive_path("SOFTWARE") + c.told);
+		/* The other hive is clean and still takes changes. */
+		EXPECT_EQ(delete_key_path(
+		    "HKLM\\SYSTEM\\ControlSet001\\Services\\Svc1"), 1);
+	}
+}
+
+/* Temporary files of a run killed while writing go at the next run's
+ * first change to their hive: only names of our own pattern, and only
+ * regular files. */
+TEST_F(HiveTest, HiveStaleTempsRemoved)
+{
+	static const struct {
+		const char *name;
+		char kind;	/* f: file, l: link to the hive, d: folder */
+		bool removed;
+	} cases[] = {
+		{ "SOFTWARE.tmpAb12Cd", 'f', true },
+		{ "SOFTWARE.tmpzzzzzz", 'f', true },
+		{ "SOFTWARE.tmpAb12C", 'f', false },
+		{ "SOFTWARE.tmpAb12Cde", 'f', false },
+		{ "SOFTWARE.tmpAb-2Cd", 'f', false },
+		{ "SOFTWARE.tmp\xc3\xa9" "12Cd", 'f', false },
+		{ "software.tmpAb12Cd", 'f', false },
+		{ "SOFTWARE.TMPAb12Cd", 'f', false },
+		{ "SOFTWARE.bakAb12Cd", 'f', false },
+		{ "SYSTEM.tmpAb12Cd", 'f', false },	/* SYSTEM not changed */
+		{ "SOFTWARE.tmpLink01", 'l', false },
+		{ "SOFTWARE.tmpDir001", 'd', false },
+	};
+	std::vector<std::string> kept = { "SOFTWARE", "SOFTWARE.bak",
+	    "SYSTEM" }, all = { "SOFTWARE", "SYSTEM" };
+
+	for (const auto &c : cases) {
+		std::string path = config + "/" + c.name;
+		if (c.kind == 'f')
+			write_bytes(path, "half a hive");
+		else if (c.kind == 'l')
+			ASSERT_EQ(symlink("SOFTWARE", path.c_str()), 0);
+		else
+			ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+		all.push_back(c.name);
+		if (!c.removed)
+			kept.push_back(c.name);
+	}
+	std::sort(all.begin(), all.end());
+	std::sort(kept.begin(), kept.end());
+	/* Looking changes nothing. */
 	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
-	EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), dirty);
-	EXPECT_EQ(list_folder(config),
-	    (std::vector<std::string>{ "SOFTWARE", "SYSTEM" }));
-	/* The other hive is clean and still takes changes. */
-	EXPECT_EQ(delete_key_path(
-	    "HKLM\\SYSTEM\\ControlSet001\\Services\\Svc1"), 1);
+	EXPECT_EQ(subkey("HKLM\\SYSTEM\\ControlSet001\\Services", 0),
+	    "Svc1");
+	EXPECT_EQ(list_folder(config), all);
+	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 1);
+	EXPECT_EQ(list_folder(config), kept);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).temps_removed, 2u);
+	EXPECT_EQ(read_bytes(config + "/SOFTWARE.tmpLink01"),
+	    read_bytes(hive_path("SOFTWARE")));
+	rmdir((config + "/SOFTWARE.tmpDir001").c_str());
 }
 
 TEST_F(HiveTest, HiveCorruptFileReadsAsAbsent)

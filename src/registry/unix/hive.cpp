@@ -31,8 +31,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "common/ascii.h"
@@ -57,6 +59,7 @@ struct file_id {
 	off_t size;
 	struct timespec mtime, ctime;
 	unsigned long seq1, seq2;	/* the header's sequence numbers */
+	nlink_t links;		/* not compared: the ctime tells */
 };
 
 struct hive_file {
@@ -64,6 +67,8 @@ struct hive_file {
 	hive_h *h;
 	hive_node_h root;
 	int read_only;
+	int why;		/* HIVE_WRITABLE or why read_only is set */
+	int told;		/* the user was told why */
 	int writable;		/* h was read whole, to be changed */
 	int changed;		/* the file changed under us: read-only now */
 	int unsaved;
@@ -302,6 +307,7 @@ file_id_of(int fd, struct file_id *id)
 	id->ctime = st.st_ctim;
 	id->seq1 = le32(hdr + 4);
 	id->seq2 = le32(hdr + 8);
+	id->links = st.st_nlink;
 	return 0;
 }
 
@@ -374,6 +380,120 @@ copy_owner(int fd, const struct stat *st)
 		return;
 	if (fchown(fd, st->st_uid, st->st_gid) != 0)
 		return;
+}
+
+/* Extended attributes that carry a file's metadata without being
+ * listed: ntfs-3g's NTFS file attributes and security descriptor. */
+static const char *const g_unlisted_xattrs[] = {
+	"system.ntfs_attrib",
+	"system.ntfs_acl",
+};
+
+/* Gives the file open as TO the extended attribute NAME of the one open
+ * as FROM.  0: copied, or FROM has none and LISTED says it need not;
+ * -1: not copied.  trusted.* is root's alone; one we may not set is
+ * one we could not have read either. */
+static int
+copy_xattr(int from, int to, const char *name, int listed)
+{
+	ssize_t n = fgetxattr(from, name, NULL, 0), got;
+	char *buf;
+	int rc;
+
+	if (n < 0)
+		return errno == ENODATA || (!listed && (errno == ENOTSUP ||
+		    errno == EOPNOTSUPP)) ? 0 : -1;
+	if ((buf = (char *)malloc(n > 0 ? (size_t)n : 1)) == NULL)
+		return -1;
+	got = n > 0 ? fgetxattr(from, name, buf, (size_t)n) : 0;
+	rc = got >= 0 ? fsetxattr(to, name, buf, (size_t)got, 0) : -1;
+	free(buf);
+	if (rc != 0 && strncmp(name, "trusted.", 8) == 0 && errno == EPERM)
+		rc = 0;
+	return rc == 0 ? 0 : -1;
+}
+
+/* 1 when NAME is one of the N names of LIST (flistxattr's form). */
+static int
+name_listed(const char *list, ssize_t n, const char *name)
+{
+	for (ssize_t k = 0; k < n; k += (ssize_t)strlen(list + k) + 1) {
+		if (strcmp(list + k, name) == 0)
+			return 1;
+	}
+	return 0;
+}
+
+/* The names of the extended attributes of the file open as FD, NUL
+ * after each, to be freed; their length in *N.  NULL on failure; a
+ * file system without them gives none. */
+static char *
+xattr_names(int fd, ssize_t *n)
+{
+	char *list;
+
+	if ((*n = flistxattr(fd, NULL, 0)) < 0) {
+		if (errno != ENOTSUP && errno != EOPNOTSUPP)
+			return NULL;
+		*n = 0;
+	}
+	if ((list = (char *)malloc(*n > 0 ? (size_t)*n : 1)) == NULL)
+		return NULL;
+	if (*n > 0 && (*n = flistxattr(fd, list, (size_t)*n)) < 0) {
+		free(list);
+		return NULL;
+	}
+	return list;
+}
+
+/* Makes the extended attributes of the file open as TO those of the
+ * one open as FROM: each copied, and those FROM lacks (a default ACL
+ * inherited from the folder) removed.  0, or -1. */
+static int
+copy_xattrs(int from, int to)
+{
+	ssize_t nf, nt;
+	char *names = xattr_names(from, &nf), *theirs = NULL;
+	int rc = names != NULL ? 0 : -1;
+
+	for (ssize_t k = 0; rc == 0 && k < nf; k += (ssize_t)strlen(names +
+	    k) + 1)
+		rc = copy_xattr(from, to, names + k, 1);
+	for (size_t k = 0; rc == 0 && k < sizeof(g_unlisted_xattrs) /
+	    sizeof(g_unlisted_xattrs[0]); k++)
+		rc = copy_xattr(from, to, g_unlisted_xattrs[k], 0);
+	if (rc == 0 && (theirs = xattr_names(to, &nt)) == NULL)
+		rc = -1;
+	for (ssize_t k = 0; rc == 0 && k < nt; k += (ssize_t)strlen(theirs +
+	    k) + 1) {
+		if (!name_listed(names, nf, theirs + k) &&
+		    fremovexattr(to, theirs + k) != 0 && errno != ENODATA)
+			rc = -1;
+	}
+	free(names);
+	free(theirs);
+	return rc;
+}
+
+/* Gives the file open as TO the owner, group, mode and extended
+ * attributes of the one open as FROM.  0 when it has them all; -1 when
+ * one could not be given: a hive replaced without them would lose its
+ * owner, its NTFS attributes or its security descriptor.  A file
+ * system that keeps no owner or mode (FAT; ntfs-3g without
+ * permissions) shows the same ones for both files, which passes. */
+static int
+copy_meta(int from, int to)
+{
+	struct stat a, b;
+
+	if (fstat(from, &a) != 0)
+		return -1;
+	(void)fchown(to, a.st_uid, a.st_gid);
+	(void)fchmod(to, a.st_mode & 07777);
+	if (copy_xattrs(from, to) != 0 || fstat(to, &b) != 0)
+		return -1;
+	return a.st_uid == b.st_uid && a.st_gid == b.st_gid &&
+	    (a.st_mode & 07777) == (b.st_mode & 07777) ? 0 : -1;
 }
 
 /* Copies the file at SRC to a new temporary file beside it, synced;
@@ -457,22 +577,21 @@ hive_backup(struct hive_file *f)
 	return 0;
 }
 
-/* Writes the hive in memory to a new file beside the old one and
- * renames it over the old: a crash leaves one or the other whole.  The
- * file now in place is what F->id describes from then on. */
+/* Writes the hive in memory to a new file beside the old one, open as
+ * OLD, and renames it over the old: a crash leaves one or the other
+ * whole.  The new file gets the old one's owner, mode and extended
+ * attributes first, or is not put in place.  The file now in place is
+ * what F->id describes from then on. */
 static int
-write_replace(struct hive_file *f)
+write_replace(struct hive_file *f, int old)
 {
 	char tmp[PATH_BYTES];
-	struct stat st;
 	int fd, ok;
 
-	if (stat(f->path, &st) != 0)
-		return -1;
 	if ((fd = make_temp(f->path, tmp, sizeof(tmp))) < 0)
 		return -1;
-	copy_owner(fd, &st);
-	ok = hivex_commit(f->h, tmp, 0) == 0 && fsync(fd) == 0;
+	ok = hivex_commit(f->h, tmp, 0) == 0 && copy_meta(old, fd) == 0 &&
+	    fsync(fd) == 0;
 	if (ok && rename(tmp, f->path) != 0)
 		ok = 0;
 	if (!ok) {
@@ -695,9 +814,20 @@ hive_open_file(struct hive_file *f)
 		return -1;
 	}
 	/* A hive Windows did not close cleanly may have its newest state
-	 * in log files we do not replay. */
-	f->read_only = f->changed || f->id.seq1 != f->id.seq2 ||
-	    !replaceable(f->path);
+	 * in log files we do not replay.  One with other hard links would
+	 * lose them to the rename, and written in place it could be torn
+	 * by a crash: it is left alone. */
+	if (f->changed)
+		f->why = HIVE_RO_CHANGED;
+	else if (f->id.seq1 != f->id.seq2)
+		f->why = HIVE_RO_DIRTY;
+	else if (!replaceable(f->path))
+		f->why = HIVE_RO_NO_ACCESS;
+	else if (f->id.links > 1)
+		f->why = HIVE_RO_LINKS;
+	else
+		f->why = HIVE_WRITABLE;
+	f->read_only = f->why != HIVE_WRITABLE;
 	f->h = hivex_open_fd(fd, f->path, 0);
 	close(fd);
 	if (f->h == NULL)
@@ -738,7 +868,72 @@ hive_changed(struct hive_file *f)
 {
 	f->changed = 1;
 	f->read_only = 1;
+	f->why = HIVE_RO_CHANGED;
 	return ERROR_ACCESS_DENIED;
+}
+
+/* Says once why hive F takes no change, where the reason is this
+ * backend's own (the others are the user's to see before the run). */
+static void
+tell_read_only(struct hive_file *f)
+{
+	const char *why = f->why == HIVE_RO_LINKS ? "has other hard links" :
+	    f->why == HIVE_RO_CHANGED ? "was changed by another program" :
+	    NULL;
+
+	if (why == NULL || f->told)
+		return;
+	f->told = 1;
+	plat_printf("Registry hive '%s' %s: not changed\n", f->path, why);
+}
+
+/* 1 when NAME is LEAF, ".tmp" and the six letters or digits mkstemp
+ * puts there: a temporary file of make_temp's. */
+static int
+is_our_temp(const char *name, const char *leaf)
+{
+	size_t n = strlen(leaf);
+
+	if (strncmp(name, leaf, n) != 0 || strncmp(name + n, ".tmp", 4) != 0)
+		return 0;
+	name += n + 4;
+	for (int k = 0; k < 6; k++) {
+		unsigned char c = ascii_lower((unsigned char)name[k]);
+
+		if (!(c >= '0' && c <= '9') && !(c >= 'a' && c <= 'z'))
+			return 0;
+	}
+	return name[6] == '\0';
+}
+
+/* Removes the temporary files that a run killed while writing left
+ * beside hive F: regular files of our own naming, nothing else. */
+static void
+remove_stale_temps(struct hive_file *f)
+{
+	char dir[PATH_BYTES];
+	const char *slash = strrchr(f->path, '/');
+	const char *leaf = slash != NULL ? slash + 1 : f->path;
+	struct dirent *e;
+	struct stat st;
+	DIR *d;
+	int fd;
+
+	if (folder_of(f->path, dir, sizeof(dir)) != 0 ||
+	    (fd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
+	    O_CLOEXEC)) < 0)
+		return;
+	if ((d = fdopendir(fd)) == NULL) {
+		close(fd);
+		return;
+	}
+	while ((e = readdir(d)) != NULL) {
+		if (is_our_temp(e->d_name, leaf) &&
+		    fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+		    S_ISREG(st.st_mode) && unlinkat(fd, e->d_name, 0) == 0)
+			f->stats.temps_removed++;
+	}
+	closedir(d);
 }
 
 /* Makes hive I writable before its first change: the file is read
@@ -773,6 +968,7 @@ hive_writable(int i)
 	f->h = h;
 	f->writable = 1;
 	f->stats.writable_loads++;
+	remove_stale_temps(f);
 	return ERROR_SUCCESS;
 }
 
@@ -814,16 +1010,22 @@ static LONG
 hive_save(int i)
 {
 	struct hive_file *f = &g_hives[i];
+	int fd, written;
 
 	if (f->state != HIVE_LOADED || !f->unsaved)
 		return ERROR_SUCCESS;
 	/* Another writer since our first change: theirs stays. */
-	if (!hive_unchanged(f, NULL))
+	if (!hive_unchanged(f, &fd)) {
 		hive_changed(f);
-	else if (write_replace(f) == 0) {
-		f->unsaved = 0;
-		f->stats.writes++;
-		return ERROR_SUCCESS;
+		tell_read_only(f);
+	} else {
+		written = write_replace(f, fd) == 0;
+		close(fd);
+		if (written) {
+			f->unsaved = 0;
+			f->stats.writes++;
+			return ERROR_SUCCESS;
+		}
 	}
 	f->stats.write_failures++;
 	hive_rollback(i);
@@ -1759,14 +1961,18 @@ delete_node(const struct key_pos *pos)
 	if (pos->hive == VIRTUAL_ROOT)
 		return ERROR_ACCESS_DENIED;
 	f = &g_hives[pos->hive];
+	if (f->read_only)
+		tell_read_only(f);
 	if (f->read_only || pos->node == f->root)
 		return ERROR_ACCESS_DENIED;
 	if ((rc = subkeys_of(pos, &t, &count)) != ERROR_SUCCESS)
 		return rc;
 	if (count > 0)
 		return ERROR_ACCESS_DENIED;
-	if ((rc = hive_writable(pos->hive)) != ERROR_SUCCESS)
+	if ((rc = hive_writable(pos->hive)) != ERROR_SUCCESS) {
+		tell_read_only(f);
 		return rc;
+	}
 	if (!sk_links_inside(f->path, pos->node) ||
 	    delete_tried(f->h, pos->node) != 0)
 		return ERROR_BADKEY;
@@ -2001,6 +2207,7 @@ hive_get_stats(int hive, struct hive_stats *out)
 	*out = g_hives[hive].stats;
 	out->loaded = g_hives[hive].state == HIVE_LOADED;
 	out->read_only = out->loaded && g_hives[hive].read_only;
+	out->why = out->loaded ? g_hives[hive].why : HIVE_WRITABLE;
 }
 
 int

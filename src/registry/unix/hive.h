@@ -14,14 +14,25 @@ enum {
 	HIVE_COUNT
 };
 
+/* Why a hive takes no change. */
+enum {
+	HIVE_WRITABLE,
+	HIVE_RO_DIRTY,		/* not closed cleanly by Windows */
+	HIVE_RO_NO_ACCESS,	/* file or folder not writable to us */
+	HIVE_RO_LINKS,		/* more than one hard link */
+	HIVE_RO_CHANGED		/* changed by another program since we read it */
+};
+
 struct hive_stats {
 	int loaded;		/* 1: in memory now */
 	int read_only;		/* 1: loaded, every change refused */
+	int why;		/* HIVE_WRITABLE or a HIVE_RO_ reason */
 	unsigned loads;		/* file opened, mapped (a rollback reopens) */
 	unsigned writable_loads;	/* file read whole, to be changed */
 	unsigned writes;	/* new file renamed into place */
 	unsigned write_failures;	/* changes lost to a failed write */
 	unsigned backups;	/* .bak copies this run made */
+	unsigned temps_removed;	/* temp files of a killed run removed */
 };
 
 /* Fills OUT for hive HIVE (HIVE_SOFTWARE, HIVE_SYSTEM); all zero for
