@@ -144,12 +144,15 @@ delete_key_path(const char *path)
 
 	if (split_root_key(path, &root, &rest) <= 0)
 		return -1;
-	deleted = delete_key_tree(root, rest);
-	/* What the tree delete took reaches the disk here, the part of a
-	 * tree that stopped half way too, as Windows keeps it; a commit
-	 * that fails puts back all of it. */
+	/* A tree that stopped half way is put back whole where the
+	 * registry can (offline), so that an item is gone or there;
+	 * Windows keeps what went.  A commit that fails puts back all. */
+	if ((deleted = delete_key_tree(root, rest)) <= 0) {
+		reg_rollback();
+		return 0;
+	}
 	committed = reg_commit();
-	return deleted > 0 && committed >= 0 ? 1 : 0;
+	return committed >= 0 ? 1 : 0;
 }
 
 size_t

@@ -38,7 +38,8 @@ void read_string_value(const char *path, const char *value_name, char *buf,
     const char *default_text, size_t size);
 
 /* Deletes the key at PATH with everything below it, and commits the
- * change (reg_commit).  1: deleted and on the disk; 0: not deleted
+ * change (reg_commit), or rolls back a tree delete that stopped half
+ * way (reg_rollback).  1: deleted and on the disk; 0: not deleted
  * (missing, refused, nothing below the root, or the commit failed);
  * -1: unknown root. */
 int delete_key_path(const char *path);

@@ -22,9 +22,18 @@
 #include <string>
 #include <vector>
 
+#include <errno.h>
+#include <hivex.h>
+
+#include <regex>
+#include <set>
+
 #include "fake_console.h"
 #include "hive.h"
+#include "platform/unix/syscalls.h"
 #include "registry/registry.h"
+#include "run/prompt.h"
+#include "run/run.h"
 
 namespace {
 
@@ -1355,6 +1364,210 @@ TEST_F(HiveTest, HiveCommitPoints)
 	EXPECT_EQ(RegCloseKey(vendor), ERROR_SUCCESS);
 	EXPECT_EQ(RegCloseKey(soft), ERROR_SUCCESS);
 	EXPECT_EQ(reg_commit(), 0);
+}
+
+/* ---- failing system calls ---- */
+
+/* Every call of the syscall table counts; the one numbered g_fault_at
+ * (from 1), or every one from it on when g_fault_for_good, fails with
+ * EIO.  A close fails after closing, as Linux's does.  An fsync that
+ * does not fail does nothing: the sweep needs no durability, and it
+ * would spend most of its time there. */
+unsigned long g_fault_calls, g_fault_at;
+bool g_fault_for_good;
+const char *g_fault_name;	/* the first call failed */
+
+bool
+fault_now(void)
+{
+	g_fault_calls++;
+	return g_fault_at != 0 && (g_fault_calls == g_fault_at ||
+	    (g_fault_for_good && g_fault_calls > g_fault_at));
+}
+
+#define FAULT_WRAP(name, ret, fail, params, args, fn) \
+	ret fault_##name params \
+	{ \
+		sc_##name##_fn real_fn = \
+		    (sc_##name##_fn)g_syscalls[SC_##name].real; \
+		if (!fault_now()) \
+			return SC_##name == SC_fsync ? (ret)0 : real_fn args; \
+		if (SC_##name == SC_close || SC_##name == SC_closedir) \
+			(void)real_fn args; \
+		if (g_fault_name == NULL) \
+			g_fault_name = #name; \
+		errno = EIO; \
+		return fail; \
+	}
+SYSCALLS(FAULT_WRAP)
+#undef FAULT_WRAP
+
+/* Sends every call of the table through its counting wrapper (ON), or
+ * back to the real function.  The reads of a hive in memory are left
+ * out: one that fails is a key or value not there, which other tests
+ * cover, and they are most of the calls. */
+void
+fault_install(bool on)
+{
+	static const char *const in_memory[] = { "hivex_node_children",
+	    "hivex_node_name", "hivex_node_values", "hivex_value_key",
+	    "hivex_value_value" };
+#define FAULT_SET(name, ...) \
+	if (std::find(std::begin(in_memory), std::end(in_memory), \
+	    std::string(#name)) == std::end(in_memory)) { \
+		ASSERT_EQ(sys_call_set(#name, on ? \
+		    (void (*)(void))fault_##name : NULL), 1); \
+	}
+	SYSCALLS(FAULT_SET)
+#undef FAULT_SET
+}
+
+/* Every key path of the hive file at PATH; "<unreadable>" alone when
+ * libhivex cannot open it. */
+std::set<std::string>
+hive_keys(const std::string &path)
+{
+	std::set<std::string> keys;
+	hive_h *h = hivex_open(path.c_str(), 0);
+	std::vector<std::pair<hive_node_h, std::string>> todo;
+
+	if (h == NULL)
+		return { "<unreadable>" };
+	todo.push_back({ hivex_root(h), "" });
+	while (!todo.empty()) {
+		auto [node, name] = todo.back();
+		todo.pop_back();
+		hive_node_h *kids = hivex_node_children(h, node);
+		for (size_t k = 0; kids != NULL && kids[k] != 0; k++) {
+			char *n = hivex_node_name(h, kids[k]);
+			std::string child = name + "\\" + (n ? n : "?");
+			free(n);
+			keys.insert(child);
+			todo.push_back({ kids[k], child });
+		}
+		free(kids);
+	}
+	hivex_close(h);
+	return keys;
+}
+
+/* A cleanup run of four items in which one system call fails, for each
+ * call of the run in turn (once, then for good from it on): the run
+ * always ends with its summary, each hive is the old one or one written
+ * whole with whole trees gone, and no temporary file is left. */
+TEST_F(HiveTest, HiveFaultSweep)
+{
+	const std::string u = std::string("\\") + kUninstall;
+	const std::string svc = "\\ControlSet002\\Services\\vkm310svc";
+	const std::vector<std::string> trees[2] = {
+	    { u + "\\VKM310" }, { svc } };
+	std::string windows = top + "/WINDOWS";
+	std::string software, system;
+
+	make("SYSTEM", system_script("dword\tSelect\tCurrent\t2\n") +
+	    "expand_sz\tControlSet002\\Services\\vkm310svc\tImagePath\t"
+	    "system32\\drivers\\vkm310.sys\n");
+	software = read_bytes(hive_path("SOFTWARE"));
+	system = read_bytes(hive_path("SYSTEM"));
+	const std::set<std::string> keys[2] = {
+	    hive_keys(hive_path("SOFTWARE")), hive_keys(hive_path("SYSTEM")) };
+	auto plant = [&]() {
+		new_run();
+		nftw((windows + "/inf").c_str(), remove_entry, 16,
+		    FTW_DEPTH | FTW_PHYS);
+		nftw((windows + "/system32/drivers").c_str(), remove_entry, 16,
+		    FTW_DEPTH | FTW_PHYS);
+		for (const std::string &n : list_folder(config))
+			unlink((config + "/" + n).c_str());
+		mkdir((windows + "/inf").c_str(), 0755);
+		mkdir((windows + "/system32/drivers").c_str(), 0755);
+		write_bytes(windows + "/inf/oem3.inf",
+		    "[SourceDisksFiles]\r\nvkm310.sys = 1\r\n");
+		write_bytes(windows + "/inf/oem3.pnf", "PNF");
+		write_bytes(windows + "/system32/drivers/vkm310.sys", "MZ");
+		write_bytes(hive_path("SOFTWARE"), software);
+		write_bytes(hive_path("SYSTEM"), system);
+		g_found_count = g_fixed_count = 0;
+		g_answer_mode = ReportOnly;
+		fake_console_reset({ 'a' });
+	};
+	auto run = [&](unsigned long at, bool for_good) {
+		char arg0[] = "vkm310_cleanup", f[] = "-f", agree[] = "-agree";
+		char *argv[] = { arg0, f, agree, NULL };
+		plant();
+		g_fault_calls = 0;
+		g_fault_at = at;
+		g_fault_for_good = for_good;
+		g_fault_name = NULL;
+		fault_install(true);
+		run_main(3, argv);
+		fault_install(false);
+		return fake_console_output();
+	};
+	const std::regex summary("\n\n(Nothing to do, this system is clean !|"
+	    "[0-9]+ item\\(s\\) (fixed\nYou must now reboot your system|"
+	    "found, [0-9]+ fixed))\n$");
+
+	ASSERT_EQ(run(0, false), run(0, false));
+	ASSERT_TRUE(std::regex_search(fake_console_output(), summary));
+	ASSERT_NE(fake_console_output().find("4 item(s) fixed"),
+	    std::string::npos) << fake_console_output();
+	unsigned long calls = g_fault_calls;
+	ASSERT_GT(calls, 50u);
+	printf("%lu calls in a run\n", calls);
+	for (bool for_good : { false, true }) {
+		for (unsigned long n = 1; n <= calls; n++) {
+			SCOPED_TRACE((for_good ? "from call " : "call ") +
+			    std::to_string(n));
+			std::string text = run(n, for_good);
+			ASSERT_TRUE(std::regex_search(text, summary)) << text;
+			EXPECT_EQ(hive_open_handles(), 0);
+			for (int i = 0; i < 2; i++) {
+				std::string name = i == 0 ? "SOFTWARE" : "SYSTEM";
+				std::set<std::string> now = hive_keys(
+				    hive_path(name.c_str()));
+				std::set<std::string> gone;
+				std::set_difference(keys[i].begin(),
+				    keys[i].end(), now.begin(), now.end(),
+				    std::inserter(gone, gone.end()));
+				ASSERT_TRUE(std::includes(keys[i].begin(),
+				    keys[i].end(), now.begin(), now.end()))
+				    << name;
+				/* Only whole trees of the items go. */
+				for (const std::string &k : gone) {
+					bool inside = false;
+					for (const std::string &t : trees[i])
+						inside |= k.compare(0, t.size(),
+						    t) == 0;
+					EXPECT_TRUE(inside) << name << k;
+				}
+				for (const std::string &t : trees[i]) {
+					size_t left = 0, all = 0;
+					for (const std::string &k : keys[i]) {
+						if (k.compare(0, t.size(), t))
+							continue;
+						all++;
+						left += now.count(k);
+					}
+					EXPECT_TRUE(left == 0 || left == all)
+					    << name << t << left;
+				}
+				std::string bak = hive_path((name +
+				    ".bak").c_str());
+				if (exists(bak)) {
+					EXPECT_EQ(read_bytes(bak), i == 0 ?
+					    software : system) << name;
+				}
+			}
+			/* Failing for good, the removal of a temp file
+			 * fails too; the next run removes it. */
+			for (const std::string &f : list_folder(config)) {
+				EXPECT_TRUE(for_good || f.find(".tmp") ==
+				    std::string::npos) << f << " " <<
+				    g_fault_name;
+			}
+		}
+	}
 }
 
 /* ---- mkhive ---- */

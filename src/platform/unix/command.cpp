@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "common/ascii.h"
+#include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 
 /* Exit codes of the interpreter's rmdir. */
@@ -102,8 +103,8 @@ remove_entries(int fd, int depth, dev_t dev)
 	DIR *d;
 	int removed, result = 1;
 
-	if ((d = fdopendir(fd)) == NULL) {
-		close(fd);
+	if ((d = SC(fdopendir)(fd)) == NULL) {
+		SC(close)(fd);
 		return -1;
 	}
 	for (int pass = 0; pass < LIST_PASSES_MAX; pass++) {
@@ -112,7 +113,7 @@ remove_entries(int fd, int depth, dev_t dev)
 		result = 1;
 		for (;;) {
 			errno = 0;
-			if ((e = readdir(d)) == NULL) {
+			if ((e = SC(readdir)(d)) == NULL) {
 				if (errno != 0)
 					result = -1;
 				break;
@@ -128,7 +129,7 @@ remove_entries(int fd, int depth, dev_t dev)
 		if (removed == 0)
 			break;
 	}
-	closedir(d);
+	SC(closedir)(d);
 	return result;
 }
 
@@ -141,25 +142,26 @@ remove_entry(int parent, const char *name, int depth, dev_t dev)
 	struct stat st;
 	int fd;
 
-	if (fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) < 0)
+	if (SC(fstatat)(parent, name, &st, AT_SYMLINK_NOFOLLOW) < 0)
 		return errno == ENOENT ? 1 : -1;
 	if (!S_ISDIR(st.st_mode))
-		return unlinkat(parent, name, 0) == 0 || errno == ENOENT ? 1 : -1;
+		return SC(unlinkat)(parent, name, 0) == 0 || errno == ENOENT ? 1 :
+		    -1;
 	if (st.st_dev != dev || depth >= TREE_DEPTH_MAX)
 		return -1;
-	fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
-	    O_CLOEXEC);
+	fd = SC(openat)(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
+	    O_CLOEXEC, 0);
 	if (fd < 0) {
 		/* Swapped for a link or a file since the fstatat: it goes
 		 * as what it is now. */
 		if (errno == ELOOP || errno == ENOTDIR)
-			return unlinkat(parent, name, 0) == 0 ? 1 : -1;
+			return SC(unlinkat)(parent, name, 0) == 0 ? 1 : -1;
 		return errno == ENOENT ? 1 : -1;
 	}
 	if (remove_entries(fd, depth + 1, dev) < 0)
 		return -1;
-	return unlinkat(parent, name, AT_REMOVEDIR) == 0 || errno == ENOENT ?
-	    1 : -1;
+	return SC(unlinkat)(parent, name, AT_REMOVEDIR) == 0 ||
+	    errno == ENOENT ? 1 : -1;
 }
 
 /* Splits the resolved PATH into its folder, copied to PARENT, and its
@@ -200,19 +202,19 @@ remove_folder(const char *path)
 
 	if ((name = split_last(path, parent, sizeof(parent))) == NULL)
 		return RD_FAILED;
-	pfd = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	pfd = SC(open)(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
 	if (pfd < 0)
 		return errno == ENOENT ? RD_NOT_FOUND : RD_FAILED;
-	if (fstatat(pfd, name, &st, AT_SYMLINK_NOFOLLOW) < 0)
+	if (SC(fstatat)(pfd, name, &st, AT_SYMLINK_NOFOLLOW) < 0)
 		result = errno == ENOENT ? RD_NOT_FOUND : RD_FAILED;
 	else if (S_ISLNK(st.st_mode))
-		result = unlinkat(pfd, name, 0) == 0 ? RD_DONE : RD_FAILED;
+		result = SC(unlinkat)(pfd, name, 0) == 0 ? RD_DONE : RD_FAILED;
 	else if (!S_ISDIR(st.st_mode))
 		result = RD_FAILED;	/* rmdir takes no file */
 	else
 		result = remove_entry(pfd, name, 0, st.st_dev) > 0 ? RD_DONE :
 		    RD_FAILED;
-	close(pfd);
+	SC(close)(pfd);
 	return result;
 }
 

@@ -11,7 +11,8 @@
  * in memory and reach the disk as a whole new file renamed over the old
  * one, again only if no one else changed the file.  That happens only
  * when the caller says so (reg_commit; the key-path layer calls it at
- * the end of every tree delete): no close or delete writes on its own.
+ * the end of every tree delete, and reg_rollback instead when the tree
+ * delete stopped half way): no close or delete writes on its own.
  * A write that fails leaves the file as it was and the hive is read
  * again, so memory never claims a key is gone that the disk still
  * holds.  Before a run first changes a hive it copies the file to
@@ -39,6 +40,7 @@
 
 #include "common/ascii.h"
 #include "platform/platform.h"
+#include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 
 #define HANDLE_MAX 64
@@ -280,10 +282,10 @@ sync_folder(const char *path)
 
 	if (folder_of(path, dir, sizeof(dir)) != 0)
 		return -1;
-	if ((fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0)
+	if ((fd = SC(open)(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0)) < 0)
 		return -1;
-	rc = fsync(fd) == 0 || errno == EINVAL ? 0 : -1;
-	close(fd);
+	rc = SC(fsync)(fd) == 0 || errno == EINVAL ? 0 : -1;
+	SC(close)(fd);
 	return rc;
 }
 
@@ -295,8 +297,8 @@ file_id_of(int fd, struct file_id *id)
 	unsigned char hdr[12];
 	struct stat st;
 
-	if (fstat(fd, &st) != 0 ||
-	    pread(fd, hdr, sizeof(hdr), 0) != (ssize_t)sizeof(hdr) ||
+	if (SC(fstat)(fd, &st) != 0 ||
+	    SC(pread)(fd, hdr, sizeof(hdr), 0) != (ssize_t)sizeof(hdr) ||
 	    memcmp(hdr, "regf", 4) != 0)
 		return -1;
 	memset(id, 0, sizeof(*id));
@@ -331,7 +333,17 @@ replaceable(const char *path)
 
 	if (folder_of(path, dir, sizeof(dir)) != 0)
 		return 0;
-	return access(path, W_OK) == 0 && access(dir, W_OK) == 0;
+	return SC(access)(path, W_OK) == 0 && SC(access)(dir, W_OK) == 0;
+}
+
+/* Removes the temporary file TMP of ours.  A removal that fails is
+ * tried once more: a temp file left now goes only with the next run
+ * that changes this hive. */
+static void
+drop_temp(const char *tmp)
+{
+	if (SC(unlink)(tmp) != 0 && errno != ENOENT)
+		(void)SC(unlink)(tmp);
 }
 
 /* Creates a new empty file named PATH plus a unique ending; its name
@@ -343,11 +355,11 @@ make_temp(const char *path, char *out, size_t size)
 
 	if ((size_t)snprintf(out, size, "%s.tmpXXXXXX", path) >= size)
 		return -1;
-	if ((fd = mkstemp(out)) < 0)
+	if ((fd = SC(mkstemp)(out)) < 0)
 		return -1;
-	if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
-		close(fd);
-		unlink(out);
+	if (SC(fcntl)(fd, F_SETFD, FD_CLOEXEC) != 0) {
+		SC(close)(fd);
+		drop_temp(out);
 		return -1;
 	}
 	return fd;
@@ -359,7 +371,7 @@ write_all(int fd, const char *buf, size_t len)
 	ssize_t n;
 
 	while (len > 0) {
-		if ((n = write(fd, buf, len)) < 0) {
+		if ((n = SC(write)(fd, buf, len)) < 0) {
 			if (errno == EINTR)
 				continue;
 			return -1;
@@ -376,9 +388,9 @@ write_all(int fd, const char *buf, size_t len)
 static void
 copy_owner(int fd, const struct stat *st)
 {
-	if (fchmod(fd, st->st_mode & 07777) != 0)
+	if (SC(fchmod)(fd, st->st_mode & 07777) != 0)
 		return;
-	if (fchown(fd, st->st_uid, st->st_gid) != 0)
+	if (SC(fchown)(fd, st->st_uid, st->st_gid) != 0)
 		return;
 }
 
@@ -396,7 +408,7 @@ static const char *const g_unlisted_xattrs[] = {
 static int
 copy_xattr(int from, int to, const char *name, int listed)
 {
-	ssize_t n = fgetxattr(from, name, NULL, 0), got;
+	ssize_t n = SC(fgetxattr)(from, name, NULL, 0), got;
 	char *buf;
 	int rc;
 
@@ -405,8 +417,8 @@ copy_xattr(int from, int to, const char *name, int listed)
 		    errno == EOPNOTSUPP)) ? 0 : -1;
 	if ((buf = (char *)malloc(n > 0 ? (size_t)n : 1)) == NULL)
 		return -1;
-	got = n > 0 ? fgetxattr(from, name, buf, (size_t)n) : 0;
-	rc = got >= 0 ? fsetxattr(to, name, buf, (size_t)got, 0) : -1;
+	got = n > 0 ? SC(fgetxattr)(from, name, buf, (size_t)n) : 0;
+	rc = got >= 0 ? SC(fsetxattr)(to, name, buf, (size_t)got, 0) : -1;
 	free(buf);
 	if (rc != 0 && strncmp(name, "trusted.", 8) == 0 && errno == EPERM)
 		rc = 0;
@@ -432,14 +444,14 @@ xattr_names(int fd, ssize_t *n)
 {
 	char *list;
 
-	if ((*n = flistxattr(fd, NULL, 0)) < 0) {
+	if ((*n = SC(flistxattr)(fd, NULL, 0)) < 0) {
 		if (errno != ENOTSUP && errno != EOPNOTSUPP)
 			return NULL;
 		*n = 0;
 	}
 	if ((list = (char *)malloc(*n > 0 ? (size_t)*n : 1)) == NULL)
 		return NULL;
-	if (*n > 0 && (*n = flistxattr(fd, list, (size_t)*n)) < 0) {
+	if (*n > 0 && (*n = SC(flistxattr)(fd, list, (size_t)*n)) < 0) {
 		free(list);
 		return NULL;
 	}
@@ -467,7 +479,7 @@ copy_xattrs(int from, int to)
 	for (ssize_t k = 0; rc == 0 && k < nt; k += (ssize_t)strlen(theirs +
 	    k) + 1) {
 		if (!name_listed(names, nf, theirs + k) &&
-		    fremovexattr(to, theirs + k) != 0 && errno != ENODATA)
+		    SC(fremovexattr)(to, theirs + k) != 0 && errno != ENODATA)
 			rc = -1;
 	}
 	free(names);
@@ -486,11 +498,11 @@ copy_meta(int from, int to)
 {
 	struct stat a, b;
 
-	if (fstat(from, &a) != 0)
+	if (SC(fstat)(from, &a) != 0)
 		return -1;
-	(void)fchown(to, a.st_uid, a.st_gid);
-	(void)fchmod(to, a.st_mode & 07777);
-	if (copy_xattrs(from, to) != 0 || fstat(to, &b) != 0)
+	(void)SC(fchown)(to, a.st_uid, a.st_gid);
+	(void)SC(fchmod)(to, a.st_mode & 07777);
+	if (copy_xattrs(from, to) != 0 || SC(fstat)(to, &b) != 0)
 		return -1;
 	return a.st_uid == b.st_uid && a.st_gid == b.st_gid &&
 	    (a.st_mode & 07777) == (b.st_mode & 07777) ? 0 : -1;
@@ -506,26 +518,26 @@ copy_to_temp(const char *src, char *tmp, size_t size)
 	ssize_t n;
 	int in, out, ok = 1;
 
-	if ((in = open(src, O_RDONLY | O_CLOEXEC)) < 0)
+	if ((in = SC(open)(src, O_RDONLY | O_CLOEXEC, 0)) < 0)
 		return -1;
-	if (fstat(in, &st) != 0 || (out = make_temp(src, tmp, size)) < 0) {
-		close(in);
+	if (SC(fstat)(in, &st) != 0 || (out = make_temp(src, tmp, size)) < 0) {
+		SC(close)(in);
 		return -1;
 	}
 	copy_owner(out, &st);
-	while (ok && (n = read(in, buf, sizeof(buf))) != 0) {
+	while (ok && (n = SC(read)(in, buf, sizeof(buf))) != 0) {
 		if (n < 0)
 			ok = errno == EINTR;
 		else
 			ok = write_all(out, buf, (size_t)n) == 0;
 	}
-	close(in);
-	if (ok && fsync(out) != 0)
+	SC(close)(in);
+	if (ok && SC(fsync)(out) != 0)
 		ok = 0;
-	if (close(out) != 0)
+	if (SC(close)(out) != 0)
 		ok = 0;
 	if (!ok)
-		unlink(tmp);
+		drop_temp(tmp);
 	return ok ? 0 : -1;
 }
 
@@ -539,13 +551,13 @@ publish_backup(const char *tmp, const char *bak)
 
 	/* link() never replaces a name that exists.  File systems without
 	 * hard links (FAT) get a rename after a look instead. */
-	if (link(tmp, bak) != 0 && errno != EEXIST) {
-		if (lstat(bak, &st) == 0)
+	if (SC(link)(tmp, bak) != 0 && errno != EEXIST) {
+		if (SC(lstat)(bak, &st) == 0)
 			rc = 0;
-		else if (errno != ENOENT || rename(tmp, bak) != 0)
+		else if (errno != ENOENT || SC(rename)(tmp, bak) != 0)
 			rc = -1;
 	}
-	unlink(tmp);
+	drop_temp(tmp);
 	return rc;
 }
 
@@ -590,13 +602,13 @@ write_replace(struct hive_file *f, int old)
 
 	if ((fd = make_temp(f->path, tmp, sizeof(tmp))) < 0)
 		return -1;
-	ok = hivex_commit(f->h, tmp, 0) == 0 && copy_meta(old, fd) == 0 &&
-	    fsync(fd) == 0;
-	if (ok && rename(tmp, f->path) != 0)
+	ok = SC(hivex_commit)(f->h, tmp, 0) == 0 && copy_meta(old, fd) == 0 &&
+	    SC(fsync)(fd) == 0;
+	if (ok && SC(rename)(tmp, f->path) != 0)
 		ok = 0;
 	if (!ok) {
-		close(fd);
-		unlink(tmp);
+		SC(close)(fd);
+		drop_temp(tmp);
 		return -1;
 	}
 	/* Looked at after the rename, which may set the ctime.  Unknown,
@@ -604,7 +616,7 @@ write_replace(struct hive_file *f, int old)
 	 * made. */
 	if (file_id_of(fd, &f->id) != 0)
 		f->changed = f->read_only = 1;
-	close(fd);
+	SC(close)(fd);
 	/* The new file is in place whatever the folder's sync says, and
 	 * calling the change failed would not undo it. */
 	(void)sync_folder(f->path);
@@ -661,7 +673,7 @@ kid_table_of(int hive, hive_node_h node, LONG *rc)
 			t = c;
 	}
 	kid_table_free(t);
-	if ((t->kids = hivex_node_children(h, node)) == NULL) {
+	if ((t->kids = SC(hivex_node_children)(h, node)) == NULL) {
 		*rc = errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_BADKEY;
 		return NULL;
 	}
@@ -670,7 +682,7 @@ kid_table_of(int hive, hive_node_h node, LONG *rc)
 	t->names = (struct kid_name *)calloc(t->count + 1, sizeof(*t->names));
 	ok = t->names != NULL;
 	for (size_t k = 0; ok && k < t->count; k++) {
-		if ((s = hivex_node_name(h, t->kids[k])) == NULL) {
+		if ((s = SC(hivex_node_name)(h, t->kids[k])) == NULL) {
 			ok = errno != ENOMEM;
 			continue;
 		}
@@ -772,11 +784,11 @@ hive_open_fd(const char *want, char *path, size_t size)
 
 	if (winpath_open_at(want, path, size, &dirfd, &leaf) != 1)
 		return -1;
-	fd = openat(dirfd, path + leaf, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
-	    O_NONBLOCK | O_NOCTTY);
-	close(dirfd);
-	if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-		close(fd);
+	fd = SC(openat)(dirfd, path + leaf, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
+	    O_NONBLOCK | O_NOCTTY, 0);
+	SC(close)(dirfd);
+	if (fd >= 0 && (SC(fstat)(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+		SC(close)(fd);
 		fd = -1;
 	}
 	return fd;
@@ -791,9 +803,9 @@ hivex_open_fd(int fd, const char *path, int flags)
 	char name[64];
 
 	snprintf(name, sizeof(name), "/proc/self/fd/%d", fd);
-	if (access(name, F_OK) != 0)
-		return hivex_open(path, flags);
-	return hivex_open(name, flags);
+	if (SC(access)(name, F_OK) != 0)
+		return SC(hivex_open)(path, flags);
+	return SC(hivex_open)(name, flags);
 }
 
 /* Opens the hive file F->want read-only: libhivex maps it and reads
@@ -810,7 +822,7 @@ hive_open_file(struct hive_file *f)
 	if ((fd = hive_open_fd(f->want, f->path, sizeof(f->path))) < 0)
 		return -1;
 	if (file_id_of(fd, &f->id) != 0) {
-		close(fd);
+		SC(close)(fd);
 		return -1;
 	}
 	/* A hive Windows did not close cleanly may have its newest state
@@ -829,7 +841,7 @@ hive_open_file(struct hive_file *f)
 		f->why = HIVE_WRITABLE;
 	f->read_only = f->why != HIVE_WRITABLE;
 	f->h = hivex_open_fd(fd, f->path, 0);
-	close(fd);
+	SC(close)(fd);
 	if (f->h == NULL)
 		return -1;
 	if ((f->root = hivex_root(f->h)) == 0) {
@@ -857,7 +869,7 @@ hive_unchanged(struct hive_file *f, int *fd)
 	if (same && fd != NULL)
 		*fd = d;
 	else
-		close(d);
+		SC(close)(d);
 	return same;
 }
 
@@ -920,20 +932,20 @@ remove_stale_temps(struct hive_file *f)
 	int fd;
 
 	if (folder_of(f->path, dir, sizeof(dir)) != 0 ||
-	    (fd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
-	    O_CLOEXEC)) < 0)
+	    (fd = SC(open)(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
+	    O_CLOEXEC, 0)) < 0)
 		return;
-	if ((d = fdopendir(fd)) == NULL) {
-		close(fd);
+	if ((d = SC(fdopendir)(fd)) == NULL) {
+		SC(close)(fd);
 		return;
 	}
-	while ((e = readdir(d)) != NULL) {
+	while ((e = SC(readdir)(d)) != NULL) {
 		if (is_our_temp(e->d_name, leaf) &&
-		    fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-		    S_ISREG(st.st_mode) && unlinkat(fd, e->d_name, 0) == 0)
+		    SC(fstatat)(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+		    S_ISREG(st.st_mode) && SC(unlinkat)(fd, e->d_name, 0) == 0)
 			f->stats.temps_removed++;
 	}
-	closedir(d);
+	SC(closedir)(d);
 }
 
 /* Makes hive I writable before its first change: the file is read
@@ -955,7 +967,7 @@ hive_writable(int i)
 	if (!hive_unchanged(f, &fd))
 		return hive_changed(f);
 	h = hivex_open_fd(fd, f->path, HIVEX_OPEN_WRITE);
-	close(fd);
+	SC(close)(fd);
 	if (h == NULL)
 		return errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY :
 		    ERROR_WRITE_FAULT;
@@ -1020,7 +1032,7 @@ hive_save(int i)
 		tell_read_only(f);
 	} else {
 		written = write_replace(f, fd) == 0;
-		close(fd);
+		SC(close)(fd);
 		if (written) {
 			f->unsaved = 0;
 			f->stats.writes++;
@@ -1113,10 +1125,10 @@ value_named(hive_h *h, hive_node_h node, const char *name, size_t len)
 	hive_value_h *vals, found = 0;
 	char *s;
 
-	if ((vals = hivex_node_values(h, node)) == NULL)
+	if ((vals = SC(hivex_node_values)(h, node)) == NULL)
 		return 0;
 	for (size_t k = 0; vals[k] != 0 && found == 0; k++) {
-		if ((s = hivex_value_key(h, vals[k])) == NULL)
+		if ((s = SC(hivex_value_key)(h, vals[k])) == NULL)
 			continue;
 		if (names_equal(s, strlen(s), name, len) &&
 		    hivex_value_key_len(h, vals[k]) == strlen(s))
@@ -1149,7 +1161,7 @@ value_data(hive_h *h, hive_value_h v, size_t *len)
 {
 	hive_type ignored;
 
-	return hivex_value_value(h, v, &ignored, len);
+	return SC(hivex_value_value)(h, v, &ignored, len);
 }
 
 /* The control set Select\Current names, e.g. ControlSet002, or 0. */
@@ -1316,14 +1328,14 @@ values_info(const struct key_pos *pos, DWORD *values, DWORD *name_max,
     DWORD *data_max)
 {
 	hive_h *h = pos->hive != VIRTUAL_ROOT ? g_hives[pos->hive].h : NULL;
-	hive_value_h *vals = h != NULL ? hivex_node_values(h, pos->node) :
+	hive_value_h *vals = h != NULL ? SC(hivex_node_values)(h, pos->node) :
 	    NULL;
 	size_t n = 0, name_most = 0, data_most = 0, len;
 	DWORD type;
 	char *s;
 
 	for (; vals != NULL && vals[n] != 0; n++) {
-		if ((s = hivex_value_key(h, vals[n])) != NULL) {
+		if ((s = SC(hivex_value_key)(h, vals[n])) != NULL) {
 			name_most = strlen(s) > name_most ? strlen(s) :
 			    name_most;
 			free(s);
@@ -1389,20 +1401,21 @@ sk_links_inside(const char *path, hive_node_h node)
 	unsigned long sk;
 	int fd, ok = 0;
 
-	if ((fd = open(path, O_RDONLY | O_CLOEXEC)) < 0)
+	if ((fd = SC(open)(path, O_RDONLY | O_CLOEXEC, 0)) < 0)
 		return 0;
-	if (fstat(fd, &st) != 0 || pread(fd, b, 4, (off_t)node + 48) != 4)
+	if (SC(fstat)(fd, &st) != 0 ||
+	    SC(pread)(fd, b, 4, (off_t)node + 48) != 4)
 		goto out;
 	if ((sk = le32(b)) == 0xffffffffu) {
 		ok = 1;
 		goto out;
 	}
-	if (pread(fd, b, 8, (off_t)sk + 0x1000 + 8) != 8)
+	if (SC(pread)(fd, b, 8, (off_t)sk + 0x1000 + 8) != 8)
 		goto out;
 	ok = le32(b) + 0x1000 + 24 <= (unsigned long)st.st_size &&
 	    le32(b + 4) + 0x1000 + 24 <= (unsigned long)st.st_size;
 out:
-	close(fd);
+	SC(close)(fd);
 	return ok;
 }
 
@@ -1416,15 +1429,15 @@ delete_tried(hive_h *h, hive_node_h node)
 	pid_t pid;
 	int status, null;
 
-	if ((pid = fork()) < 0)
+	if ((pid = SC(fork)()) < 0)
 		return -1;
 	if (pid == 0) {
 		/* The assertion's message is no news to the user. */
-		if ((null = open("/dev/null", O_WRONLY)) >= 0)
-			dup2(null, STDERR_FILENO);
-		_exit(hivex_node_delete_child(h, node) == 0 ? 0 : 1);
+		if ((null = SC(open)("/dev/null", O_WRONLY, 0)) >= 0)
+			SC(dup2)(null, STDERR_FILENO);
+		_exit(SC(hivex_node_delete_child)(h, node) == 0 ? 0 : 1);
 	}
-	while (waitpid(pid, &status, 0) < 0) {
+	while (SC(waitpid)(pid, &status, 0) < 0) {
 		if (errno != EINTR)
 			return -1;
 	}
@@ -1587,20 +1600,20 @@ map_read(const char *path, struct cell_map *m)
 	int fd;
 
 	memset(m, 0, sizeof(*m));
-	if ((fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW)) < 0)
+	if ((fd = SC(open)(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0)) < 0)
 		return -1;
-	if (fstat(fd, &st) != 0 || st.st_size < BINS_START ||
+	if (SC(fstat)(fd, &st) != 0 || st.st_size < BINS_START ||
 	    (m->b = (unsigned char *)malloc((size_t)st.st_size)) == NULL) {
-		close(fd);
+		SC(close)(fd);
 		return -1;
 	}
-	while (got < (size_t)st.st_size && (n = read(fd, m->b + got,
+	while (got < (size_t)st.st_size && (n = SC(read)(fd, m->b + got,
 	    (size_t)st.st_size - got)) != 0) {
 		if (n < 0 && errno != EINTR)
 			break;
 		got += n > 0 ? (size_t)n : 0;
 	}
-	close(fd);
+	SC(close)(fd);
 	if (got < BINS_START) {
 		map_free(m);
 		return -1;
@@ -1978,7 +1991,7 @@ delete_node(const struct key_pos *pos)
 		return ERROR_BADKEY;
 	if (hive_backup(f) != 0)
 		return ERROR_WRITE_FAULT;
-	if (hivex_node_delete_child(f->h, pos->node) != 0) {
+	if (SC(hivex_node_delete_child)(f->h, pos->node) != 0) {
 		/* A delete that stopped half way may have left memory in
 		 * any state: start again from the file. */
 		hive_rollback(pos->hive);
@@ -2178,6 +2191,15 @@ RegCloseKey(HKEY key)
 		return ERROR_INVALID_HANDLE;
 	memset(r, 0, sizeof(*r));
 	return ERROR_SUCCESS;
+}
+
+void
+reg_rollback(void)
+{
+	for (int i = 0; i < HIVE_COUNT; i++) {
+		if (g_hives[i].state == HIVE_LOADED && g_hives[i].unsaved)
+			hive_rollback(i);
+	}
 }
 
 int

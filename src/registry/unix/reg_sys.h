@@ -8,7 +8,8 @@
  * no other root or hive exists.  Each hive is opened once per run and kept
  * open.  Names are UTF-8 here and UTF-16 in the hive.  The results are the
  * ones Windows gives for the same calls.  Unlike Windows, a change (a
- * RegDeleteKeyA) is held in memory until reg_commit writes it.
+ * RegDeleteKeyA) is held in memory until reg_commit writes it or
+ * reg_rollback drops it.
  */
 #ifndef VKM_REG_SYS_H
 #define VKM_REG_SYS_H
@@ -65,5 +66,10 @@ LONG RegCloseKey(HKEY key);
  * 0: nothing was waiting; -1: a hive could not be written, and its
  * changes are undone (memory holds what the disk holds). */
 int reg_commit(void);
+
+/* Drops every change not yet committed: the hives are read again from
+ * the disk, so a tree delete that stopped half way leaves the tree
+ * whole. */
+void reg_rollback(void);
 
 #endif

@@ -1,7 +1,8 @@
 /*
  * reg_sys.h (Windows) - the six registry functions the key-path layer is
  * written against come straight from advapi32, and a change through them
- * is the registry's at once: the commit has nothing to do.
+ * is the registry's at once: the commit has nothing to do, and there is
+ * nothing a rollback could take back.
  */
 #ifndef VKM_REG_SYS_H
 #define VKM_REG_SYS_H
@@ -14,6 +15,12 @@ static inline int
 reg_commit(void)
 {
 	return 0;
+}
+
+/* Drops the changes not yet committed: there are none here. */
+static inline void
+reg_rollback(void)
+{
 }
 
 #endif
