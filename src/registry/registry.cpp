@@ -1,5 +1,6 @@
 /*
- * registry.cpp - key paths over the six registry functions of reg_sys.h.
+ * registry.cpp - key paths over the six registry functions of reg_sys.h,
+ * and its commit, which makes a delete durable.
  */
 #include "registry/registry.h"
 
@@ -245,15 +246,23 @@ delete_key_path(const char *path)
 {
 	HKEY root;
 	const char *rest;
-
-	LONG rc;
+	LONG rc = ERROR_WRITE_FAULT;
 
 	if (split_root_key(path, &root, &rest) <= 0)
 		return -1;
-	if ((rc = delete_tree(root, rest)) == ERROR_SUCCESS)
-		return 1;
-	errno = registry_errno(rc);
-	return 0;
+	/* A tree that stopped half way is put back whole where the
+	 * registry can (offline), so that an item is gone or there;
+	 * Windows keeps what went.  A commit that fails puts back all. */
+	if ((rc = delete_tree(root, rest)) != ERROR_SUCCESS) {
+		reg_rollback();
+		errno = registry_errno(rc);
+		return 0;
+	}
+	if (reg_commit(&rc) < 0) {
+		errno = registry_errno(rc);
+		return 0;
+	}
+	return 1;
 }
 
 int

@@ -62,10 +62,12 @@ void close_key_walk(struct key_walk *walk);
 void read_string_value(const char *path, const char *value_name, char *buf,
     const char *default_text, size_t size);
 
-/* Deletes the key at PATH with everything below it.
- * 1: deleted; 0: not deleted (missing, refused, or nothing below the root),
- * errno set as the C run-time of Windows sets it (2 missing, 13 refused,
- * 28 disk full, 22 otherwise); -1: unknown root. */
+/* Deletes the key at PATH with everything below it, and commits the
+ * change (reg_commit), or rolls back a tree delete that stopped half
+ * way (reg_rollback).  1: deleted and on the disk; 0: not deleted
+ * (missing, refused, nothing below the root, or the commit failed),
+ * errno set as the C run-time of Windows sets it (2 missing, 13
+ * refused, 28 disk full, 22 otherwise); -1: unknown root. */
 int delete_key_path(const char *path);
 
 /* Tells whether the key at PATH may be deleted: it opens for DELETE and
@@ -76,7 +78,8 @@ int delete_key_path(const char *path);
 int key_path_deletable(const char *path);
 
 /* Deletes the key SUBPATH below the open key PARENT with its whole tree,
- * children first.  1: deleted; 0: not deleted (an empty SUBPATH included). */
+ * children first, without committing.  1: deleted; 0: not deleted (an
+ * empty SUBPATH included). */
 int delete_key_tree(HKEY parent, const char *subpath);
 
 /* How a hive of the registry stands after the attempt to read it. */

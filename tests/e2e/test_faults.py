@@ -3,6 +3,7 @@ hives: each hive stays one the tool wrote whole (or the original), the
 copy in the run's backup folder is the original, and a failed change is
 not counted as done.  Native only: these are the offline hive's own guarantees."""
 
+import ctypes
 import errno
 import fcntl
 import os
@@ -367,6 +368,97 @@ def test_hive_that_cannot_be_written(target, tmp_path, request, case):
                 assert not os.path.exists(copy)
             else:
                 assert open(copy, "rb").read() == originals[h], h
+
+
+# ---- what a replaced hive keeps ----
+
+NTFS_ATTRIBS = ("system.ntfs_attrib", "system.ntfs_acl")
+
+
+@pytest.fixture
+def ntfs_disk(tmp_path):
+    """A fresh NTFS file system mounted through ntfs-3g, with owners and
+    modes kept (in each file's security descriptor)."""
+    for tool in ("mkntfs", "ntfs-3g"):
+        if shutil.which(tool) is None and not os.path.exists(
+                "/usr/sbin/" + tool):
+            pytest.skip("%s is not installed (Debian ntfs-3g)" % tool)
+    if not os.path.exists("/dev/fuse"):
+        pytest.skip("no /dev/fuse: FUSE is not available here")
+    image, mnt = tmp_path / "ntfs.img", tmp_path / "ntfs"
+    mnt.mkdir()
+    with open(image, "wb") as f:
+        f.truncate(32 << 20)
+    mkntfs = shutil.which("mkntfs") or "/usr/sbin/mkntfs"
+    subprocess.run([mkntfs, "-F", "-Q", "-q", str(image)], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    r = subprocess.run(["ntfs-3g", "-o", "permissions", str(image),
+                        str(mnt)], stderr=subprocess.PIPE)
+    if r.returncode != 0:
+        pytest.skip("cannot mount with ntfs-3g here: %s"
+                    % r.stderr.decode().strip())
+    yield str(mnt)
+    subprocess.run(["umount", str(mnt)])
+
+
+def getxattr(path, name):
+    """The extended attribute NAME of PATH, its size asked first:
+    ntfs-3g answers a buffer too small for a security descriptor with
+    EIO, not ERANGE, so os.getxattr's first guess fails there."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    p, n = os.fsencode(path), name.encode()
+    size = libc.getxattr(p, n, None, 0)
+    buf = ctypes.create_string_buffer(max(size, 1))
+    if size < 0 or libc.getxattr(p, n, buf, size) != size:
+        err = ctypes.get_errno()
+        raise OSError(err, os.strerror(err), path)
+    return buf.raw[:size]
+
+
+def file_meta(path, ntfs):
+    """Owner, group, mode and every extended attribute of PATH (listed
+    ones, and on NTFS the attributes and security descriptor)."""
+    st = os.lstat(path)
+    names = set(os.listxattr(path)) | (set(NTFS_ATTRIBS) if ntfs else set())
+    return (st.st_uid, st.st_gid, st.st_mode & 0o7777,
+            {n: getxattr(path, n) for n in sorted(names)})
+
+
+@pytest.mark.parametrize("disk", ["here", "ntfs"])
+def test_replaced_hive_keeps_metadata(target, tmp_path, request, disk):
+    """A hive the cleanup rewrites keeps its owner, group, mode and
+    extended attributes (on NTFS its file attributes and security
+    descriptor), and the temporary files a killed run left beside it go;
+    files that only look like them stay."""
+    base = request.getfixturevalue("ntfs_disk") if disk == "ntfs" else str(
+        tmp_path)
+    s = Offline(os.path.join(base, "offline"))
+    s.add_key(UNINSTALL + r"\app_vkm310", {"DisplayName": "VKM310 a"})
+    s.commit()
+    hive = s.hive_file("SOFTWARE")
+    config = os.path.dirname(hive)
+    os.chown(hive, 1234, 5678)
+    os.chmod(hive, 0o640)
+    os.setxattr(hive, "user.vkm310", b"kept")
+    if disk == "ntfs":
+        # Archive, system, hidden: as Windows keeps a hive.
+        os.setxattr(hive, "system.ntfs_attrib", (0x26).to_bytes(4, "little"))
+    stale, decoys = "SOFTWARE.tmpAb12Cd", ["SOFTWARE.tmpAb12C",
+                                            "SYSTEM.tmpAb12Cd"]
+    for name in [stale] + decoys:
+        with open(os.path.join(config, name), "wb") as f:
+            f.write(b"half a hive")
+    before, inode = file_meta(hive, disk == "ntfs"), os.stat(hive).st_ino
+
+    text, _, status = harness.run_tool("native", ["-f", "-agree"],
+                                       keys=[(CHOICES, b"a")], env=s.env)
+    assert status == 0
+    assert text.endswith(fixed_all(1)), text
+    assert not s.key_exists(UNINSTALL + r"\app_vkm310")
+    assert os.stat(hive).st_ino != inode, "not replaced by a new file"
+    assert file_meta(hive, disk == "ntfs") == before
+    assert sorted(os.listdir(config)) == sorted(
+        ["SOFTWARE", "SOFTWARE.bak", "SYSTEM"] + decoys)
 
 
 # ---- damaged keys ----

@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
 #include <stdio.h>
@@ -15,15 +16,26 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include <errno.h>
+#include <hivex.h>
+
+#include <regex>
+#include <set>
+
+#include "backup/backup.h"
 #include "fake_console.h"
 #include "hive.h"
+#include "platform/unix/syscalls.h"
 #include "registry/registry.h"
+#include "run/prompt.h"
+#include "run/run.h"
 
 namespace {
 
@@ -150,6 +162,13 @@ le32(const std::string &s, size_t off)
 	    (unsigned long)p[3] << 24;
 }
 
+void
+put_le32(std::string &s, size_t off, unsigned long v)
+{
+	for (int k = 0; k < 4; k++)
+		s[off + k] = (char)(v >> (8 * k) & 0xff);
+}
+
 /* 1: the regf header checksum over the first 508 bytes is right. */
 bool
 checksum_ok(const std::string &hive)
@@ -159,6 +178,18 @@ checksum_ok(const std::string &hive)
 	for (size_t k = 0; k < 508; k += 4)
 		sum ^= le32(hive, k);
 	return hive.size() >= 512 && sum == le32(hive, 508);
+}
+
+/* Puts the right regf header checksum in place. */
+void
+set_checksum(std::string &hive)
+{
+	unsigned long sum = 0;
+
+	for (size_t k = 0; k < 508; k += 4)
+		sum ^= le32(hive, k);
+	for (int k = 0; k < 4; k++)
+		hive[508 + k] = (char)(sum >> (8 * k) & 0xff);
 }
 
 /* Runs mkhive with ARGS; returns its exit status (-1: did not run). */
@@ -576,6 +607,9 @@ TEST_F(HiveTest, HiveOneLoadPerHive)
 	}
 	EXPECT_EQ(stats(HIVE_SOFTWARE).loads, 1u);
 	EXPECT_EQ(stats(HIVE_SYSTEM).loads, 1u);
+	/* Looking reads no hive whole. */
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writable_loads, 0u);
+	EXPECT_EQ(stats(HIVE_SYSTEM).writable_loads, 0u);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
 	EXPECT_EQ(hive_open_handles(), 0);
 }
@@ -589,16 +623,35 @@ TEST_F(HiveTest, HiveTreeDeleteReachesDisk)
 	struct stat before, after;
 
 	ASSERT_EQ(chmod(hive_path("SOFTWARE").c_str(), 0640), 0);
+	if (geteuid() == 0) {
+		ASSERT_EQ(chown(hive_path("SOFTWARE").c_str(), 1234, 5678), 0);
+	}
+	bool xattrs = setxattr(hive_path("SOFTWARE").c_str(), "user.vkm",
+	    "kept", 4, 0) == 0;
+	if (!xattrs)
+		printf("no user.* attributes on %s: not checked\n",
+		    config.c_str());
 	ASSERT_EQ(stat(hive_path("SOFTWARE").c_str(), &before), 0);
 	ASSERT_EQ(subkeys(u), (std::vector<std::string>{ "Other", "VKM310" }));
 	EXPECT_EQ(delete_key_path((u + "\\VKM310").c_str()), 1);
 	EXPECT_EQ(subkeys(u), std::vector<std::string>{ "Other" });
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writable_loads, 1u);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).loads, 1u);
 
-	/* Replaced by rename, not rewritten in place; mode kept. */
+	/* Replaced by rename, not rewritten in place; owner, mode and
+	 * extended attributes kept. */
 	ASSERT_EQ(stat(hive_path("SOFTWARE").c_str(), &after), 0);
 	EXPECT_NE(before.st_ino, after.st_ino);
 	EXPECT_EQ(after.st_mode & 07777, 0640u);
+	EXPECT_EQ(after.st_uid, before.st_uid);
+	EXPECT_EQ(after.st_gid, before.st_gid);
+	if (xattrs) {
+		char got[16] = "";
+		EXPECT_EQ(getxattr(hive_path("SOFTWARE").c_str(), "user.vkm",
+		    got, sizeof(got)), 4);
+		EXPECT_STREQ(got, "kept");
+	}
 	EXPECT_EQ(list_folder(config), (std::vector<std::string>{
 	    "SOFTWARE", "SYSTEM" }));
 	EXPECT_EQ(read_bytes(backup_copy("SOFTWARE")), original);
@@ -755,34 +808,187 @@ TEST_F(HiveTest, HiveLookupsFollowChanges)
 	EXPECT_EQ(RegDeleteKeyA(key, "LEAF"), ERROR_SUCCESS);
 	EXPECT_EQ(subkey(path, 0), "<0>");
 	EXPECT_EQ(string_value(path + "\\Leaf", "X"), "<default>");
+	EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 	{
 		FileSizeLimit full(4096);
-		EXPECT_EQ(RegCloseKey(key), ERROR_WRITE_FAULT);
+		EXPECT_EQ(reg_commit(NULL), -1);
 	}
 	EXPECT_EQ(subkey(path, 0), "Leaf");
 	EXPECT_EQ(string_value(path + "\\Leaf", "X"), "y");
 }
 
-TEST_F(HiveTest, HiveDirtyHiveIsReadOnly)
+/* Another writer between the run's first look at a hive and its first
+ * change: the change is refused, nothing is written, and the hive takes
+ * no change after that either. */
+TEST_F(HiveTest, HiveChangedFileRefusesChange)
 {
-	ASSERT_EQ(mkhive("--dirty " + shell_arg(hive_path("SOFTWARE"))), 0);
-	std::string dirty = read_bytes(hive_path("SOFTWARE"));
-	ASSERT_NE(le32(dirty, 4), le32(dirty, 8));
+	static const struct {
+		const char *what;
+		void (*change)(const std::string &path);
+	} cases[] = {
+		{ "untouched", nullptr },
+		{ "replaced by a copy", [](const std::string &path) {
+			std::string tmp = path + ".other";
+			write_bytes(tmp, read_bytes(path));
+			ASSERT_EQ(rename(tmp.c_str(), path.c_str()), 0); } },
+		{ "grown", [](const std::string &path) {
+			write_bytes(path, read_bytes(path) +
+			    std::string(4096, '\0')); } },
+		{ "modification time", [](const std::string &path) {
+			struct timespec t[2] = { { 0, UTIME_OMIT },
+			    { 1000000000, 0 } };
+			ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), t, 0), 0); } },
+		/* Same size and times, as a writer that puts them back leaves
+		 * it: the header's sequence numbers (or the ctime) tell. */
+		{ "sequence numbers", [](const std::string &path) {
+			struct stat st;
+			ASSERT_EQ(stat(path.c_str(), &st), 0);
+			std::string h = read_bytes(path);
+			put_le32(h, 4, le32(h, 4) + 1);
+			put_le32(h, 8, le32(h, 8) + 1);
+			set_checksum(h);
+			write_bytes(path, h);
+			struct timespec t[2] = { st.st_atim, st.st_mtim };
+			ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), t, 0), 0); } },
+	};
 
-	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 1), "Beta");
-	EXPECT_EQ(string_value("HKLM\\SOFTWARE\\Data", "Text"), "Alpha");
-	EXPECT_EQ(stats(HIVE_SOFTWARE).read_only, 1);
-	EXPECT_EQ(stats(HIVE_SYSTEM).read_only, 0);
-	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 0);
-	EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Beta"),
-	    ERROR_ACCESS_DENIED);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		new_run();
+		unlink(hive_path("SOFTWARE.bak").c_str());
+		unlink(hive_path("SYSTEM.bak").c_str());
+		make("SOFTWARE", software_script());
+		make("SYSTEM", system_script("dword\tSelect\tCurrent\t2\n"));
+		std::string path = hive_path("SOFTWARE");
+		ASSERT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
+		if (c.change != nullptr)
+			c.change(path);
+		std::string theirs = read_bytes(path);
+		bool refused = c.change != nullptr;
+		fake_console_reset({});
+
+		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"),
+		    refused ? 0 : 1);
+		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Beta"),
+		    refused ? 0 : 1);
+		EXPECT_EQ(stats(HIVE_SOFTWARE).read_only, refused ? 1 : 0);
+		EXPECT_EQ(stats(HIVE_SOFTWARE).writes, refused ? 0u : 2u);
+		if (!refused)
+			continue;
+		EXPECT_EQ(read_bytes(path), theirs);
+		EXPECT_EQ(stats(HIVE_SOFTWARE).why, HIVE_RO_CHANGED);
+		EXPECT_EQ(fake_console_output(), "Registry hive '" + path +
+		    "' was changed by another program: not changed\n");
+		EXPECT_EQ(list_folder(config),
+		    (std::vector<std::string>{ "SOFTWARE", "SYSTEM" }));
+		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
+		EXPECT_EQ(stats(HIVE_SOFTWARE).writable_loads, 0u);
+		/* The other hive is untouched and still takes changes. */
+		EXPECT_EQ(delete_key_path(
+		    "HKLM\\SYSTEM\\ControlSet001\\Services\\Svc1"), 1);
+	}
+}
+
+TEST_F(HiveTest, HiveReadOnlyHives)
+{
+	static const struct {
+		const char *what;
+		int why;
+		const char *told;	/* after the hive's path */
+	} cases[] = {
+		{ "dirty", HIVE_RO_DIRTY, "" },
+		{ "hard link", HIVE_RO_LINKS, "' has other hard links: "
+		    "not changed\n" },
+	};
+
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		new_run();
+		unlink((top + "/link").c_str());
+		unlink(hive_path("SYSTEM.bak").c_str());
+		make("SOFTWARE", software_script());
+		make("SYSTEM", system_script("dword\tSelect\tCurrent\t2\n"));
+		if (c.why == HIVE_RO_DIRTY) {
+			ASSERT_EQ(mkhive("--dirty " +
+			    shell_arg(hive_path("SOFTWARE"))), 0);
+		} else {
+			ASSERT_EQ(link(hive_path("SOFTWARE").c_str(),
+			    (top + "/link").c_str()), 0);
+		}
+		std::string bytes = read_bytes(hive_path("SOFTWARE"));
+		fake_console_reset({});
+
+		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 1), "Beta");
+		EXPECT_EQ(string_value("HKLM\\SOFTWARE\\Data", "Text"), "Alpha");
+		EXPECT_EQ(stats(HIVE_SOFTWARE).read_only, 1);
+		EXPECT_EQ(stats(HIVE_SOFTWARE).why, c.why);
+		EXPECT_EQ(stats(HIVE_SYSTEM).read_only, 0);
+		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 0);
+		EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE,
+		    "SOFTWARE\\Vendor\\Beta"), ERROR_ACCESS_DENIED);
+		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
+		EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), bytes);
+		EXPECT_EQ(list_folder(config),
+		    (std::vector<std::string>{ "SOFTWARE", "SYSTEM" }));
+		EXPECT_EQ(fake_console_output(), c.told[0] == '\0' ? "" :
+		    "Registry hive '" + hive_path("SOFTWARE") + c.told);
+		/* The other hive is clean and still takes changes. */
+		EXPECT_EQ(delete_key_path(
+		    "HKLM\\SYSTEM\\ControlSet001\\Services\\Svc1"), 1);
+	}
+}
+
+/* Temporary files of a run killed while writing go at the next run's
+ * first change to their hive: only names of our own pattern, and only
+ * regular files. */
+TEST_F(HiveTest, HiveStaleTempsRemoved)
+{
+	static const struct {
+		const char *name;
+		char kind;	/* f: file, l: link to the hive, d: folder */
+		bool removed;
+	} cases[] = {
+		{ "SOFTWARE.tmpAb12Cd", 'f', true },
+		{ "SOFTWARE.tmpzzzzzz", 'f', true },
+		{ "SOFTWARE.tmpAb12C", 'f', false },
+		{ "SOFTWARE.tmpAb12Cde", 'f', false },
+		{ "SOFTWARE.tmpAb-2Cd", 'f', false },
+		{ "SOFTWARE.tmp\xc3\xa9" "12Cd", 'f', false },
+		{ "software.tmpAb12Cd", 'f', false },
+		{ "SOFTWARE.TMPAb12Cd", 'f', false },
+		{ "SOFTWARE.bakAb12Cd", 'f', false },
+		{ "SYSTEM.tmpAb12Cd", 'f', false },	/* SYSTEM not changed */
+		{ "SOFTWARE.tmpLink01", 'l', false },
+		{ "SOFTWARE.tmpDir001", 'd', false },
+	};
+	std::vector<std::string> kept = { "SOFTWARE", "SYSTEM" },
+	    all = { "SOFTWARE", "SYSTEM" };
+
+	for (const auto &c : cases) {
+		std::string path = config + "/" + c.name;
+		if (c.kind == 'f')
+			write_bytes(path, "half a hive");
+		else if (c.kind == 'l')
+			ASSERT_EQ(symlink("SOFTWARE", path.c_str()), 0);
+		else
+			ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+		all.push_back(c.name);
+		if (!c.removed)
+			kept.push_back(c.name);
+	}
+	std::sort(all.begin(), all.end());
+	std::sort(kept.begin(), kept.end());
+	/* Looking changes nothing. */
 	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
-	EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), dirty);
-	EXPECT_EQ(list_folder(config),
-	    (std::vector<std::string>{ "SOFTWARE", "SYSTEM" }));
-	/* The other hive is clean and still takes changes. */
-	EXPECT_EQ(delete_key_path(
-	    "HKLM\\SYSTEM\\ControlSet001\\Services\\Svc1"), 1);
+	EXPECT_EQ(subkey("HKLM\\SYSTEM\\ControlSet001\\Services", 0),
+	    "Svc1");
+	EXPECT_EQ(list_folder(config), all);
+	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 1);
+	EXPECT_EQ(list_folder(config), kept);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).temps_removed, 2u);
+	EXPECT_EQ(read_bytes(config + "/SOFTWARE.tmpLink01"),
+	    read_bytes(hive_path("SOFTWARE")));
+	rmdir((config + "/SOFTWARE.tmpDir001").c_str());
 }
 
 TEST_F(HiveTest, HiveCorruptFileReadsAsAbsent)
@@ -837,13 +1043,6 @@ TEST_F(HiveTest, HiveCorruptFileReadsAsAbsent)
 			EXPECT_EQ(read_bytes(path), c.bytes) << c.what;
 		}
 	}
-}
-
-void
-put_le32(std::string &s, size_t off, unsigned long v)
-{
-	for (int k = 0; k < 4; k++)
-		s[off + k] = (char)(v >> (8 * k) & 0xff);
 }
 
 /* File offset of the key cell named NAME (stored as ASCII). */
@@ -1167,11 +1366,10 @@ TEST_F(HiveTest, HiveDeleteRules)
 	    NULL, NULL, NULL, NULL, NULL), ERROR_KEY_DELETED);
 	EXPECT_EQ(RegOpenKeyExA(gone, "", 0, KEY_READ, &again),
 	    ERROR_KEY_DELETED);
-	/* Made through a handle, the change waits for the handle. */
-	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
 	EXPECT_EQ(RegCloseKey(gone), ERROR_SUCCESS);
-	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
 	EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+	EXPECT_EQ(reg_commit(NULL), 1);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
 	new_run();
 	EXPECT_EQ(subkeys("HKLM\\SOFTWARE\\Vendor"),
@@ -1181,34 +1379,300 @@ TEST_F(HiveTest, HiveDeleteRules)
 TEST_F(HiveTest, HiveCommitPoints)
 {
 	HKEY reader, top, soft, vendor;
+	DWORD len = 16;
+	BYTE text[16];
 
+	/* Opened while the hive is only mapped, it reads on after the
+	 * first change has read the file whole. */
 	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Data", 0,
 	    KEY_READ, &reader), ERROR_SUCCESS);
+	EXPECT_EQ(reg_commit(NULL), 0);
 
-	/* The handle a tree delete starts from writes when it closes, other
-	 * handles open or not. */
+	/* No delete, close or other handle writes: the commit does, once
+	 * for each hive with changes. */
 	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0,
 	    DELETE | KEY_ENUMERATE_SUB_KEYS, &top), ERROR_SUCCESS);
 	EXPECT_EQ(RegDeleteKeyA(top, "Alpha"), ERROR_SUCCESS);
-	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
 	EXPECT_EQ(RegCloseKey(top), ERROR_SUCCESS);
+	EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Beta"),
+	    ERROR_SUCCESS);
+	EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE,
+	    "SYSTEM\\ControlSet001\\Services\\Svc1"), ERROR_SUCCESS);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writable_loads, 1u);
+	EXPECT_EQ(RegQueryValueExA(reader, "Text", NULL, NULL, text, &len),
+	    ERROR_SUCCESS);
+	EXPECT_STREQ((char *)text, "Alpha");
+	EXPECT_EQ(RegCloseKey(reader), ERROR_SUCCESS);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
+	EXPECT_EQ(reg_commit(NULL), 1);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
+	EXPECT_EQ(stats(HIVE_SYSTEM).writes, 1u);
+	EXPECT_EQ(reg_commit(NULL), 0);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
 
-	/* Without one, the change goes out with the hive's last handle. */
+	/* Another writer between our change and its commit: theirs stays,
+	 * ours is undone, and the hive takes no more changes. */
 	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ,
 	    &soft), ERROR_SUCCESS);
 	ASSERT_EQ(RegOpenKeyExA(soft, "Vendor", 0, DELETE, &vendor),
 	    ERROR_SUCCESS);
-	EXPECT_EQ(RegDeleteKeyA(vendor, "Beta"), ERROR_SUCCESS);
-	EXPECT_EQ(RegCloseKey(vendor), ERROR_SUCCESS);
-	EXPECT_EQ(RegCloseKey(reader), ERROR_SUCCESS);
-	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
-	EXPECT_EQ(RegCloseKey(soft), ERROR_SUCCESS);
-	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 2u);
-
-	new_run();
+	EXPECT_EQ(RegDeleteKeyA(vendor, "Gamma"), ERROR_SUCCESS);
+	std::string theirs = read_bytes(hive_path("SOFTWARE")) +
+	    std::string(4096, '\0');
+	write_bytes(hive_path("SOFTWARE"), theirs);
+	EXPECT_EQ(reg_commit(NULL), -1);
+	EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), theirs);
+	EXPECT_EQ(stats(HIVE_SOFTWARE).read_only, 1);
 	EXPECT_EQ(subkeys("HKLM\\SOFTWARE\\Vendor"),
 	    std::vector<std::string>{ "Gamma" });
+	EXPECT_EQ(RegDeleteKeyA(vendor, "Gamma"), ERROR_ACCESS_DENIED);
+	EXPECT_EQ(RegCloseKey(vendor), ERROR_SUCCESS);
+	EXPECT_EQ(RegCloseKey(soft), ERROR_SUCCESS);
+	EXPECT_EQ(reg_commit(NULL), 0);
+}
+
+/* ---- failing system calls ---- */
+
+/* Every call of the syscall table counts; the one numbered g_fault_at
+ * (from 1), or every one from it on when g_fault_for_good, fails with
+ * EIO.  A close fails after closing, as Linux's does.  An fsync that
+ * does not fail does nothing: the sweep needs no durability, and it
+ * would spend most of its time there. */
+unsigned long g_fault_calls, g_fault_at;
+bool g_fault_for_good;
+const char *g_fault_name;	/* the first call failed */
+
+bool
+fault_now(void)
+{
+	g_fault_calls++;
+	return g_fault_at != 0 && (g_fault_calls == g_fault_at ||
+	    (g_fault_for_good && g_fault_calls > g_fault_at));
+}
+
+#define FAULT_WRAP(name, ret, fail, params, args, fn) \
+	ret fault_##name params \
+	{ \
+		sc_##name##_fn real_fn = \
+		    (sc_##name##_fn)g_syscalls[SC_##name].real; \
+		if (!fault_now()) \
+			return SC_##name == SC_fsync ? (ret)0 : real_fn args; \
+		if (SC_##name == SC_close || SC_##name == SC_closedir) \
+			(void)real_fn args; \
+		if (g_fault_name == NULL) \
+			g_fault_name = #name; \
+		errno = EIO; \
+		return fail; \
+	}
+SYSCALLS(FAULT_WRAP)
+#undef FAULT_WRAP
+
+/* Sends every call of the table through its counting wrapper (ON), or
+ * back to the real function.  The reads of a hive in memory are left
+ * out: one that fails is a key or value not there, which other tests
+ * cover, and they are most of the calls. */
+void
+fault_install(bool on)
+{
+	static const char *const in_memory[] = { "hivex_node_children",
+	    "hivex_node_name", "hivex_node_values", "hivex_value_key",
+	    "hivex_value_value" };
+#define FAULT_SET(name, ...) \
+	if (std::find(std::begin(in_memory), std::end(in_memory), \
+	    std::string(#name)) == std::end(in_memory)) { \
+		ASSERT_EQ(sys_call_set(#name, on ? \
+		    (void (*)(void))fault_##name : NULL), 1); \
+	}
+	SYSCALLS(FAULT_SET)
+#undef FAULT_SET
+}
+
+/* Every key path of the hive file at PATH; "<unreadable>" alone when
+ * libhivex cannot open it. */
+std::set<std::string>
+hive_keys(const std::string &path)
+{
+	std::set<std::string> keys;
+	hive_h *h = hivex_open(path.c_str(), 0);
+	std::vector<std::pair<hive_node_h, std::string>> todo;
+
+	if (h == NULL)
+		return { "<unreadable>" };
+	todo.push_back({ hivex_root(h), "" });
+	while (!todo.empty()) {
+		auto [node, name] = todo.back();
+		todo.pop_back();
+		hive_node_h *kids = hivex_node_children(h, node);
+		for (size_t k = 0; kids != NULL && kids[k] != 0; k++) {
+			char *n = hivex_node_name(h, kids[k]);
+			std::string child = name + "\\" + (n ? n : "?");
+			free(n);
+			keys.insert(child);
+			todo.push_back({ kids[k], child });
+		}
+		free(kids);
+	}
+	hivex_close(h);
+	return keys;
+}
+
+/* A cleanup run of four items in which one system call fails, for each
+ * call of the run in turn (once, then for good from it on): the run
+ * always ends with its summary, each hive is the old one or one written
+ * whole with whole trees gone, and no temporary file is left. */
+TEST_F(HiveTest, HiveFaultSweep)
+{
+	const std::string u = std::string("\\") + kUninstall;
+	const std::string svc = "\\ControlSet002\\Services\\vkm310svc";
+	const std::vector<std::string> trees[2] = {
+	    { u + "\\VKM310" }, { svc } };
+	std::string windows = top + "/WINDOWS";
+	std::string software, system;
+
+	make("SYSTEM", system_script("dword\tSelect\tCurrent\t2\n") +
+	    "expand_sz\tControlSet002\\Services\\vkm310svc\tImagePath\t"
+	    "system32\\drivers\\vkm310.sys\n");
+	software = read_bytes(hive_path("SOFTWARE"));
+	system = read_bytes(hive_path("SYSTEM"));
+	const std::set<std::string> keys[2] = {
+	    hive_keys(hive_path("SOFTWARE")), hive_keys(hive_path("SYSTEM")) };
+	/* The backup folders of the runs land in a scratch folder of their
+	 * own, emptied before each run. */
+	std::string cwd = top + "/cwd", was(4096, '\0');
+	ASSERT_EQ(mkdir(cwd.c_str(), 0755), 0);
+	ASSERT_NE(getcwd(&was[0], was.size()), nullptr);
+	ASSERT_EQ(chdir(cwd.c_str()), 0);
+	auto plant = [&]() {
+		new_run();
+		backup_reset();
+		hive_set_backup_dir(NULL);
+		for (const std::string &n : list_folder(cwd))
+			nftw((cwd + "/" + n).c_str(), remove_entry, 16,
+			    FTW_DEPTH | FTW_PHYS);
+		nftw((windows + "/inf").c_str(), remove_entry, 16,
+		    FTW_DEPTH | FTW_PHYS);
+		nftw((windows + "/system32/drivers").c_str(), remove_entry, 16,
+		    FTW_DEPTH | FTW_PHYS);
+		for (const std::string &n : list_folder(config))
+			unlink((config + "/" + n).c_str());
+		mkdir((windows + "/inf").c_str(), 0755);
+		mkdir((windows + "/system32/drivers").c_str(), 0755);
+		write_bytes(windows + "/inf/oem3.inf",
+		    "[SourceDisksFiles]\r\nvkm310.sys = 1\r\n");
+		write_bytes(windows + "/inf/oem3.pnf", "PNF");
+		write_bytes(windows + "/system32/drivers/vkm310.sys", "MZ");
+		write_bytes(hive_path("SOFTWARE"), software);
+		write_bytes(hive_path("SYSTEM"), system);
+		g_found_count = g_fixed_count = 0;
+		g_answer_mode = ReportOnly;
+		fake_console_reset({ 'a' });
+	};
+	auto run = [&](unsigned long at, bool for_good) {
+		char arg0[] = "vkm310_cleanup", f[] = "-f", agree[] = "-agree";
+		char *argv[] = { arg0, f, agree, NULL };
+		plant();
+		g_fault_calls = 0;
+		g_fault_at = at;
+		g_fault_for_good = for_good;
+		g_fault_name = NULL;
+		fault_install(true);
+		run_main(3, argv);
+		fault_install(false);
+		return fake_console_output();
+	};
+	/* A run ends with its summary, or, when SystemRoot could not be
+	 * looked at, stops before the disclaimer saying so. */
+	const std::regex summary("\n\nSystemRoot \\([^\n]*\\) is no Windows "
+	    "installation: [^\n]*\n$|"
+	    "\n\n(Nothing to do, this system is clean !|"
+	    "[0-9]+ item\\(s\\) (fixed\nYou must now reboot your system|"
+	    "found, [0-9]+ fixed))\n([0-9]+ place\\(s\\) could not be read: "
+	    "the system was not fully checked\n)?(Backup of the removed "
+	    "items: [^\n]*\n)?$");
+	/* The copy of NAME (below the Windows folder) in the run's backup
+	 * folder, "" when there is none. */
+	auto kept = [&](const std::string &name) {
+		for (const std::string &d : list_folder(cwd)) {
+			std::string p = cwd + "/" + d + "/SystemRoot/" + name;
+			if (exists(p))
+				return read_bytes(p);
+		}
+		return std::string();
+	};
+
+	ASSERT_EQ(run(0, false), run(0, false));
+	ASSERT_TRUE(std::regex_search(fake_console_output(), summary))
+	    << fake_console_output();
+	ASSERT_NE(fake_console_output().find("4 item(s) fixed"),
+	    std::string::npos) << fake_console_output();
+	unsigned long calls = g_fault_calls;
+	ASSERT_GT(calls, 50u);
+	printf("%lu calls in a run\n", calls);
+	for (bool for_good : { false, true }) {
+		for (unsigned long n = 1; n <= calls; n++) {
+			SCOPED_TRACE((for_good ? "from call " : "call ") +
+			    std::to_string(n));
+			std::string text = run(n, for_good);
+			ASSERT_TRUE(std::regex_search(text, summary)) << text;
+			EXPECT_EQ(hive_open_handles(), 0);
+			for (int i = 0; i < 2; i++) {
+				std::string name = i == 0 ? "SOFTWARE" : "SYSTEM";
+				std::set<std::string> now = hive_keys(
+				    hive_path(name.c_str()));
+				std::set<std::string> gone;
+				std::set_difference(keys[i].begin(),
+				    keys[i].end(), now.begin(), now.end(),
+				    std::inserter(gone, gone.end()));
+				ASSERT_TRUE(std::includes(keys[i].begin(),
+				    keys[i].end(), now.begin(), now.end()))
+				    << name;
+				/* Only whole trees of the items go. */
+				for (const std::string &k : gone) {
+					bool inside = false;
+					for (const std::string &t : trees[i])
+						inside |= k.compare(0, t.size(),
+						    t) == 0;
+					EXPECT_TRUE(inside) << name << k;
+				}
+				for (const std::string &t : trees[i]) {
+					size_t left = 0, all = 0;
+					for (const std::string &k : keys[i]) {
+						if (k.compare(0, t.size(), t))
+							continue;
+						all++;
+						left += now.count(k);
+					}
+					EXPECT_TRUE(left == 0 || left == all)
+					    << name << t << left;
+				}
+				/* Nothing goes without its backup. */
+				const std::string &was_hive = i == 0 ? software :
+				    system;
+				if (read_bytes(hive_path(name.c_str())) !=
+				    was_hive) {
+					EXPECT_EQ(kept("system32/Config/" +
+					    name), was_hive) << name;
+				}
+			}
+			if (!exists(windows + "/inf/oem3.inf")) {
+				EXPECT_EQ(kept("inf/oem3.inf"),
+				    "[SourceDisksFiles]\r\nvkm310.sys = 1\r\n");
+			}
+			if (!exists(windows + "/system32/drivers/vkm310.sys")) {
+				EXPECT_EQ(kept("system32/drivers/vkm310.sys"),
+				    "MZ");
+			}
+			/* Failing for good, the removal of a temp file
+			 * fails too; the next run removes it. */
+			for (const std::string &f : list_folder(config)) {
+				EXPECT_TRUE(for_good || f.find(".tmp") ==
+				    std::string::npos) << f << " " <<
+				    g_fault_name;
+			}
+		}
+	}
+	ASSERT_EQ(chdir(was.c_str()), 0);
 }
 
 /* ---- mkhive ---- */

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "platform/unix/keyseq.h"
+#include "platform/unix/syscalls.h"
 
 static int g_tty = -1;
 static int g_second_code = -1;	/* owed from the last two-code key */
@@ -49,7 +50,7 @@ open_tty(void)
 {
 	if (g_tty >= 0)
 		return 1;
-	g_tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+	g_tty = SC(open)("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC, 0);
 	if (g_tty < 0)
 		return -1;
 	keyseq_init(&g_keys);
@@ -71,7 +72,7 @@ read_byte(int wait_ms, unsigned char *byte)
 		pfd.events = POLLIN;
 		pfd.revents = 0;
 		do
-			r = poll(&pfd, 1, wait_ms);
+			r = SC(poll)(&pfd, 1, wait_ms);
 		while (r < 0 && errno == EINTR);
 		if (r < 0)
 			return -1;
@@ -79,7 +80,7 @@ read_byte(int wait_ms, unsigned char *byte)
 			return 0;
 	}
 	do
-		n = read(g_tty, byte, 1);
+		n = SC(read)(g_tty, byte, 1);
 	while (n < 0 && errno == EINTR);
 	return n == 1 ? 1 : -1;
 }
@@ -119,7 +120,7 @@ set_mode(const struct termios *t)
 	int r;
 
 	do
-		r = tcsetattr(g_tty, TCSANOW, t);
+		r = SC(tcsetattr)(g_tty, TCSANOW, t);
 	while (r < 0 && errno == EINTR);
 	return r < 0 ? -1 : 1;
 }
@@ -137,7 +138,7 @@ plat_read_key(void)
 	}
 	if (open_tty() < 0)
 		return -1;
-	if (tcgetattr(g_tty, &saved) < 0)
+	if (SC(tcgetattr)(g_tty, &saved) < 0)
 		return -1;
 	raw = saved;
 	make_raw(&raw);

@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "platform/unix/crt_errno.h"
+#include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 
 /* Deeper than any tree the driver store holds; each level holds a
@@ -127,7 +128,7 @@ plat_backup_place(int index, char *out, size_t size)
 int
 plat_make_folder(const char *path)
 {
-	if (mkdir(path, 0700) == 0)
+	if (SC(mkdir)(path, 0700) == 0)
 		return 1;
 	return errno == EEXIST ? 0 : fail(errno);
 }
@@ -144,7 +145,7 @@ write_all(int fd, const char *buf, size_t len)
 	ssize_t n;
 
 	while (len > 0) {
-		if ((n = write(fd, buf, len)) < 0) {
+		if ((n = SC(write)(fd, buf, len)) < 0) {
 			if (errno == EINTR)
 				continue;
 			return -1;
@@ -164,22 +165,22 @@ copy_contents(int in, int dirfd, const char *name, mode_t mode)
 	ssize_t n;
 	int out, e = 0;
 
-	out = openat(dirfd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC |
+	out = SC(openat)(dirfd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC |
 	    O_NOFOLLOW, mode & 0777);
 	if (out < 0)
 		return -1;
-	while (e == 0 && (n = read(in, buf, sizeof(buf))) != 0) {
+	while (e == 0 && (n = SC(read)(in, buf, sizeof(buf))) != 0) {
 		if (n < 0)
 			e = errno == EINTR ? 0 : errno;
 		else if (write_all(out, buf, (size_t)n) != 0)
 			e = errno;
 	}
-	if (e == 0 && fsync(out) != 0)
+	if (e == 0 && SC(fsync)(out) != 0)
 		e = errno;
-	if (close(out) != 0 && e == 0)
+	if (SC(close)(out) != 0 && e == 0)
 		e = errno;
 	if (e != 0) {
-		unlinkat(dirfd, name, 0);
+		SC(unlinkat)(dirfd, name, 0);
 		errno = e;
 		return -1;
 	}
@@ -191,12 +192,12 @@ static int
 copy_link(int srcdir, const char *name, int dstdir)
 {
 	char target[PATH_MAX];
-	ssize_t n = readlinkat(srcdir, name, target, sizeof(target) - 1);
+	ssize_t n = SC(readlinkat)(srcdir, name, target, sizeof(target) - 1);
 
 	if (n < 0)
 		return -1;
 	target[n] = '\0';
-	return symlinkat(target, dstdir, name);
+	return SC(symlinkat)(target, dstdir, name);
 }
 
 static int copy_entry(int srcdir, const char *name, int dstdir,
@@ -211,13 +212,13 @@ copy_entries(int src, int dst, int depth, dev_t dev)
 	DIR *d;
 	int rc = 0;
 
-	if ((d = fdopendir(src)) == NULL) {
-		close(src);
+	if ((d = SC(fdopendir)(src)) == NULL) {
+		SC(close)(src);
 		return -1;
 	}
 	for (;;) {
 		errno = 0;
-		if ((e = readdir(d)) == NULL) {
+		if ((e = SC(readdir)(d)) == NULL) {
 			if (errno != 0)
 				rc = -1;
 			break;
@@ -232,7 +233,7 @@ copy_entries(int src, int dst, int depth, dev_t dev)
 	}
 	{
 		int saved = errno;
-		closedir(d);
+		SC(closedir)(d);
 		errno = saved;
 	}
 	return rc;
@@ -248,17 +249,17 @@ copy_entry(int srcdir, const char *name, int dstdir, const char *dstname,
 	struct stat st;
 	int in, out, rc;
 
-	if (fstatat(srcdir, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+	if (SC(fstatat)(srcdir, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
 		return -1;
 	if (S_ISLNK(st.st_mode))
 		return copy_link(srcdir, name, dstdir);
 	if (S_ISREG(st.st_mode)) {
-		in = openat(srcdir, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
-		    O_NONBLOCK | O_NOCTTY);
+		in = SC(openat)(srcdir, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
+		    O_NONBLOCK | O_NOCTTY, 0);
 		if (in < 0)
 			return -1;
 		rc = copy_contents(in, dstdir, dstname, st.st_mode);
-		close(in);
+		SC(close)(in);
 		return rc;
 	}
 	/* A mount inside the tree is not the item's; the removal does not
@@ -269,19 +270,19 @@ copy_entry(int srcdir, const char *name, int dstdir, const char *dstname,
 		errno = EINVAL;
 		return -1;
 	}
-	if (mkdirat(dstdir, dstname, 0700) != 0)
+	if (SC(mkdirat)(dstdir, dstname, 0700) != 0)
 		return -1;
-	if ((out = openat(dstdir, dstname, O_RDONLY | O_DIRECTORY |
-	    O_NOFOLLOW | O_CLOEXEC)) < 0)
+	if ((out = SC(openat)(dstdir, dstname, O_RDONLY | O_DIRECTORY |
+	    O_NOFOLLOW | O_CLOEXEC, 0)) < 0)
 		return -1;
-	in = openat(srcdir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
-	    O_CLOEXEC);
+	in = SC(openat)(srcdir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
+	    O_CLOEXEC, 0);
 	rc = in < 0 ? -1 : copy_entries(in, out, depth + 1, dev);
-	if (rc == 0 && fsync(out) != 0 && errno != EINVAL)
+	if (rc == 0 && SC(fsync)(out) != 0 && errno != EINVAL)
 		rc = -1;
 	{
 		int saved = errno;
-		close(out);
+		SC(close)(out);
 		errno = saved;
 	}
 	return rc;
@@ -309,17 +310,17 @@ copy_path(const char *path, const char *dst, int folder)
 	n = slash == NULL ? 1 : slash == dst ? 1 : (size_t)(slash - dst);
 	dstname = slash == NULL ? dst : slash + 1;
 	if (n >= sizeof(dstdir_path) || dstname[0] == '\0') {
-		close(srcdir);
+		SC(close)(srcdir);
 		return fail(EINVAL);
 	}
 	memcpy(dstdir_path, slash == NULL ? "." : dst, n);
 	dstdir_path[n] = '\0';
-	if ((dstdir = open(dstdir_path, O_RDONLY | O_DIRECTORY |
-	    O_CLOEXEC)) < 0) {
-		close(srcdir);
+	if ((dstdir = SC(open)(dstdir_path, O_RDONLY | O_DIRECTORY |
+	    O_CLOEXEC, 0)) < 0) {
+		SC(close)(srcdir);
 		return fail(errno);
 	}
-	if (fstatat(srcdir, real + leaf, &st, AT_SYMLINK_NOFOLLOW) != 0)
+	if (SC(fstatat)(srcdir, real + leaf, &st, AT_SYMLINK_NOFOLLOW) != 0)
 		rc = -1;
 	/* A link goes as a link, whatever it names. */
 	else if (!S_ISLNK(st.st_mode) && S_ISDIR(st.st_mode) != folder) {
@@ -328,11 +329,11 @@ copy_path(const char *path, const char *dst, int folder)
 	} else
 		rc = copy_entry(srcdir, real + leaf, dstdir, dstname, 0,
 		    st.st_dev);
-	if (rc == 0 && fsync(dstdir) != 0 && errno != EINVAL)
+	if (rc == 0 && SC(fsync)(dstdir) != 0 && errno != EINVAL)
 		rc = -1;
 	r = errno;
-	close(srcdir);
-	close(dstdir);
+	SC(close)(srcdir);
+	SC(close)(dstdir);
 	return rc == 0 ? 1 : fail(r);
 }
 

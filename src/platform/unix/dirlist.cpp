@@ -9,6 +9,7 @@
 #include <limits.h>
 #include <string.h>
 
+#include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 
 int
@@ -25,11 +26,11 @@ plat_list_folder(const char *dir, const char *pattern,
 	if (dir == NULL || visit == NULL ||
 	    winpath_resolve(dir, real, sizeof(real)) <= 0)
 		return -1;
-	if ((d = opendir(real)) == NULL)
+	if ((d = SC(opendir)(real)) == NULL)
 		return -1;
 	for (;;) {
 		errno = 0;
-		if ((e = readdir(d)) == NULL) {
+		if ((e = SC(readdir)(d)) == NULL) {
 			if (errno != 0)
 				result = -1;
 			break;
@@ -41,6 +42,6 @@ plat_list_folder(const char *dir, const char *pattern,
 			break;
 		}
 	}
-	closedir(d);
+	SC(closedir)(d);
 	return result;
 }

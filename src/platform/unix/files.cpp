@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 
 #define FILE_SLOTS 4
@@ -130,26 +131,26 @@ plat_fopen(const char *path, const char *mode)
 		return NULL;
 	}
 	if ((f = free_slot()) == NULL) {
-		close(dirfd);
+		SC(close)(dirfd);
 		errno = CRT_EMFILE;
 		return NULL;
 	}
 	/* Non-blocking, so a FIFO planted in the tree cannot hang the open;
 	 * it is refused below with every other non-file.  A link is there,
 	 * and goes when deleted, but what it names is not ours to read. */
-	fd = openat(dirfd, real + leaf, O_RDONLY | O_CLOEXEC | O_NOCTTY |
-	    O_NONBLOCK | O_NOFOLLOW);
+	fd = SC(openat)(dirfd, real + leaf, O_RDONLY | O_CLOEXEC | O_NOCTTY |
+	    O_NONBLOCK | O_NOFOLLOW, 0);
 	if (fd < 0 && errno == ELOOP) {
-		close(dirfd);
+		SC(close)(dirfd);
 		return take_slot(f, -1, text);
 	}
-	close(dirfd);
+	SC(close)(dirfd);
 	if (fd < 0) {
 		errno = crt_errno(errno);
 		return NULL;
 	}
-	if (fstat(fd, &st) < 0 || !S_ISREG(st.st_mode)) {
-		close(fd);
+	if (SC(fstat)(fd, &st) < 0 || !S_ISREG(st.st_mode)) {
+		SC(close)(fd);
 		errno = CRT_EACCES;
 		return NULL;
 	}
@@ -165,7 +166,7 @@ fill(struct plat_file *f)
 	if (f->at_end)
 		return -1;
 	do
-		n = read(f->fd, f->buf, sizeof(f->buf));
+		n = SC(read)(f->fd, f->buf, sizeof(f->buf));
 	while (n < 0 && errno == EINTR);
 	if (n <= 0) {
 		f->at_end = 1;
@@ -241,7 +242,7 @@ plat_fclose(plat_file *f)
 	if (!is_open(f))
 		return;
 	if (f->fd >= 0)
-		close(f->fd);
+		SC(close)(f->fd);
 	f->used = 0;
 	f->fd = -1;
 }
@@ -265,18 +266,18 @@ plat_remove(const char *path)
 	if (path == NULL ||
 	    winpath_open_at(path, real, sizeof(real), &dirfd, &leaf) <= 0)
 		return remove_failed(CRT_ENOENT);
-	if (fstatat(dirfd, real + leaf, &st, AT_SYMLINK_NOFOLLOW) < 0)
+	if (SC(fstatat)(dirfd, real + leaf, &st, AT_SYMLINK_NOFOLLOW) < 0)
 		rc = crt_errno(errno);
 	else if (S_ISDIR(st.st_mode))
 		rc = CRT_EACCES;
 	/* Linux asks only the folder; Windows keeps a read-only file. */
 	else if (!S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0)
 		rc = CRT_EACCES;
-	else if (unlinkat(dirfd, real + leaf, 0) < 0)
+	else if (SC(unlinkat)(dirfd, real + leaf, 0) < 0)
 		rc = crt_errno(errno);
 	else
 		rc = 0;
-	close(dirfd);
+	SC(close)(dirfd);
 	return rc == 0 ? 0 : remove_failed(rc);
 }
 

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 
 /* errno numbers of Windows' C run-time, which the caller prints. */
@@ -85,9 +86,9 @@ remove_entries(int fd, int depth, dev_t dev)
 	DIR *d;
 	int removed, result = 1;
 
-	if ((d = fdopendir(fd)) == NULL) {
+	if ((d = SC(fdopendir)(fd)) == NULL) {
 		failed();
-		close(fd);
+		SC(close)(fd);
 		return -1;
 	}
 	for (int pass = 0; pass < LIST_PASSES_MAX; pass++) {
@@ -96,7 +97,7 @@ remove_entries(int fd, int depth, dev_t dev)
 		result = 1;
 		for (;;) {
 			errno = 0;
-			if ((e = readdir(d)) == NULL) {
+			if ((e = SC(readdir)(d)) == NULL) {
 				if (errno != 0)
 					result = failed();
 				break;
@@ -112,7 +113,7 @@ remove_entries(int fd, int depth, dev_t dev)
 		if (removed == 0)
 			break;
 	}
-	closedir(d);
+	SC(closedir)(d);
 	return result;
 }
 
@@ -125,10 +126,10 @@ remove_entry(int parent, const char *name, int depth, dev_t dev)
 	struct stat st;
 	int fd;
 
-	if (fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) < 0)
+	if (SC(fstatat)(parent, name, &st, AT_SYMLINK_NOFOLLOW) < 0)
 		return errno == ENOENT ? 1 : failed();
 	if (!S_ISDIR(st.st_mode))
-		return unlinkat(parent, name, 0) == 0 || errno == ENOENT ? 1 :
+		return SC(unlinkat)(parent, name, 0) == 0 || errno == ENOENT ? 1 :
 		    failed();
 	if (st.st_dev != dev) {
 		errno = EBUSY;
@@ -138,18 +139,18 @@ remove_entry(int parent, const char *name, int depth, dev_t dev)
 		errno = EINVAL;
 		return failed();
 	}
-	fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
-	    O_CLOEXEC);
+	fd = SC(openat)(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
+	    O_CLOEXEC, 0);
 	if (fd < 0) {
 		/* Swapped for a link or a file since the fstatat: it goes
 		 * as what it is now. */
 		if (errno == ELOOP || errno == ENOTDIR)
-			return unlinkat(parent, name, 0) == 0 ? 1 : failed();
+			return SC(unlinkat)(parent, name, 0) == 0 ? 1 : failed();
 		return errno == ENOENT ? 1 : failed();
 	}
 	if (remove_entries(fd, depth + 1, dev) < 0)
 		return -1;
-	return unlinkat(parent, name, AT_REMOVEDIR) == 0 || errno == ENOENT ?
+	return SC(unlinkat)(parent, name, AT_REMOVEDIR) == 0 || errno == ENOENT ?
 	    1 : failed();
 }
 
@@ -194,19 +195,19 @@ remove_folder(const char *path)
 		errno = EINVAL;
 		return failed();
 	}
-	pfd = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	pfd = SC(open)(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
 	if (pfd < 0)
 		return errno == ENOENT ? 0 : failed();
-	if (fstatat(pfd, name, &st, AT_SYMLINK_NOFOLLOW) < 0)
+	if (SC(fstatat)(pfd, name, &st, AT_SYMLINK_NOFOLLOW) < 0)
 		result = errno == ENOENT ? 0 : failed();
 	else if (S_ISLNK(st.st_mode))
-		result = unlinkat(pfd, name, 0) == 0 ? 1 : failed();
+		result = SC(unlinkat)(pfd, name, 0) == 0 ? 1 : failed();
 	else if (!S_ISDIR(st.st_mode)) {
 		errno = EINVAL;		/* a file is no folder to remove */
 		result = failed();
 	} else
 		result = remove_entry(pfd, name, 0, st.st_dev);
-	close(pfd);
+	SC(close)(pfd);
 	return result;
 }
 

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "common/ascii.h"
+#include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 
 #define PATH_BYTES 4096
@@ -38,17 +39,18 @@ find_folded(int dirfd, const char *name, struct stat *st)
 	DIR *d;
 	int fd, hit = 0;
 
-	if ((fd = openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0)
+	if ((fd = SC(openat)(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC,
+	    0)) < 0)
 		return -1;
-	if ((d = fdopendir(fd)) == NULL) {
-		close(fd);
+	if ((d = SC(fdopendir)(fd)) == NULL) {
+		SC(close)(fd);
 		return -1;
 	}
-	while (!hit && (e = readdir(d)) != NULL) {
+	while (!hit && (e = SC(readdir)(d)) != NULL) {
 		if (ascii_equal(e->d_name, name))
-			hit = fstatat(dirfd, e->d_name, st, AT_SYMLINK_NOFOLLOW) == 0;
+			hit = SC(fstatat)(dirfd, e->d_name, st, AT_SYMLINK_NOFOLLOW) == 0;
 	}
-	closedir(d);
+	SC(closedir)(d);
 	return hit;
 }
 
@@ -58,11 +60,17 @@ plat_check_system(const char *system_root, char *why, size_t size)
 	struct stat st;
 	int fd, r;
 
+	char real[PATH_BYTES];
+
 	why[0] = '\0';
 	if (system_root == NULL || system_root[0] == '\0')
 		return 0;
+	/* Its letter case is Windows' too: "Windows" names a WINDOWS folder,
+	 * as every path composed from it does. */
+	if (winpath_resolve(system_root, real, sizeof(real)) == 1)
+		system_root = real;
 	/* SystemRoot itself is the user's word: a link there is followed. */
-	if (stat(system_root, &st) != 0) {
+	if (SC(stat)(system_root, &st) != 0) {
 		if (errno == ENOENT || errno == ENOTDIR)
 			snprintf(why, size, "no such folder");
 		else
@@ -73,14 +81,15 @@ plat_check_system(const char *system_root, char *why, size_t size)
 		snprintf(why, size, "not a folder");
 		return 0;
 	}
-	if ((fd = open(system_root, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
+	if ((fd = SC(open)(system_root, O_RDONLY | O_DIRECTORY | O_CLOEXEC,
+	    0)) < 0) {
 		say_errno(errno, "cannot be listed", why, size);
 		return 0;
 	}
 	r = find_folded(fd, "System32", &st);
 	if (r < 0)
 		say_errno(errno, "cannot be listed", why, size);
-	close(fd);
+	SC(close)(fd);
 	if (r < 0)
 		return 0;
 	if (r == 0 || S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode)) {
@@ -96,22 +105,22 @@ plat_check_system(const char *system_root, char *why, size_t size)
 static int
 list_all(int fd)
 {
-	DIR *d = fdopendir(fd);
+	DIR *d = SC(fdopendir)(fd);
 	int err = 0;
 
 	if (d == NULL) {
 		err = errno;
-		close(fd);
+		SC(close)(fd);
 		return err;
 	}
 	for (;;) {
 		errno = 0;
-		if (readdir(d) == NULL) {
+		if (SC(readdir)(d) == NULL) {
 			err = errno;
 			break;
 		}
 	}
-	closedir(d);
+	SC(closedir)(d);
 	return err;
 }
 
@@ -129,20 +138,20 @@ plat_check_folder(const char *dir, char *why, size_t size)
 		snprintf(why, size, "path too long");
 	if (r != 1)
 		return r;
-	if (fstatat(dirfd, real + leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-		close(dirfd);
+	if (SC(fstatat)(dirfd, real + leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+		SC(close)(dirfd);
 		return 0;
 	}
 	if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode)) {
-		close(dirfd);
+		SC(close)(dirfd);
 		snprintf(why, size, S_ISLNK(st.st_mode) ?
 		    "a symbolic link, not followed" : "not a folder");
 		return -1;
 	}
-	fd = openat(dirfd, real + leaf, O_RDONLY | O_DIRECTORY | O_CLOEXEC |
-	    O_NOFOLLOW);
+	fd = SC(openat)(dirfd, real + leaf, O_RDONLY | O_DIRECTORY | O_CLOEXEC |
+	    O_NOFOLLOW, 0);
 	err = fd < 0 ? errno : list_all(fd);
-	close(dirfd);
+	SC(close)(dirfd);
 	if (err == 0)
 		return 1;
 	say_errno(err, "cannot be listed", why, size);

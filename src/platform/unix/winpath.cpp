@@ -17,6 +17,7 @@
 
 #include "common/ascii.h"
 #include "platform/platform.h"
+#include "platform/unix/syscalls.h"
 
 #define COMPONENT_MAX 256
 #define PATH_MAX_BYTES 4096
@@ -92,15 +93,16 @@ find_entry(int fd, const char *comp, size_t len, char found[COMPONENT_MAX],
 		return 0;
 	memcpy(found, comp, len);
 	found[len] = '\0';
-	if (fstatat(fd, found, st, AT_SYMLINK_NOFOLLOW) == 0)
+	if (SC(fstatat)(fd, found, st, AT_SYMLINK_NOFOLLOW) == 0)
 		return 1;
-	if ((lfd = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0)
+	if ((lfd = SC(openat)(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC,
+	    0)) < 0)
 		return 0;
-	if ((d = fdopendir(lfd)) == NULL) {
-		close(lfd);
+	if ((d = SC(fdopendir)(lfd)) == NULL) {
+		SC(close)(lfd);
 		return 0;
 	}
-	while ((e = readdir(d)) != NULL) {
+	while ((e = SC(readdir)(d)) != NULL) {
 		if (strlen(e->d_name) >= COMPONENT_MAX ||
 		    !same_name(comp, len, e->d_name))
 			continue;
@@ -108,8 +110,8 @@ find_entry(int fd, const char *comp, size_t len, char found[COMPONENT_MAX],
 			strcpy(found, e->d_name);
 		hit = 1;
 	}
-	closedir(d);
-	return hit && fstatat(fd, found, st, AT_SYMLINK_NOFOLLOW) == 0;
+	SC(closedir)(d);
+	return hit && SC(fstatat)(fd, found, st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 /* Says, once per path, that the link at the walk's path was not taken. */
@@ -154,8 +156,8 @@ step_in(struct walk *w, const char *comp, size_t len, int follow)
 		w->missing = 1;
 		return 1;
 	}
-	fd = openat(w->fd, found, O_RDONLY | O_DIRECTORY | O_CLOEXEC |
-	    (follow ? 0 : O_NOFOLLOW));
+	fd = SC(openat)(w->fd, found, O_RDONLY | O_DIRECTORY | O_CLOEXEC |
+	    (follow ? 0 : O_NOFOLLOW), 0);
 	if (fd < 0) {
 		/* Swapped for a link since the look. */
 		if (errno == ELOOP)
@@ -163,7 +165,7 @@ step_in(struct walk *w, const char *comp, size_t len, int follow)
 		w->missing = 1;
 		return 1;
 	}
-	close(w->fd);
+	SC(close)(w->fd);
 	w->fd = fd;
 	return 1;
 }
@@ -220,7 +222,8 @@ walk_start(struct walk *w, const char *path, char *out, size_t size)
 	out[0] = '\0';
 	if (abs)
 		out[w->used++] = '/', out[w->used] = '\0';
-	w->fd = open(abs ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	w->fd = SC(open)(abs ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC,
+	    0);
 	if (w->fd < 0)
 		w->missing = 1;
 	return 1;
@@ -230,7 +233,7 @@ static void
 walk_end(struct walk *w)
 {
 	if (w->fd >= 0)
-		close(w->fd);
+		SC(close)(w->fd);
 	w->fd = -1;
 }
 

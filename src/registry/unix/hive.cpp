@@ -2,14 +2,18 @@
  * hive.cpp - the six registry functions of reg_sys.h over the hive files
  * of an offline Windows installation, read and written with libhivex.
  *
- * Each hive is read into memory on first use and stays there; changes
- * are made in memory and reach the disk as a whole new file renamed over
- * the old one.  That happens when the top of a tree delete goes (its
- * RegDeleteKeyA names the key from HKEY_LOCAL_MACHINE, so the caller
- * learns whether the tree reached the disk); a tree delete that stops
- * half way is written when the handle it was opened with closes, one
- * made through handles alone when the hive's last handle closes.  A
- * write that fails leaves the file as it was and the hive is read
+ * Each hive is opened read-only on first use (libhivex maps the file
+ * and reads what is looked at) and stays open.  At the run's first
+ * change to it the file is read whole into memory, once it is clear
+ * that it is still the file first opened (device, inode, size, times,
+ * header sequence numbers); a file changed in between is not changed by
+ * us at all, and the hive is read-only from then on.  Changes are made
+ * in memory and reach the disk as a whole new file renamed over the old
+ * one, again only if no one else changed the file.  That happens only
+ * when the caller says so (reg_commit; the key-path layer calls it at
+ * the end of every tree delete, and reg_rollback instead when the tree
+ * delete stopped half way): no close or delete writes on its own.
+ * A write that fails leaves the file as it was and the hive is read
  * again, so memory never claims a key is gone that the disk still
  * holds.  Before a run first changes a hive it copies the file into
  * the run's backup folder; a hive without that copy is not changed.
@@ -29,12 +33,15 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "common/ascii.h"
 #include "platform/platform.h"
+#include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 
 #define HANDLE_MAX 64
@@ -47,17 +54,33 @@
 
 enum { HIVE_UNTRIED, HIVE_ABSENT, HIVE_LOADED };
 
+/* What a hive file was when this run read it: a change by anyone else
+ * shows in one of these. */
+struct file_id {
+	dev_t dev;
+	ino_t ino;
+	off_t size;
+	struct timespec mtime, ctime;
+	unsigned long seq1, seq2;	/* the header's sequence numbers */
+	nlink_t links;		/* not compared: the ctime tells */
+};
+
 struct hive_file {
 	int state;
 	hive_h *h;
 	hive_node_h root;
 	int read_only;
+	int why;		/* HIVE_WRITABLE or why read_only is set */
+	int told;		/* the user was told why */
+	int writable;		/* h was read whole, to be changed */
+	int changed;		/* the file changed under us: read-only now */
 	int unsaved;
 	int backed_up;
+	struct file_id id;
 	char want[PATH_BYTES];	/* the hive's Windows path below SystemRoot */
 	char path[PATH_BYTES];	/* where it was found, no link followed */
 	struct hive_stats stats;
-	int why;		/* HIVE_READ ... of registry.h */
+	int cond;		/* HIVE_READ ... of registry.h: how it was read */
 	int err;		/* with HIVE_UNREADABLE: the errno */
 };
 
@@ -65,8 +88,6 @@ struct reg_handle {
 	int used;
 	int hive;		/* HIVE_SOFTWARE, HIVE_SYSTEM or VIRTUAL_ROOT */
 	hive_node_h node;
-	int top;		/* opened straight from HKEY_LOCAL_MACHINE */
-	REGSAM sam;
 	int deleted;
 };
 
@@ -264,24 +285,46 @@ sync_folder(const char *path)
 
 	if (folder_of(path, dir, sizeof(dir)) != 0)
 		return -1;
-	if ((fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0)
+	if ((fd = SC(open)(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0)) < 0)
 		return -1;
-	rc = fsync(fd) == 0 || errno == EINVAL ? 0 : -1;
-	close(fd);
+	rc = SC(fsync)(fd) == 0 || errno == EINVAL ? 0 : -1;
+	SC(close)(fd);
 	return rc;
 }
 
-/* 1 when the header of the file open as FD says the hive was not closed
- * cleanly, 0 when it was, -1 when it is no hive header at all. */
+/* Fills ID for the hive file open as FD.  0, or -1 when it cannot be
+ * looked at or has no hive header. */
 static int
-header_dirty(int fd)
+file_id_of(int fd, struct file_id *id)
 {
 	unsigned char hdr[12];
+	struct stat st;
 
-	if (pread(fd, hdr, sizeof(hdr), 0) != (ssize_t)sizeof(hdr) ||
+	if (SC(fstat)(fd, &st) != 0 ||
+	    SC(pread)(fd, hdr, sizeof(hdr), 0) != (ssize_t)sizeof(hdr) ||
 	    memcmp(hdr, "regf", 4) != 0)
 		return -1;
-	return le32(hdr + 4) != le32(hdr + 8);
+	memset(id, 0, sizeof(*id));
+	id->dev = st.st_dev;
+	id->ino = st.st_ino;
+	id->size = st.st_size;
+	id->mtime = st.st_mtim;
+	id->ctime = st.st_ctim;
+	id->seq1 = le32(hdr + 4);
+	id->seq2 = le32(hdr + 8);
+	id->links = st.st_nlink;
+	return 0;
+}
+
+static int
+file_id_same(const struct file_id *a, const struct file_id *b)
+{
+	return a->dev == b->dev && a->ino == b->ino && a->size == b->size &&
+	    a->mtime.tv_sec == b->mtime.tv_sec &&
+	    a->mtime.tv_nsec == b->mtime.tv_nsec &&
+	    a->ctime.tv_sec == b->ctime.tv_sec &&
+	    a->ctime.tv_nsec == b->ctime.tv_nsec &&
+	    a->seq1 == b->seq1 && a->seq2 == b->seq2;
 }
 
 /* 1 when the file at PATH may be replaced: both it and its folder are
@@ -293,7 +336,17 @@ replaceable(const char *path)
 
 	if (folder_of(path, dir, sizeof(dir)) != 0)
 		return 0;
-	return access(path, W_OK) == 0 && access(dir, W_OK) == 0;
+	return SC(access)(path, W_OK) == 0 && SC(access)(dir, W_OK) == 0;
+}
+
+/* Removes the temporary file TMP of ours.  A removal that fails is
+ * tried once more: a temp file left now goes only with the next run
+ * that changes this hive. */
+static void
+drop_temp(const char *tmp)
+{
+	if (SC(unlink)(tmp) != 0 && errno != ENOENT)
+		(void)SC(unlink)(tmp);
 }
 
 /* Creates a new empty file named PATH plus a unique ending; its name
@@ -305,11 +358,11 @@ make_temp(const char *path, char *out, size_t size)
 
 	if ((size_t)snprintf(out, size, "%s.tmpXXXXXX", path) >= size)
 		return -1;
-	if ((fd = mkstemp(out)) < 0)
+	if ((fd = SC(mkstemp)(out)) < 0)
 		return -1;
-	if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
-		close(fd);
-		unlink(out);
+	if (SC(fcntl)(fd, F_SETFD, FD_CLOEXEC) != 0) {
+		SC(close)(fd);
+		drop_temp(out);
 		return -1;
 	}
 	return fd;
@@ -321,7 +374,7 @@ write_all(int fd, const char *buf, size_t len)
 	ssize_t n;
 
 	while (len > 0) {
-		if ((n = write(fd, buf, len)) < 0) {
+		if ((n = SC(write)(fd, buf, len)) < 0) {
 			if (errno == EINTR)
 				continue;
 			return -1;
@@ -338,10 +391,124 @@ write_all(int fd, const char *buf, size_t len)
 static void
 copy_owner(int fd, const struct stat *st)
 {
-	if (fchmod(fd, st->st_mode & 07777) != 0)
+	if (SC(fchmod)(fd, st->st_mode & 07777) != 0)
 		return;
-	if (fchown(fd, st->st_uid, st->st_gid) != 0)
+	if (SC(fchown)(fd, st->st_uid, st->st_gid) != 0)
 		return;
+}
+
+/* Extended attributes that carry a file's metadata without being
+ * listed: ntfs-3g's NTFS file attributes and security descriptor. */
+static const char *const g_unlisted_xattrs[] = {
+	"system.ntfs_attrib",
+	"system.ntfs_acl",
+};
+
+/* Gives the file open as TO the extended attribute NAME of the one open
+ * as FROM.  0: copied, or FROM has none and LISTED says it need not;
+ * -1: not copied.  trusted.* is root's alone; one we may not set is
+ * one we could not have read either. */
+static int
+copy_xattr(int from, int to, const char *name, int listed)
+{
+	ssize_t n = SC(fgetxattr)(from, name, NULL, 0), got;
+	char *buf;
+	int rc;
+
+	if (n < 0)
+		return errno == ENODATA || (!listed && (errno == ENOTSUP ||
+		    errno == EOPNOTSUPP)) ? 0 : -1;
+	if ((buf = (char *)malloc(n > 0 ? (size_t)n : 1)) == NULL)
+		return -1;
+	got = n > 0 ? SC(fgetxattr)(from, name, buf, (size_t)n) : 0;
+	rc = got >= 0 ? SC(fsetxattr)(to, name, buf, (size_t)got, 0) : -1;
+	free(buf);
+	if (rc != 0 && strncmp(name, "trusted.", 8) == 0 && errno == EPERM)
+		rc = 0;
+	return rc == 0 ? 0 : -1;
+}
+
+/* 1 when NAME is one of the N names of LIST (flistxattr's form). */
+static int
+name_listed(const char *list, ssize_t n, const char *name)
+{
+	for (ssize_t k = 0; k < n; k += (ssize_t)strlen(list + k) + 1) {
+		if (strcmp(list + k, name) == 0)
+			return 1;
+	}
+	return 0;
+}
+
+/* The names of the extended attributes of the file open as FD, NUL
+ * after each, to be freed; their length in *N.  NULL on failure; a
+ * file system without them gives none. */
+static char *
+xattr_names(int fd, ssize_t *n)
+{
+	char *list;
+
+	if ((*n = SC(flistxattr)(fd, NULL, 0)) < 0) {
+		if (errno != ENOTSUP && errno != EOPNOTSUPP)
+			return NULL;
+		*n = 0;
+	}
+	if ((list = (char *)malloc(*n > 0 ? (size_t)*n : 1)) == NULL)
+		return NULL;
+	if (*n > 0 && (*n = SC(flistxattr)(fd, list, (size_t)*n)) < 0) {
+		free(list);
+		return NULL;
+	}
+	return list;
+}
+
+/* Makes the extended attributes of the file open as TO those of the
+ * one open as FROM: each copied, and those FROM lacks (a default ACL
+ * inherited from the folder) removed.  0, or -1. */
+static int
+copy_xattrs(int from, int to)
+{
+	ssize_t nf, nt;
+	char *names = xattr_names(from, &nf), *theirs = NULL;
+	int rc = names != NULL ? 0 : -1;
+
+	for (ssize_t k = 0; rc == 0 && k < nf; k += (ssize_t)strlen(names +
+	    k) + 1)
+		rc = copy_xattr(from, to, names + k, 1);
+	for (size_t k = 0; rc == 0 && k < sizeof(g_unlisted_xattrs) /
+	    sizeof(g_unlisted_xattrs[0]); k++)
+		rc = copy_xattr(from, to, g_unlisted_xattrs[k], 0);
+	if (rc == 0 && (theirs = xattr_names(to, &nt)) == NULL)
+		rc = -1;
+	for (ssize_t k = 0; rc == 0 && k < nt; k += (ssize_t)strlen(theirs +
+	    k) + 1) {
+		if (!name_listed(names, nf, theirs + k) &&
+		    SC(fremovexattr)(to, theirs + k) != 0 && errno != ENODATA)
+			rc = -1;
+	}
+	free(names);
+	free(theirs);
+	return rc;
+}
+
+/* Gives the file open as TO the owner, group, mode and extended
+ * attributes of the one open as FROM.  0 when it has them all; -1 when
+ * one could not be given: a hive replaced without them would lose its
+ * owner, its NTFS attributes or its security descriptor.  A file
+ * system that keeps no owner or mode (FAT; ntfs-3g without
+ * permissions) shows the same ones for both files, which passes. */
+static int
+copy_meta(int from, int to)
+{
+	struct stat a, b;
+
+	if (SC(fstat)(from, &a) != 0)
+		return -1;
+	(void)SC(fchown)(to, a.st_uid, a.st_gid);
+	(void)SC(fchmod)(to, a.st_mode & 07777);
+	if (copy_xattrs(from, to) != 0 || SC(fstat)(to, &b) != 0)
+		return -1;
+	return a.st_uid == b.st_uid && a.st_gid == b.st_gid &&
+	    (a.st_mode & 07777) == (b.st_mode & 07777) ? 0 : -1;
 }
 
 /* Copies the file at SRC to a new temporary file beside NEAR, synced;
@@ -354,16 +521,16 @@ copy_to_temp(const char *src, const char *near, char *tmp, size_t size)
 	ssize_t n;
 	int in, out, ok = 1, e = 0;
 
-	if ((in = open(src, O_RDONLY | O_CLOEXEC)) < 0)
+	if ((in = SC(open)(src, O_RDONLY | O_CLOEXEC, 0)) < 0)
 		return -1;
-	if (fstat(in, &st) != 0 || (out = make_temp(near, tmp, size)) < 0) {
+	if (SC(fstat)(in, &st) != 0 || (out = make_temp(near, tmp, size)) < 0) {
 		e = errno;
-		close(in);
+		SC(close)(in);
 		errno = e;
 		return -1;
 	}
 	copy_owner(out, &st);
-	while (ok && (n = read(in, buf, sizeof(buf))) != 0) {
+	while (ok && (n = SC(read)(in, buf, sizeof(buf))) != 0) {
 		if (n < 0)
 			ok = errno == EINTR;
 		else
@@ -371,13 +538,13 @@ copy_to_temp(const char *src, const char *near, char *tmp, size_t size)
 		if (!ok)
 			e = errno;
 	}
-	close(in);
-	if (ok && fsync(out) != 0)
+	SC(close)(in);
+	if (ok && SC(fsync)(out) != 0)
 		ok = 0, e = errno;
-	if (close(out) != 0 && ok)
+	if (SC(close)(out) != 0 && ok)
 		ok = 0, e = errno;
 	if (!ok) {
-		unlink(tmp);
+		drop_temp(tmp);
 		errno = e != 0 ? e : EIO;
 	}
 	return ok ? 0 : -1;
@@ -393,17 +560,17 @@ publish_backup(const char *tmp, const char *dst)
 
 	/* link() never replaces a name that exists.  File systems without
 	 * hard links (FAT) get a rename after a look instead. */
-	if (link(tmp, dst) != 0) {
+	if (SC(link)(tmp, dst) != 0) {
 		e = errno;
-		if (e == EEXIST || lstat(dst, &st) == 0) {
+		if (e == EEXIST || SC(lstat)(dst, &st) == 0) {
 			e = EEXIST;
 			rc = -1;
-		} else if (rename(tmp, dst) != 0) {
+		} else if (SC(rename)(tmp, dst) != 0) {
 			e = errno;
 			rc = -1;
 		}
 	}
-	unlink(tmp);
+	drop_temp(tmp);
 	errno = e;
 	return rc;
 }
@@ -477,29 +644,34 @@ hive_backup(struct hive_file *f)
 	return 0;
 }
 
-/* Writes the hive in memory to a new file beside the old one and
- * renames it over the old: a crash leaves one or the other whole. */
+/* Writes the hive in memory to a new file beside the old one, open as
+ * OLD, and renames it over the old: a crash leaves one or the other
+ * whole.  The new file gets the old one's owner, mode and extended
+ * attributes first, or is not put in place.  The file now in place is
+ * what F->id describes from then on. */
 static int
-write_replace(struct hive_file *f)
+write_replace(struct hive_file *f, int old)
 {
 	char tmp[PATH_BYTES];
-	struct stat st;
 	int fd, ok;
 
-	if (stat(f->path, &st) != 0)
-		return -1;
 	if ((fd = make_temp(f->path, tmp, sizeof(tmp))) < 0)
 		return -1;
-	copy_owner(fd, &st);
-	ok = hivex_commit(f->h, tmp, 0) == 0 && fsync(fd) == 0;
-	if (close(fd) != 0)
-		ok = 0;
-	if (ok && rename(tmp, f->path) != 0)
+	ok = SC(hivex_commit)(f->h, tmp, 0) == 0 && copy_meta(old, fd) == 0 &&
+	    SC(fsync)(fd) == 0;
+	if (ok && SC(rename)(tmp, f->path) != 0)
 		ok = 0;
 	if (!ok) {
-		unlink(tmp);
+		SC(close)(fd);
+		drop_temp(tmp);
 		return -1;
 	}
+	/* Looked at after the rename, which may set the ctime.  Unknown,
+	 * the next change could not tell ours from another's: none is
+	 * made. */
+	if (file_id_of(fd, &f->id) != 0)
+		f->changed = f->read_only = 1;
+	SC(close)(fd);
 	/* The new file is in place whatever the folder's sync says, and
 	 * calling the change failed would not undo it. */
 	(void)sync_folder(f->path);
@@ -556,7 +728,7 @@ kid_table_of(int hive, hive_node_h node, LONG *rc)
 			t = c;
 	}
 	kid_table_free(t);
-	if ((t->kids = hivex_node_children(h, node)) == NULL) {
+	if ((t->kids = SC(hivex_node_children)(h, node)) == NULL) {
 		*rc = errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_BADKEY;
 		return NULL;
 	}
@@ -565,7 +737,7 @@ kid_table_of(int hive, hive_node_h node, LONG *rc)
 	t->names = (struct kid_name *)calloc(t->count + 1, sizeof(*t->names));
 	ok = t->names != NULL;
 	for (size_t k = 0; ok && k < t->count; k++) {
-		if ((s = hivex_node_name(h, t->kids[k])) == NULL) {
+		if ((s = SC(hivex_node_name)(h, t->kids[k])) == NULL) {
 			ok = errno != ENOMEM;
 			continue;
 		}
@@ -655,31 +827,32 @@ hive_locate(int i, char *out, size_t size)
 	return 0;
 }
 
-/* Opens the hive file F->want for reading, no link followed on the way
- * or at the end (a hive that is a link is not read); where it was found
- * goes to F->path.  The descriptor, or -1. */
+/* Opens the hive file WANT for reading, no link followed on the way or
+ * at the end (a hive that is a link is not read); where it was found
+ * goes to PATH (SIZE bytes).  The descriptor, or -1 with *COND (a
+ * HIVE_MISSING ... code of registry.h) and, for HIVE_UNREADABLE, *ERR
+ * saying why. */
 static int
-hive_open_fd(struct hive_file *f)
+hive_open_fd(const char *want, char *path, size_t size, int *cond, int *err)
 {
 	struct stat st;
 	size_t leaf;
 	int dirfd, fd;
 
-	f->why = HIVE_MISSING;
-	if (winpath_open_at(f->want, f->path, sizeof(f->path), &dirfd,
-	    &leaf) != 1)
+	*cond = HIVE_MISSING;
+	if (winpath_open_at(want, path, size, &dirfd, &leaf) != 1)
 		return -1;
-	fd = openat(dirfd, f->path + leaf, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
-	    O_NONBLOCK | O_NOCTTY);
+	fd = SC(openat)(dirfd, path + leaf, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
+	    O_NONBLOCK | O_NOCTTY, 0);
 	if (fd < 0) {
-		f->err = errno;
-		f->why = errno == ELOOP ? HIVE_LINK : errno == ENOENT ?
+		*err = errno;
+		*cond = errno == ELOOP ? HIVE_LINK : errno == ENOENT ?
 		    HIVE_MISSING : HIVE_UNREADABLE;
 	}
-	close(dirfd);
-	if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-		f->why = HIVE_NOT_FILE;
-		close(fd);
+	SC(close)(dirfd);
+	if (fd >= 0 && (SC(fstat)(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+		*cond = HIVE_NOT_FILE;
+		SC(close)(fd);
 		fd = -1;
 	}
 	return fd;
@@ -694,44 +867,189 @@ hivex_open_fd(int fd, const char *path, int flags)
 	char name[64];
 
 	snprintf(name, sizeof(name), "/proc/self/fd/%d", fd);
-	if (access(name, F_OK) != 0)
-		return hivex_open(path, flags);
-	return hivex_open(name, flags);
+	if (SC(access)(name, F_OK) != 0)
+		return SC(hivex_open)(path, flags);
+	return SC(hivex_open)(name, flags);
 }
 
-/* Reads the hive file F->want into memory: writable if it may be
- * written, else read-only. */
+/* Opens the hive file F->want read-only: libhivex maps it and reads
+ * only what is looked at.  It is read whole, to be changed, only at the
+ * run's first change to it (hive_writable). */
 static int
 hive_open_file(struct hive_file *f)
 {
-	int dirty, fd;
+	int fd;
 
 	f->h = NULL;
 	f->unsaved = 0;
-	if ((fd = hive_open_fd(f)) < 0)
+	f->writable = 0;
+	if ((fd = hive_open_fd(f->want, f->path, sizeof(f->path), &f->cond,
+	    &f->err)) < 0)
 		return -1;
-	f->why = HIVE_DAMAGED;
-	if ((dirty = header_dirty(fd)) < 0) {
-		close(fd);
-		return -1;
-	}
-	f->read_only = dirty || !replaceable(f->path);
-	if (!f->read_only &&
-	    (f->h = hivex_open_fd(fd, f->path, HIVEX_OPEN_WRITE)) == NULL)
-		f->read_only = 1;
-	if (f->h == NULL && (f->h = hivex_open_fd(fd, f->path, 0)) == NULL) {
-		close(fd);
+	f->cond = HIVE_DAMAGED;
+	if (file_id_of(fd, &f->id) != 0) {
+		SC(close)(fd);
 		return -1;
 	}
-	close(fd);
+	/* A hive Windows did not close cleanly may have its newest state
+	 * in log files we do not replay.  One with other hard links would
+	 * lose them to the rename, and written in place it could be torn
+	 * by a crash: it is left alone. */
+	if (f->changed)
+		f->why = HIVE_RO_CHANGED;
+	else if (f->id.seq1 != f->id.seq2)
+		f->why = HIVE_RO_DIRTY;
+	else if (!replaceable(f->path))
+		f->why = HIVE_RO_NO_ACCESS;
+	else if (f->id.links > 1)
+		f->why = HIVE_RO_LINKS;
+	else
+		f->why = HIVE_WRITABLE;
+	f->read_only = f->why != HIVE_WRITABLE;
+	f->h = hivex_open_fd(fd, f->path, 0);
+	SC(close)(fd);
+	if (f->h == NULL)
+		return -1;
 	if ((f->root = hivex_root(f->h)) == 0) {
 		hivex_close(f->h);
 		f->h = NULL;
 		return -1;
 	}
 	f->stats.loads++;
-	f->why = dirty ? HIVE_DIRTY : f->read_only ? HIVE_UNWRITABLE : HIVE_READ;
+	f->cond = f->why == HIVE_RO_DIRTY ? HIVE_DIRTY : f->read_only ?
+	    HIVE_UNWRITABLE : HIVE_READ;
 	return 0;
+}
+
+/* 1 when the file at F->want is still the one F->id describes, found
+ * where it was; FD (when not NULL) then gets it open for reading. */
+static int
+hive_unchanged(struct hive_file *f, int *fd)
+{
+	char path[PATH_BYTES];
+	struct file_id now;
+	int d, same, cond, err;
+
+	if ((d = hive_open_fd(f->want, path, sizeof(path), &cond, &err)) < 0)
+		return 0;
+	same = file_id_of(d, &now) == 0 && strcmp(path, f->path) == 0 &&
+	    file_id_same(&now, &f->id);
+	if (same && fd != NULL)
+		*fd = d;
+	else
+		SC(close)(d);
+	return same;
+}
+
+/* The file of hive F was changed by someone else since this run read
+ * it: what memory holds is no base for a change, now or later. */
+static LONG
+hive_changed(struct hive_file *f)
+{
+	f->changed = 1;
+	f->read_only = 1;
+	f->why = HIVE_RO_CHANGED;
+	return ERROR_ACCESS_DENIED;
+}
+
+/* Says once why hive F takes no change, where the reason is this
+ * backend's own (the others are the user's to see before the run). */
+static void
+tell_read_only(struct hive_file *f)
+{
+	const char *why = f->why == HIVE_RO_LINKS ? "has other hard links" :
+	    f->why == HIVE_RO_CHANGED ? "was changed by another program" :
+	    NULL;
+
+	if (why == NULL || f->told)
+		return;
+	f->told = 1;
+	plat_printf("Registry hive '%s' %s: not changed\n", f->path, why);
+}
+
+/* 1 when NAME is LEAF, ".tmp" and the six letters or digits mkstemp
+ * puts there: a temporary file of make_temp's. */
+static int
+is_our_temp(const char *name, const char *leaf)
+{
+	size_t n = strlen(leaf);
+
+	if (strncmp(name, leaf, n) != 0 || strncmp(name + n, ".tmp", 4) != 0)
+		return 0;
+	name += n + 4;
+	for (int k = 0; k < 6; k++) {
+		unsigned char c = ascii_lower((unsigned char)name[k]);
+
+		if (!(c >= '0' && c <= '9') && !(c >= 'a' && c <= 'z'))
+			return 0;
+	}
+	return name[6] == '\0';
+}
+
+/* Removes the temporary files that a run killed while writing left
+ * beside hive F: regular files of our own naming, nothing else. */
+static void
+remove_stale_temps(struct hive_file *f)
+{
+	char dir[PATH_BYTES];
+	const char *slash = strrchr(f->path, '/');
+	const char *leaf = slash != NULL ? slash + 1 : f->path;
+	struct dirent *e;
+	struct stat st;
+	DIR *d;
+	int fd;
+
+	if (folder_of(f->path, dir, sizeof(dir)) != 0 ||
+	    (fd = SC(open)(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
+	    O_CLOEXEC, 0)) < 0)
+		return;
+	if ((d = SC(fdopendir)(fd)) == NULL) {
+		SC(close)(fd);
+		return;
+	}
+	while ((e = SC(readdir)(d)) != NULL) {
+		if (is_our_temp(e->d_name, leaf) &&
+		    SC(fstatat)(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+		    S_ISREG(st.st_mode) && SC(unlinkat)(fd, e->d_name, 0) == 0)
+			f->stats.temps_removed++;
+	}
+	SC(closedir)(d);
+}
+
+/* Makes hive I writable before its first change: the file is read
+ * whole into memory, once it is clear that it is still the file this
+ * run has mapped (else the change is refused and the hive is read-only
+ * from then on).  Node numbers are file offsets, so open handles and
+ * the caches stay right. */
+static LONG
+hive_writable(int i)
+{
+	struct hive_file *f = &g_hives[i];
+	hive_h *h;
+	int fd;
+
+	if (f->writable)
+		return ERROR_SUCCESS;
+	if (f->read_only)
+		return ERROR_ACCESS_DENIED;
+	if (!hive_unchanged(f, &fd))
+		return hive_changed(f);
+	h = hivex_open_fd(fd, f->path, HIVEX_OPEN_WRITE);
+	SC(close)(fd);
+	if (h == NULL)
+		return errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY :
+		    ERROR_WRITE_FAULT;
+	/* Not changed while it was being read either. */
+	if (hivex_root(h) != f->root || !hive_unchanged(f, NULL)) {
+		hivex_close(h);
+		return hive_changed(f);
+	}
+	hivex_close(f->h);
+	f->h = h;
+	f->writable = 1;
+	f->stats.writable_loads++;
+	remove_stale_temps(f);
+	return ERROR_SUCCESS;
 }
 
 /* The hive I, read on first use; NULL when it is absent or unreadable. */
@@ -742,7 +1060,7 @@ hive_get(int i)
 
 	if (f->state == HIVE_UNTRIED) {
 		f->state = HIVE_ABSENT;
-		f->why = HIVE_MISSING;
+		f->cond = HIVE_MISSING;
 		if (hive_locate(i, f->want, sizeof(f->want)) == 0 &&
 		    hive_open_file(f) == 0)
 			f->state = HIVE_LOADED;
@@ -773,16 +1091,24 @@ static LONG
 hive_save(int i)
 {
 	struct hive_file *f = &g_hives[i];
-	int full;
+	int fd, written, full = 0;
 
 	if (f->state != HIVE_LOADED || !f->unsaved)
 		return ERROR_SUCCESS;
-	if (write_replace(f) == 0) {
-		f->unsaved = 0;
-		f->stats.writes++;
-		return ERROR_SUCCESS;
+	/* Another writer since our first change: theirs stays. */
+	if (!hive_unchanged(f, &fd)) {
+		hive_changed(f);
+		tell_read_only(f);
+	} else {
+		written = write_replace(f, fd) == 0;
+		full = !written && (errno == ENOSPC || errno == EDQUOT);
+		SC(close)(fd);
+		if (written) {
+			f->unsaved = 0;
+			f->stats.writes++;
+			return ERROR_SUCCESS;
+		}
 	}
-	full = errno == ENOSPC || errno == EDQUOT;
 	f->stats.write_failures++;
 	hive_rollback(i);
 	return full ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
@@ -812,16 +1138,6 @@ handle_new(void)
 		}
 	}
 	return NULL;
-}
-
-static int
-handles_in(int hive)
-{
-	int n = 0;
-
-	for (int k = 0; k < HANDLE_MAX; k++)
-		n += g_handles[k].used && g_handles[k].hive == hive;
-	return n;
 }
 
 /* Where KEY stands.  ERROR_SUCCESS, or what a call on KEY gets. */
@@ -879,10 +1195,10 @@ value_named(hive_h *h, hive_node_h node, const char *name, size_t len)
 	hive_value_h *vals, found = 0;
 	char *s;
 
-	if ((vals = hivex_node_values(h, node)) == NULL)
+	if ((vals = SC(hivex_node_values)(h, node)) == NULL)
 		return 0;
 	for (size_t k = 0; vals[k] != 0 && found == 0; k++) {
-		if ((s = hivex_value_key(h, vals[k])) == NULL)
+		if ((s = SC(hivex_value_key)(h, vals[k])) == NULL)
 			continue;
 		if (names_equal(s, strlen(s), name, len) &&
 		    hivex_value_key_len(h, vals[k]) == strlen(s))
@@ -915,7 +1231,7 @@ value_data(hive_h *h, hive_value_h v, size_t *len)
 {
 	hive_type ignored;
 
-	return hivex_value_value(h, v, &ignored, len);
+	return SC(hivex_value_value)(h, v, &ignored, len);
 }
 
 /* The control set Select\Current names, e.g. ControlSet002, or 0. */
@@ -1082,14 +1398,14 @@ values_info(const struct key_pos *pos, DWORD *values, DWORD *name_max,
     DWORD *data_max)
 {
 	hive_h *h = pos->hive != VIRTUAL_ROOT ? g_hives[pos->hive].h : NULL;
-	hive_value_h *vals = h != NULL ? hivex_node_values(h, pos->node) :
+	hive_value_h *vals = h != NULL ? SC(hivex_node_values)(h, pos->node) :
 	    NULL;
 	size_t n = 0, name_most = 0, data_most = 0, len;
 	DWORD type;
 	char *s;
 
 	for (; vals != NULL && vals[n] != 0; n++) {
-		if ((s = hivex_value_key(h, vals[n])) != NULL) {
+		if ((s = SC(hivex_value_key)(h, vals[n])) != NULL) {
 			name_most = strlen(s) > name_most ? strlen(s) :
 			    name_most;
 			free(s);
@@ -1155,20 +1471,21 @@ sk_links_inside(const char *path, hive_node_h node)
 	unsigned long sk;
 	int fd, ok = 0;
 
-	if ((fd = open(path, O_RDONLY | O_CLOEXEC)) < 0)
+	if ((fd = SC(open)(path, O_RDONLY | O_CLOEXEC, 0)) < 0)
 		return 0;
-	if (fstat(fd, &st) != 0 || pread(fd, b, 4, (off_t)node + 48) != 4)
+	if (SC(fstat)(fd, &st) != 0 ||
+	    SC(pread)(fd, b, 4, (off_t)node + 48) != 4)
 		goto out;
 	if ((sk = le32(b)) == 0xffffffffu) {
 		ok = 1;
 		goto out;
 	}
-	if (pread(fd, b, 8, (off_t)sk + 0x1000 + 8) != 8)
+	if (SC(pread)(fd, b, 8, (off_t)sk + 0x1000 + 8) != 8)
 		goto out;
 	ok = le32(b) + 0x1000 + 24 <= (unsigned long)st.st_size &&
 	    le32(b + 4) + 0x1000 + 24 <= (unsigned long)st.st_size;
 out:
-	close(fd);
+	SC(close)(fd);
 	return ok;
 }
 
@@ -1182,15 +1499,15 @@ delete_tried(hive_h *h, hive_node_h node)
 	pid_t pid;
 	int status, null;
 
-	if ((pid = fork()) < 0)
+	if ((pid = SC(fork)()) < 0)
 		return -1;
 	if (pid == 0) {
 		/* The assertion's message is no news to the user. */
-		if ((null = open("/dev/null", O_WRONLY)) >= 0)
-			dup2(null, STDERR_FILENO);
-		_exit(hivex_node_delete_child(h, node) == 0 ? 0 : 1);
+		if ((null = SC(open)("/dev/null", O_WRONLY, 0)) >= 0)
+			SC(dup2)(null, STDERR_FILENO);
+		_exit(SC(hivex_node_delete_child)(h, node) == 0 ? 0 : 1);
 	}
-	while (waitpid(pid, &status, 0) < 0) {
+	while (SC(waitpid)(pid, &status, 0) < 0) {
 		if (errno != EINTR)
 			return -1;
 	}
@@ -1353,20 +1670,20 @@ map_read(const char *path, struct cell_map *m)
 	int fd;
 
 	memset(m, 0, sizeof(*m));
-	if ((fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW)) < 0)
+	if ((fd = SC(open)(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0)) < 0)
 		return -1;
-	if (fstat(fd, &st) != 0 || st.st_size < BINS_START ||
+	if (SC(fstat)(fd, &st) != 0 || st.st_size < BINS_START ||
 	    (m->b = (unsigned char *)malloc((size_t)st.st_size)) == NULL) {
-		close(fd);
+		SC(close)(fd);
 		return -1;
 	}
-	while (got < (size_t)st.st_size && (n = read(fd, m->b + got,
+	while (got < (size_t)st.st_size && (n = SC(read)(fd, m->b + got,
 	    (size_t)st.st_size - got)) != 0) {
 		if (n < 0 && errno != EINTR)
 			break;
 		got += n > 0 ? (size_t)n : 0;
 	}
-	close(fd);
+	SC(close)(fd);
 	if (got < BINS_START) {
 		map_free(m);
 		return -1;
@@ -1727,19 +2044,25 @@ delete_node(const struct key_pos *pos)
 	if (pos->hive == VIRTUAL_ROOT)
 		return ERROR_ACCESS_DENIED;
 	f = &g_hives[pos->hive];
+	if (f->read_only)
+		tell_read_only(f);
 	if (f->read_only || pos->node == f->root)
 		return ERROR_ACCESS_DENIED;
 	if ((rc = subkeys_of(pos, &t, &count)) != ERROR_SUCCESS)
 		return rc;
 	if (count > 0)
 		return ERROR_ACCESS_DENIED;
+	if ((rc = hive_writable(pos->hive)) != ERROR_SUCCESS) {
+		tell_read_only(f);
+		return rc;
+	}
 	if (!sk_links_inside(f->path, pos->node) ||
 	    delete_tried(f->h, pos->node) != 0)
 		return ERROR_BADKEY;
 	if (hive_backup(f) != 0)
 		return errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL :
 		    ERROR_WRITE_FAULT;
-	if (hivex_node_delete_child(f->h, pos->node) != 0) {
+	if (SC(hivex_node_delete_child)(f->h, pos->node) != 0) {
 		/* A delete that stopped half way may have left memory in
 		 * any state: start again from the file. */
 		hive_rollback(pos->hive);
@@ -1812,8 +2135,6 @@ RegOpenKeyExA(HKEY key, const char *sub_key, DWORD options, REGSAM sam,
 		return ERROR_NOT_ENOUGH_MEMORY;
 	r->hive = pos.hive;
 	r->node = pos.node;
-	r->top = key == HKEY_LOCAL_MACHINE;
-	r->sam = sam;
 	*result = r;
 	return ERROR_SUCCESS;
 }
@@ -1933,36 +2254,19 @@ RegDeleteKeyA(HKEY key, const char *sub_key)
 		return rc;
 	if ((rc = walk(&pos, sub_key)) != ERROR_SUCCESS)
 		return rc;
-	if ((rc = delete_node(&pos)) != ERROR_SUCCESS)
-		return rc;
-	/* Named from the root, this is the top of a tree delete: the tree
-	 * is gone from memory, and whether it is gone from the disk too is
-	 * this call's answer. */
-	if (key == HKEY_LOCAL_MACHINE)
-		return hive_save(pos.hive);
-	return ERROR_SUCCESS;
+	return delete_node(&pos);
 }
 
 LONG
 RegCloseKey(HKEY key)
 {
 	struct reg_handle *r;
-	int hive, tree_top;
 
 	if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER)
 		return ERROR_SUCCESS;
 	if ((r = handle_of(key)) == NULL)
 		return ERROR_INVALID_HANDLE;
-	hive = r->hive;
-	tree_top = r->top && (r->sam & DELETE) != 0;
 	memset(r, 0, sizeof(*r));
-	if (hive == VIRTUAL_ROOT)
-		return ERROR_SUCCESS;
-	/* A tree delete that stopped half way has deleted what it
-	 * deleted, as on Windows; so has one made through handles alone
-	 * once the last of them goes. */
-	if (tree_top || handles_in(hive) == 0)
-		return hive_save(hive);
 	return ERROR_SUCCESS;
 }
 
@@ -1988,6 +2292,34 @@ hive_backup_of_key(HKEY key, const char *dir)
 	return hive_backup(f) == 0 ? 1 : -1;
 }
 
+void
+reg_rollback(void)
+{
+	for (int i = 0; i < HIVE_COUNT; i++) {
+		if (g_hives[i].state == HIVE_LOADED && g_hives[i].unsaved)
+			hive_rollback(i);
+	}
+}
+
+int
+reg_commit(LONG *rc)
+{
+	int result = 0;
+	LONG r;
+
+	for (int i = 0; i < HIVE_COUNT; i++) {
+		if (g_hives[i].state != HIVE_LOADED || !g_hives[i].unsaved)
+			continue;
+		if ((r = hive_save(i)) != ERROR_SUCCESS) {
+			if (rc != NULL && result >= 0)
+				*rc = r;
+			result = -1;
+		} else if (result == 0)
+			result = 1;
+	}
+	return result;
+}
+
 /* ---- statistics and reset ---- */
 
 void
@@ -1999,6 +2331,7 @@ hive_get_stats(int hive, struct hive_stats *out)
 	*out = g_hives[hive].stats;
 	out->loaded = g_hives[hive].state == HIVE_LOADED;
 	out->read_only = out->loaded && g_hives[hive].read_only;
+	out->why = out->loaded ? g_hives[hive].why : HIVE_WRITABLE;
 }
 
 int
@@ -2012,7 +2345,7 @@ hive_condition(int hive, char *path, size_t size, int *err)
 	(void)hive_get(hive);
 	snprintf(path, size, "%s", f->path[0] != '\0' ? f->path : f->want);
 	*err = f->err;
-	return f->why;
+	return f->cond;
 }
 
 int

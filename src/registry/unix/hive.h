@@ -1,6 +1,7 @@
 /*
  * hive.h - what the offline registry (hive.cpp) tells beyond the six
- * functions of reg_sys.h: how often each hive file was read and written,
+ * functions of reg_sys.h: how often each hive file was opened, read
+ * whole and written,
  * and a reset that forgets every hive, so that one process can look at
  * several installations in turn (tests, a fuzzer).
  */
@@ -17,13 +18,25 @@ enum {
 	HIVE_COUNT
 };
 
+/* Why a hive takes no change. */
+enum {
+	HIVE_WRITABLE,
+	HIVE_RO_DIRTY,		/* not closed cleanly by Windows */
+	HIVE_RO_NO_ACCESS,	/* file or folder not writable to us */
+	HIVE_RO_LINKS,		/* more than one hard link */
+	HIVE_RO_CHANGED		/* changed by another program since we read it */
+};
+
 struct hive_stats {
 	int loaded;		/* 1: in memory now */
 	int read_only;		/* 1: loaded, every change refused */
-	unsigned loads;		/* file read into memory (a rollback rereads) */
+	int why;		/* HIVE_WRITABLE or a HIVE_RO_ reason */
+	unsigned loads;		/* file opened, mapped (a rollback reopens) */
+	unsigned writable_loads;	/* file read whole, to be changed */
 	unsigned writes;	/* new file renamed into place */
 	unsigned write_failures;	/* changes lost to a failed write */
 	unsigned backups;	/* copies this run made in its backup folder */
+	unsigned temps_removed;	/* temp files of a killed run removed */
 };
 
 /* Fills OUT for hive HIVE (HIVE_SOFTWARE, HIVE_SYSTEM); all zero for

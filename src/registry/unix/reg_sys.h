@@ -5,9 +5,11 @@
  *
  * HKLM\SOFTWARE is <SystemRoot>\System32\config\SOFTWARE, HKLM\SYSTEM is
  * ...\config\SYSTEM with CurrentControlSet resolved through Select\Current;
- * no other root or hive exists.  Each hive is loaded once per run and kept
- * in memory.  Names are UTF-8 here and UTF-16 in the hive.  The results are
- * the ones Windows gives for the same calls.
+ * no other root or hive exists.  Each hive is opened once per run and kept
+ * open.  Names are UTF-8 here and UTF-16 in the hive.  The results are the
+ * ones Windows gives for the same calls.  Unlike Windows, a change (a
+ * RegDeleteKeyA) is held in memory until reg_commit writes it or
+ * reg_rollback drops it.
  */
 #ifndef VKM_REG_SYS_H
 #define VKM_REG_SYS_H
@@ -61,5 +63,16 @@ LONG RegQueryValueExA(HKEY key, const char *value_name, DWORD *reserved,
     DWORD *type, BYTE *data, DWORD *data_len);
 LONG RegDeleteKeyA(HKEY key, const char *sub_key);
 LONG RegCloseKey(HKEY key);
+
+/* Writes every hive that holds changes not yet on the disk.  1: written;
+ * 0: nothing was waiting; -1: a hive could not be written, and its
+ * changes are undone (memory holds what the disk holds), *RC (when not
+ * NULL) getting the error (ERROR_DISK_FULL, ERROR_WRITE_FAULT). */
+int reg_commit(LONG *rc);
+
+/* Drops every change not yet committed: the hives are read again from
+ * the disk, so a tree delete that stopped half way leaves the tree
+ * whole. */
+void reg_rollback(void);
 
 #endif
