@@ -458,7 +458,7 @@ def test_replaced_hive_keeps_metadata(target, tmp_path, request, disk):
     assert os.stat(hive).st_ino != inode, "not replaced by a new file"
     assert file_meta(hive, disk == "ntfs") == before
     assert sorted(os.listdir(config)) == sorted(
-        ["SOFTWARE", "SOFTWARE.bak", "SYSTEM"] + decoys)
+        ["SOFTWARE", "SYSTEM"] + decoys)
 
 
 # ---- damaged keys ----
