@@ -16,7 +16,7 @@
 #include "backup/backup.h"
 #include "platform/platform.h"
 #include "registry/registry.h"
-#include "run/prompt.h"
+#include "ask/ask.h"
 #include "scans/places.h"
 #include "scans/scans.h"
 #include "scans/targets.h"
