@@ -25,7 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "registry/registry.h"
+#include "registry/reg_internal.h"
 #include "registry/unix/hive.h"
 
 #include "fuzz_util.h"

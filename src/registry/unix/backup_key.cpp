@@ -8,7 +8,7 @@
 
 #include "hive.h"
 #include "platform/unix/crt_errno.h"
-#include "registry/registry.h"
+#include "registry/reg_internal.h"
 
 int
 backup_key_tree(HKEY root, const char *subpath, const char *backup_dir)
