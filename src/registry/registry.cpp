@@ -9,15 +9,9 @@
 
 #include "common/ascii.h"
 #include "common/bounded.h"
+#include "common/crt_errno.h"
 
 #define CHILD_NAME_MAX 260
-
-/* errno numbers of the C run-time of Windows. */
-#define CRT_ENOENT 2
-#define CRT_ENOMEM 12
-#define CRT_EACCES 13
-#define CRT_EINVAL 22
-#define CRT_ENOSPC 28
 
 const struct root_key g_root_keys[] = {
 	{ "HKLM", HKEY_LOCAL_MACHINE },
@@ -302,7 +296,7 @@ backup_key_path(const char *path, const char *backup_dir)
 
 	/* An empty rest would name the whole root. */
 	if (split_root_key(path, &root, &rest) <= 0 || rest[0] == '\0') {
-		errno = 22;	/* EINVAL of the C run-time */
+		errno = CRT_EINVAL;
 		return -1;
 	}
 	return backup_key_tree(root, rest, backup_dir);
