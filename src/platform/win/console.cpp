@@ -4,8 +4,9 @@
  *
  * Keys are read from CONIN$ rather than standard input so that a question
  * still reaches the user when input or output is redirected.  The run-time's
- * _getch is not used: Wine's loses the function keys, so the codes come
- * from keymap.cpp over ReadConsoleInputA.
+ * _getch is not used, so the codes come from keymap.cpp over
+ * ReadConsoleInputA: Wine fault, seen in Wine 8.0 (Debian 8.0~repack-4):
+ * its _getch loses the function keys.
  */
 #include <windows.h>
 

@@ -40,8 +40,9 @@ static const struct key_row function_keys[] = {
 };
 
 /* Shift leaves a cursor key as it is.  The run-time drops a shifted
- * number-pad key instead, but Wine sends every cursor key of a terminal
- * as a number-pad one, and a key press should never vanish. */
+ * number-pad key instead, but a key press should never vanish: Wine
+ * fault, seen in Wine 8.0 (Debian 8.0~repack-4): its console sends every
+ * cursor key of a terminal as a number-pad one (no ENHANCED_KEY). */
 static const struct key_row cursor_keys[] = {
 	{ 0x24, 0x47, KEY_HOME },
 	{ 0x26, 0x48, KEY_UP },
@@ -112,8 +113,8 @@ keymap_codes(unsigned vk, unsigned scan, unsigned char ch,
 		codes[0] = ch;
 		return 1;
 	}
-	/* Wine's console, in mode 0, hands Escape over without its
-	 * character. */
+	/* Wine fault, seen in Wine 8.0 (Debian 8.0~repack-4): its console,
+	 * in input mode 0, hands Escape over without its character. */
 	if (vk == VK_ESCAPE_KEY || (vk == 0 && scan == SCAN_ESCAPE)) {
 		codes[0] = 27;
 		return 1;
