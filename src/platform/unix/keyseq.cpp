@@ -86,8 +86,8 @@ static int
 tilde_key(int n)
 {
 	static const signed char keys[] = {
-		KEY_NONE, KEY_HOME, KEY_INS, KEY_DEL, KEY_END, KEY_PGUP, KEY_PGDN,
-		KEY_HOME, KEY_END, KEY_NONE, KEY_NONE,
+		KEY_NONE, KEY_HOME, KEY_INS, KEY_DEL, KEY_END, KEY_PGUP,
+		KEY_PGDN, KEY_HOME, KEY_END, KEY_NONE, KEY_NONE,
 		KEY_F1, KEY_F2, KEY_F3, KEY_F4, KEY_F5, KEY_NONE,
 		KEY_F6, KEY_F7, KEY_F8, KEY_F9, KEY_F10, KEY_NONE,
 		KEY_F11, KEY_F12,
@@ -150,15 +150,20 @@ finish_csi(const struct keyseq *ks, int final, int codes[2])
 	case '@':
 		return p1 == -1 ? emit(tilde_key(p0), MOD_CTRL, codes) : 0;
 	case 'Z':
-		return p0 == -1 && p1 == -1 ? emit(KEY_BACKTAB, MOD_PLAIN, codes) : 0;
+		return p0 == -1 && p1 == -1 ?
+		    emit(KEY_BACKTAB, MOD_PLAIN, codes) : 0;
 	case 'a':
-		return p0 == -1 && p1 == -1 ? emit(KEY_UP, MOD_SHIFT, codes) : 0;
+		return p0 == -1 && p1 == -1 ?
+		    emit(KEY_UP, MOD_SHIFT, codes) : 0;
 	case 'b':
-		return p0 == -1 && p1 == -1 ? emit(KEY_DOWN, MOD_SHIFT, codes) : 0;
+		return p0 == -1 && p1 == -1 ?
+		    emit(KEY_DOWN, MOD_SHIFT, codes) : 0;
 	case 'c':
-		return p0 == -1 && p1 == -1 ? emit(KEY_RIGHT, MOD_SHIFT, codes) : 0;
+		return p0 == -1 && p1 == -1 ?
+		    emit(KEY_RIGHT, MOD_SHIFT, codes) : 0;
 	case 'd':
-		return p0 == -1 && p1 == -1 ? emit(KEY_LEFT, MOD_SHIFT, codes) : 0;
+		return p0 == -1 && p1 == -1 ?
+		    emit(KEY_LEFT, MOD_SHIFT, codes) : 0;
 	}
 	/* ESC [ 1 ; m X: the 1 may be left out only when no modifier
 	 * follows. */
