@@ -16,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <hivex.h>
+#include <initializer_list>
 #include <pthread.h>
 #include <signal.h>
 #include <stdint.h>
