@@ -16,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <hivex.h>
+#include <initializer_list>
 #include <pthread.h>
 #include <signal.h>
 #include <stdint.h>
@@ -25,9 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <initializer_list>
-
-#include "registry/registry.h"
+#include "registry/reg_internal.h"
 #include "registry/unix/hive.h"
 
 #include "fuzz_util.h"

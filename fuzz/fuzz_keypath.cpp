@@ -17,7 +17,8 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include "registry/registry.h"
+#include "common/bounded.h"
+#include "registry/reg_internal.h"
 #include "registry/unix/hive.h"
 
 #include "fuzz_util.h"

@@ -13,8 +13,8 @@
 
 #include <string.h>
 
+#include "common/bounded.h"
 #include "platform/platform.h"
-#include "registry/registry.h"
 
 #define READ_CHUNK 512
 #define CTRL_Z 26

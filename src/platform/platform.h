@@ -61,7 +61,7 @@ void plat_fclose(plat_file *f);
 
 /* Deletes the file at PATH.  0 on success; -1 on failure with errno set
  * as the C run-time of Windows sets it: 2 not found, 13 refused or in use,
- * 8 or 22 for the rarer causes. */
+ * 12 (out of memory) or 22 for the rarer causes. */
 int plat_remove(const char *path);
 
 /* Removes the folder at PATH with everything below it, in-process.  No

@@ -2,21 +2,16 @@
  * registry.cpp - key paths over the six registry functions of reg_sys.h,
  * and its commit, which makes a delete durable.
  */
-#include "registry/registry.h"
+#include "registry/reg_internal.h"
 
 #include <errno.h>
 #include <string.h>
 
 #include "common/ascii.h"
+#include "common/bounded.h"
+#include "common/crt_errno.h"
 
 #define CHILD_NAME_MAX 260
-
-/* errno numbers of the C run-time of Windows. */
-#define CRT_ENOENT 2
-#define CRT_ENOMEM 12
-#define CRT_EACCES 13
-#define CRT_EINVAL 22
-#define CRT_ENOSPC 28
 
 const struct root_key g_root_keys[] = {
 	{ "HKLM", HKEY_LOCAL_MACHINE },
@@ -103,22 +98,30 @@ registry_errno(long rc)
 	}
 }
 
+/* The key a walk holds open, or 0. */
+static HKEY
+walk_key(const struct key_walk *walk)
+{
+	return (HKEY)walk->handle;
+}
+
 int
 open_key_walk(const char *path, struct key_walk *walk)
 {
-	HKEY root;
+	HKEY root, key = 0;
 	const char *rest;
 	LONG rc;
 
-	walk->key = 0;
+	walk->handle = NULL;
 	if (split_root_key(path, &root, &rest) <= 0) {
 		errno = CRT_EINVAL;
 		return -1;
 	}
-	rc = RegOpenKeyExA(root, rest, 0, KEY_READ, &walk->key);
-	if (rc == ERROR_SUCCESS)
+	rc = RegOpenKeyExA(root, rest, 0, KEY_READ, &key);
+	if (rc == ERROR_SUCCESS) {
+		walk->handle = (void *)key;
 		return 1;
-	walk->key = 0;
+	}
 	/* A scan key that is absent holds nothing; one that is there but
 	 * cannot be read may hold anything. */
 	if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND)
@@ -133,10 +136,10 @@ walk_subkey(struct key_walk *walk, int index, char *name, size_t capacity)
 	DWORD len = (DWORD)capacity;
 	LONG rc;
 
-	if (index < 0 || capacity == 0 || walk->key == 0)
+	if (index < 0 || capacity == 0 || walk_key(walk) == 0)
 		return -1;
-	rc = RegEnumKeyExA(walk->key, (DWORD)index, name, &len, NULL, NULL,
-	    NULL, NULL);
+	rc = RegEnumKeyExA(walk_key(walk), (DWORD)index, name, &len, NULL,
+	    NULL, NULL, NULL);
 	if (rc == ERROR_NO_MORE_ITEMS)
 		return 0;
 	return rc == ERROR_SUCCESS ? 1 : -1;
@@ -147,8 +150,9 @@ walk_subkey_count(struct key_walk *walk)
 {
 	DWORD count = 0;
 
-	if (walk->key == 0 || RegQueryInfoKeyA(walk->key, NULL, NULL, NULL,
-	    &count, NULL, NULL, NULL, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+	if (walk_key(walk) == 0 || RegQueryInfoKeyA(walk_key(walk), NULL,
+	    NULL, NULL, &count, NULL, NULL, NULL, NULL, NULL, NULL, NULL) !=
+	    ERROR_SUCCESS)
 		return -1;
 	return count > 0x7fffffffUL ? 0x7fffffff : (int)count;
 }
@@ -156,9 +160,9 @@ walk_subkey_count(struct key_walk *walk)
 void
 close_key_walk(struct key_walk *walk)
 {
-	if (walk->key != 0)
-		RegCloseKey(walk->key);
-	walk->key = 0;
+	if (walk_key(walk) != 0)
+		RegCloseKey(walk_key(walk));
+	walk->handle = NULL;
 }
 
 /* 1 when the open key holds a string value VALUE_NAME that fits BUF with a
@@ -284,19 +288,6 @@ key_path_deletable(const char *path)
 	return 1;
 }
 
-size_t
-copy_bounded(char *dst, const char *src, size_t size)
-{
-	size_t len = strlen(src);
-
-	if (size == 0)
-		return len;
-	size_t n = len < size - 1 ? len : size - 1;
-	memcpy(dst, src, n);
-	dst[n] = '\0';
-	return len;
-}
-
 int
 backup_key_path(const char *path, const char *backup_dir)
 {
@@ -305,7 +296,7 @@ backup_key_path(const char *path, const char *backup_dir)
 
 	/* An empty rest would name the whole root. */
 	if (split_root_key(path, &root, &rest) <= 0 || rest[0] == '\0') {
-		errno = 22;	/* EINVAL of the C run-time */
+		errno = CRT_EINVAL;
 		return -1;
 	}
 	return backup_key_tree(root, rest, backup_dir);

@@ -4,27 +4,13 @@
  * Every operation resolves the root name, opens its key, does one job and
  * closes the key again: nothing is cached between calls, so a caller that
  * deletes a subkey sees the later ones move down by one index at once.
- * Nothing here prints.
+ * Nothing here prints, and no type of the registry's own functions shows:
+ * those stay inside the module (reg_internal.h).
  */
 #ifndef VKM_REGISTRY_H
 #define VKM_REGISTRY_H
 
 #include <stddef.h>
-
-#include "reg_sys.h"
-
-struct root_key {
-	const char *name;
-	HKEY key;
-};
-
-/* Root names and their predefined keys; a row with an empty name ends it. */
-extern const struct root_key g_root_keys[];
-
-/* Finds the root name at the start of PATH (ASCII case folded).
- * 1: *root and *rest set (rest skips the one separator after the name);
- * 0: no root matched, outputs untouched. */
-int split_root_key(const char *path, HKEY *root, const char **rest);
 
 /* Fetches the name of subkey INDEX of the key at PATH into NAME (CAPACITY
  * characters, NUL included).  1: name in NAME; 0: INDEX is past the last
@@ -35,7 +21,7 @@ int enum_subkey(const char *path, int index, char *name, size_t capacity);
  * instead of one per index.  A subkey deleted meanwhile (through another
  * key path) moves the later ones down by one index at once. */
 struct key_walk {
-	HKEY key;
+	void *handle;	/* the open key; the registry module's own */
 };
 
 /* Opens the key at PATH for a walk.  1: open, close it with
@@ -77,11 +63,6 @@ int delete_key_path(const char *path);
  * errno set as for delete_key_path; -1: unknown root. */
 int key_path_deletable(const char *path);
 
-/* Deletes the key SUBPATH below the open key PARENT with its whole tree,
- * children first, without committing.  1: deleted; 0: not deleted (an
- * empty SUBPATH included). */
-int delete_key_tree(HKEY parent, const char *subpath);
-
 /* How a hive of the registry stands after the attempt to read it. */
 enum {
 	HIVE_READ = 0,		/* read, and may be changed */
@@ -107,9 +88,6 @@ struct reg_hive {
  * 1: OUT filled; 0: no hive INDEX to tell of (the end of the list). */
 int registry_hive_state(int index, struct reg_hive *out);
 
-/* The C run-time errno (Windows' numbering) for the registry's error RC. */
-int registry_errno(long rc);
-
 /* Keeps the key at PATH with its whole tree in the run's backup folder
  * BACKUP_DIR before it is deleted: on Windows appended, as it is now, to
  * the REGEDIT4 file "registry.reg" there; offline the hive file that
@@ -118,13 +96,5 @@ int registry_errno(long rc);
  * key unreadable, a write failed), errno set as the C run-time of
  * Windows sets it. */
 int backup_key_path(const char *path, const char *backup_dir);
-
-/* The per-system half of backup_key_path (registry/win, registry/unix):
- * the key SUBPATH below the predefined ROOT.  1 or -1 as above. */
-int backup_key_tree(HKEY root, const char *subpath, const char *backup_dir);
-
-/* Copies at most SIZE - 1 bytes of SRC to DST and terminates it when SIZE
- * is at least 1.  Returns strlen(SRC): a result >= SIZE means it was cut. */
-size_t copy_bounded(char *dst, const char *src, size_t size);
 
 #endif

@@ -8,7 +8,7 @@
 #include "build_info.h"
 #include "common/ascii.h"
 #include "platform/platform.h"
-#include "run/prompt.h"
+#include "ask/ask.h"
 #include "scans/places.h"
 #include "scans/scans.h"
 #include "scans/targets.h"

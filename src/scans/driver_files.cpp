@@ -7,7 +7,7 @@
 
 #include "backup/backup.h"
 #include "platform/platform.h"
-#include "run/prompt.h"
+#include "ask/ask.h"
 #include "scans/scans.h"
 #include "scans/targets.h"
 

@@ -16,7 +16,7 @@
 #include "common/ascii.h"
 #include "inf/inf.h"
 #include "platform/platform.h"
-#include "run/prompt.h"
+#include "ask/ask.h"
 #include "scans/scans.h"
 #include "scans/targets.h"
 

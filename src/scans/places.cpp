@@ -6,6 +6,7 @@
 
 #include <stdio.h>
 
+#include "common/crt_errno.h"
 #include "platform/platform.h"
 #include "registry/registry.h"
 #include "scans/targets.h"
@@ -66,7 +67,7 @@ hive_reason(int state, int err, char *buf, size_t size)
 	case HIVE_UNWRITABLE:
 		return "hive file cannot be written";
 	}
-	if (err == 13)
+	if (err == CRT_EACCES)
 		return "hive file cannot be read: access denied";
 	snprintf(buf, size, "hive file cannot be read (error %d)", err);
 	return buf;

@@ -14,9 +14,10 @@
 #include <string.h>
 
 #include "backup/backup.h"
+#include "common/crt_errno.h"
 #include "platform/platform.h"
 #include "registry/registry.h"
-#include "run/prompt.h"
+#include "ask/ask.h"
 #include "scans/places.h"
 #include "scans/scans.h"
 #include "scans/targets.h"
@@ -27,10 +28,6 @@
 /* The driver-store folder (SystemRoot of at most 213 characters and its
  * suffix) and any subkey name: no name is passed over for its length. */
 #define FOLDER_PATH_BUF (2 * PATH_BUF)
-
-/* errno numbers of the C run-time of Windows, printed on failure. */
-#define CRT_EACCES 13
-#define CRT_EINVAL 22
 
 struct registry_scan {
 	const char *scan_key;

@@ -6,8 +6,8 @@
 #include <string.h>
 
 #include "common/ascii.h"
+#include "common/bounded.h"
 #include "platform/platform.h"
-#include "registry/registry.h"
 
 /* Longest SystemRoot whose every composed file path still fits PATH_BUF:
  * the LastGood drivers folder adds 26 characters, then a backslash, the

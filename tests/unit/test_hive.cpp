@@ -34,7 +34,7 @@
 #include "hive.h"
 #include "platform/unix/syscalls.h"
 #include "registry/registry.h"
-#include "run/prompt.h"
+#include "ask/ask.h"
 #include "run/run.h"
 
 namespace {

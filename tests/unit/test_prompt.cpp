@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_console.h"
-#include "run/prompt.h"
+#include "ask/ask.h"
 #include "run/run.h"
 
 static const char QUESTION_OUT[] =

@@ -18,6 +18,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/bounded.h"
 #include "platform/platform.h"
 #include "registry/registry.h"
 

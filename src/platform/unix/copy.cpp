@@ -23,7 +23,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "platform/unix/crt_errno.h"
+#include "platform/unix/errmap.h"
 #include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 
@@ -32,39 +32,11 @@
 #define TREE_DEPTH_MAX 160
 #define COPY_BUF 16384
 
-int
-crt_errno_from(int e)
-{
-	switch (e) {
-	case ENOENT:
-	case ENOTDIR:
-	case ENAMETOOLONG:
-		return CRT_ENOENT;
-	case EACCES:
-	case EPERM:
-	case EROFS:
-	case EBUSY:
-	case ETXTBSY:
-	case EISDIR:
-		return CRT_EACCES;
-	case ENOMEM:
-		return CRT_ENOMEM;
-	case EEXIST:
-		return CRT_EEXIST;
-	case EFBIG:
-		return CRT_EFBIG;
-	case ENOSPC:
-	case EDQUOT:
-		return CRT_ENOSPC;
-	}
-	return CRT_EINVAL;
-}
-
 /* Sets errno to the run-time's number for the Linux errno E.  -1. */
 static int
 fail(int e)
 {
-	errno = crt_errno_from(e);
+	errno = errno_from_unix_error(e);
 	return -1;
 }
 

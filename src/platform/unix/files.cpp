@@ -17,20 +17,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/crt_errno.h"
+#include "platform/unix/errmap.h"
 #include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 
 #define FILE_SLOTS 4
 #define READ_BUF 4096
 #define CTRL_Z 26
-
-/* errno numbers of Windows' C run-time.  They equal Linux's ENOENT,
- * ENOEXEC, EACCES, EINVAL and EMFILE, so errno holds them as they are. */
-#define CRT_ENOENT 2
-#define CRT_NOMEM 8
-#define CRT_EACCES 13
-#define CRT_EINVAL 22
-#define CRT_EMFILE 24
 
 struct plat_file {
 	int used;	/* 0: the slot is free */
@@ -44,28 +38,6 @@ struct plat_file {
 
 /* The program holds one file open at a time, two at most. */
 static struct plat_file g_files[FILE_SLOTS];
-
-/* The C run-time's errno for the Linux errno E. */
-static int
-crt_errno(int e)
-{
-	switch (e) {
-	case ENOENT:
-	case ENOTDIR:
-	case ENAMETOOLONG:
-		return CRT_ENOENT;
-	case EACCES:
-	case EPERM:
-	case EROFS:
-	case EBUSY:
-	case ETXTBSY:
-	case EISDIR:
-		return CRT_EACCES;
-	case ENOMEM:
-		return CRT_NOMEM;
-	}
-	return CRT_EINVAL;
-}
 
 /* 1: MODE opens in text mode; 0: binary; -1: a mode we do not offer. */
 static int
@@ -146,7 +118,7 @@ plat_fopen(const char *path, const char *mode)
 	}
 	SC(close)(dirfd);
 	if (fd < 0) {
-		errno = crt_errno(errno);
+		errno = errno_from_unix_error(errno);
 		return NULL;
 	}
 	if (SC(fstat)(fd, &st) < 0 || !S_ISREG(st.st_mode)) {
@@ -267,14 +239,14 @@ plat_remove(const char *path)
 	    winpath_open_at(path, real, sizeof(real), &dirfd, &leaf) <= 0)
 		return remove_failed(CRT_ENOENT);
 	if (SC(fstatat)(dirfd, real + leaf, &st, AT_SYMLINK_NOFOLLOW) < 0)
-		rc = crt_errno(errno);
+		rc = errno_from_unix_error(errno);
 	else if (S_ISDIR(st.st_mode))
 		rc = CRT_EACCES;
 	/* Linux asks only the folder; Windows keeps a read-only file. */
 	else if (!S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0)
 		rc = CRT_EACCES;
 	else if (SC(unlinkat)(dirfd, real + leaf, 0) < 0)
-		rc = crt_errno(errno);
+		rc = errno_from_unix_error(errno);
 	else
 		rc = 0;
 	SC(close)(dirfd);

@@ -17,16 +17,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/crt_errno.h"
+#include "platform/unix/errmap.h"
 #include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
-
-/* errno numbers of Windows' C run-time, which the caller prints. */
-#define CRT_ENOENT 2
-#define CRT_ENOMEM 12
-#define CRT_EACCES 13
-#define CRT_EINVAL 22
-#define CRT_ENOSPC 28
-#define CRT_ENOTEMPTY 41
 
 /* Deeper than a Windows path of MAX_PATH can reach; each level holds a
  * descriptor open. */
@@ -50,31 +44,6 @@ failed(void)
 	if (g_first_errno == 0)
 		g_first_errno = errno != 0 ? errno : EINVAL;
 	return -1;
-}
-
-/* The C run-time's errno for the Linux errno E of a failed removal. */
-static int
-crt_errno(int e)
-{
-	switch (e) {
-	case ENOENT:
-	case ENOTDIR:
-		return CRT_ENOENT;
-	case EACCES:
-	case EPERM:
-	case EROFS:
-	case EBUSY:
-	case ETXTBSY:
-		return CRT_EACCES;
-	case ENOTEMPTY:
-	case EEXIST:
-		return CRT_ENOTEMPTY;
-	case ENOMEM:
-		return CRT_ENOMEM;
-	case ENOSPC:
-		return CRT_ENOSPC;
-	}
-	return CRT_EINVAL;
 }
 
 /* Removes every entry of the open folder FD, which it closes.
@@ -243,7 +212,10 @@ plat_remove_folder(const char *path)
 		errno = CRT_EINVAL;
 		return -1;
 	}
-	if ((r = remove_folder(real)) < 0)
-		errno = crt_errno(g_first_errno);
+	if ((r = remove_folder(real)) < 0) {
+		/* rmdir may say EEXIST for a folder that is not empty. */
+		errno = errno_from_unix_error(g_first_errno == EEXIST ?
+		    ENOTEMPTY : g_first_errno);
+	}
 	return r;
 }

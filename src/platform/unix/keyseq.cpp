@@ -24,19 +24,21 @@
 
 #include <stddef.h>
 
+#include "common/keycodes.h"
+
 #define ESC 27
 #define PARAM_MAX 9999
 
 enum {
-	AtRest,
-	AfterEsc,	/* ESC */
-	InCsi,		/* ESC [ */
-	InSs3,		/* ESC O */
-	InLinuxF,	/* ESC [ [ */
-	InAltUtf8,	/* ESC, then a UTF-8 lead byte */
-	InOsc,		/* ESC ]: ends with ST or BEL */
-	InString,	/* ESC P, X, ^ or _: ends with ST */
-	InStringEsc,	/* ESC inside a string: ST if a backslash follows */
+	AT_REST,
+	AFTER_ESC,	/* ESC */
+	IN_CSI,		/* ESC [ */
+	IN_SS3,		/* ESC O */
+	IN_LINUX_F,	/* ESC [ [ */
+	IN_ALT_UTF8,	/* ESC, then a UTF-8 lead byte */
+	IN_OSC,		/* ESC ]: ends with ST or BEL */
+	IN_STRING,	/* ESC P, X, ^ or _: ends with ST */
+	IN_STRING_ESC,	/* ESC inside a string: ST if a backslash follows */
 };
 
 #define BEL 7
@@ -44,96 +46,55 @@ enum {
 
 static int feed_after_esc(struct keyseq *ks, int byte, int codes[2]);
 
-/* The keys a sequence can name, in the order of g_key_codes. */
-enum {
-	KeyF1, KeyF2, KeyF3, KeyF4, KeyF5, KeyF6, KeyF7, KeyF8, KeyF9, KeyF10,
-	KeyF11, KeyF12,
-	KeyHome, KeyUp, KeyPgUp, KeyLeft, KeyRight, KeyEnd, KeyDown, KeyPgDn,
-	KeyIns, KeyDel,
-	KeyBackTab,
-	KeyNone = -1,
-};
+/* Keys beyond the shared table: Shift+Tab, which a terminal sends as a
+ * sequence of its own and the run-time reads as 0, 15; and none. */
+#define KEY_BACKTAB KEY_COUNT
+#define KEY_NONE (-1)
+#define BACKTAB_CODE 15
 
-/* Modifier columns, in the order the Windows run-time checks them: Alt
- * before Ctrl before Shift. */
-enum { ModPlain, ModShift, ModCtrl, ModAlt };
-
-/* What Windows' single-key read returns for each key: first code, then
- * second code, per modifier column. */
-struct key_codes {
-	unsigned char first[4];
-	unsigned char second[4];
-};
-
-static const struct key_codes g_key_codes[] = {
-	{ { 0, 0, 0, 0 }, { 59, 84, 94, 104 } },		/* F1 */
-	{ { 0, 0, 0, 0 }, { 60, 85, 95, 105 } },
-	{ { 0, 0, 0, 0 }, { 61, 86, 96, 106 } },
-	{ { 0, 0, 0, 0 }, { 62, 87, 97, 107 } },
-	{ { 0, 0, 0, 0 }, { 63, 88, 98, 108 } },
-	{ { 0, 0, 0, 0 }, { 64, 89, 99, 109 } },
-	{ { 0, 0, 0, 0 }, { 65, 90, 100, 110 } },
-	{ { 0, 0, 0, 0 }, { 66, 91, 101, 111 } },
-	{ { 0, 0, 0, 0 }, { 67, 92, 102, 112 } },
-	{ { 0, 0, 0, 0 }, { 68, 93, 103, 113 } },		/* F10 */
-	{ { 224, 224, 224, 224 }, { 133, 135, 137, 139 } },	/* F11 */
-	{ { 224, 224, 224, 224 }, { 134, 136, 138, 140 } },	/* F12 */
-	{ { 224, 224, 224, 0 }, { 71, 71, 119, 151 } },	/* Home */
-	{ { 224, 224, 224, 0 }, { 72, 72, 141, 152 } },	/* Up */
-	{ { 224, 224, 224, 0 }, { 73, 73, 134, 153 } },	/* PgUp */
-	{ { 224, 224, 224, 0 }, { 75, 75, 115, 155 } },	/* Left */
-	{ { 224, 224, 224, 0 }, { 77, 77, 116, 157 } },	/* Right */
-	{ { 224, 224, 224, 0 }, { 79, 79, 117, 159 } },	/* End */
-	{ { 224, 224, 224, 0 }, { 80, 80, 145, 160 } },	/* Down */
-	{ { 224, 224, 224, 0 }, { 81, 81, 118, 161 } },	/* PgDn */
-	{ { 224, 224, 224, 0 }, { 82, 82, 146, 162 } },	/* Ins */
-	{ { 224, 224, 224, 0 }, { 83, 83, 147, 163 } },	/* Del */
-	{ { 0, 0, 0, 0 }, { 15, 15, 15, 15 } },		/* Shift+Tab */
-};
-
-/* The key of a final letter shared by CSI and SS3, or KeyNone. */
+/* The key of a final letter shared by CSI and SS3, or KEY_NONE. */
 static int
 letter_key(int final)
 {
 	switch (final) {
 	case 'A':
-		return KeyUp;
+		return KEY_UP;
 	case 'B':
-		return KeyDown;
+		return KEY_DOWN;
 	case 'C':
-		return KeyRight;
+		return KEY_RIGHT;
 	case 'D':
-		return KeyLeft;
+		return KEY_LEFT;
 	case 'H':
-		return KeyHome;
+		return KEY_HOME;
 	case 'F':
-		return KeyEnd;
+		return KEY_END;
 	case 'P':
-		return KeyF1;
+		return KEY_F1;
 	case 'Q':
-		return KeyF2;
+		return KEY_F2;
 	case 'R':
-		return KeyF3;
+		return KEY_F3;
 	case 'S':
-		return KeyF4;
+		return KEY_F4;
 	}
-	return KeyNone;
+	return KEY_NONE;
 }
 
-/* The key of the number N in ESC [ N ~, or KeyNone. */
+/* The key of the number N in ESC [ N ~, or KEY_NONE. */
 static int
 tilde_key(int n)
 {
 	static const signed char keys[] = {
-		KeyNone, KeyHome, KeyIns, KeyDel, KeyEnd, KeyPgUp, KeyPgDn,
-		KeyHome, KeyEnd, KeyNone, KeyNone,
-		KeyF1, KeyF2, KeyF3, KeyF4, KeyF5, KeyNone,
-		KeyF6, KeyF7, KeyF8, KeyF9, KeyF10, KeyNone,
-		KeyF11, KeyF12,
+		KEY_NONE, KEY_HOME, KEY_INS, KEY_DEL, KEY_END, KEY_PGUP,
+		KEY_PGDN, KEY_HOME, KEY_END, KEY_NONE, KEY_NONE,
+		KEY_F1, KEY_F2, KEY_F3, KEY_F4, KEY_F5, KEY_NONE,
+		KEY_F6, KEY_F7, KEY_F8, KEY_F9, KEY_F10, KEY_NONE,
+		KEY_F11, KEY_F12,
 	};
 
 	if (n < 0 || (size_t)n >= sizeof(keys))
-		return KeyNone;
+		return KEY_NONE;
 	return keys[n];
 }
 
@@ -148,12 +109,12 @@ modifier_column(int m)
 		return -1;
 	m -= 1;
 	if (m & 2)
-		return ModAlt;
+		return MOD_ALT;
 	if (m & 4)
-		return ModCtrl;
+		return MOD_CTRL;
 	if (m & 1)
-		return ModShift;
-	return ModPlain;
+		return MOD_SHIFT;
+	return MOD_PLAIN;
 }
 
 /* Writes the codes of KEY under modifier column COL.
@@ -161,10 +122,15 @@ modifier_column(int m)
 static int
 emit(int key, int col, int codes[2])
 {
-	if (key == KeyNone || col < 0)
+	if (key == KEY_NONE || col < 0)
 		return 0;
-	codes[0] = g_key_codes[key].first[col];
-	codes[1] = g_key_codes[key].second[col];
+	if (key == KEY_BACKTAB) {
+		codes[0] = 0;
+		codes[1] = BACKTAB_CODE;
+		return 2;
+	}
+	codes[0] = key_first_code(key, col);
+	codes[1] = g_key_second_codes[key][col];
 	return 2;
 }
 
@@ -178,21 +144,26 @@ finish_csi(const struct keyseq *ks, int final, int codes[2])
 	case '~':
 		return emit(tilde_key(p0), modifier_column(p1), codes);
 	case '^':
-		return p1 == -1 ? emit(tilde_key(p0), ModCtrl, codes) : 0;
+		return p1 == -1 ? emit(tilde_key(p0), MOD_CTRL, codes) : 0;
 	case '$':
-		return p1 == -1 ? emit(tilde_key(p0), ModShift, codes) : 0;
+		return p1 == -1 ? emit(tilde_key(p0), MOD_SHIFT, codes) : 0;
 	case '@':
-		return p1 == -1 ? emit(tilde_key(p0), ModCtrl, codes) : 0;
+		return p1 == -1 ? emit(tilde_key(p0), MOD_CTRL, codes) : 0;
 	case 'Z':
-		return p0 == -1 && p1 == -1 ? emit(KeyBackTab, ModPlain, codes) : 0;
+		return p0 == -1 && p1 == -1 ?
+		    emit(KEY_BACKTAB, MOD_PLAIN, codes) : 0;
 	case 'a':
-		return p0 == -1 && p1 == -1 ? emit(KeyUp, ModShift, codes) : 0;
+		return p0 == -1 && p1 == -1 ?
+		    emit(KEY_UP, MOD_SHIFT, codes) : 0;
 	case 'b':
-		return p0 == -1 && p1 == -1 ? emit(KeyDown, ModShift, codes) : 0;
+		return p0 == -1 && p1 == -1 ?
+		    emit(KEY_DOWN, MOD_SHIFT, codes) : 0;
 	case 'c':
-		return p0 == -1 && p1 == -1 ? emit(KeyRight, ModShift, codes) : 0;
+		return p0 == -1 && p1 == -1 ?
+		    emit(KEY_RIGHT, MOD_SHIFT, codes) : 0;
 	case 'd':
-		return p0 == -1 && p1 == -1 ? emit(KeyLeft, ModShift, codes) : 0;
+		return p0 == -1 && p1 == -1 ?
+		    emit(KEY_LEFT, MOD_SHIFT, codes) : 0;
 	}
 	/* ESC [ 1 ; m X: the 1 may be left out only when no modifier
 	 * follows. */
@@ -212,8 +183,8 @@ finish_ss3(const struct keyseq *ks, int final, int codes[2])
 	if (final >= 'a' && final <= 'd') {
 		if (p0 != -1 || p1 != -1)
 			return 0;
-		return emit(final == 'a' ? KeyUp : final == 'b' ? KeyDown :
-		    final == 'c' ? KeyRight : KeyLeft, ModCtrl, codes);
+		return emit(final == 'a' ? KEY_UP : final == 'b' ? KEY_DOWN :
+		    final == 'c' ? KEY_RIGHT : KEY_LEFT, MOD_CTRL, codes);
 	}
 	if (ks->param == 1) {
 		if (p0 != -1 && p0 != 1)
@@ -298,19 +269,19 @@ feed_c1(struct keyseq *ks, int byte)
 {
 	switch (byte) {
 	case 0x9B:	/* CSI */
-		start_params(ks, InCsi);
+		start_params(ks, IN_CSI);
 		return -1;
 	case 0x8F:	/* SS3 */
-		start_params(ks, InSs3);
+		start_params(ks, IN_SS3);
 		return -1;
 	case 0x9D:	/* OSC */
-		ks->state = InOsc;
+		ks->state = IN_OSC;
 		return -1;
 	case 0x90:	/* DCS */
 	case 0x98:	/* SOS */
 	case 0x9E:	/* PM */
 	case 0x9F:	/* APC */
-		ks->state = InString;
+		ks->state = IN_STRING;
 		return -1;
 	}
 	return 0;
@@ -324,7 +295,7 @@ feed_at_rest(struct keyseq *ks, int byte, int codes[2])
 	if (track_utf8(ks, byte))
 		return feed_c1(ks, byte);
 	if (byte == ESC) {
-		ks->state = AfterEsc;
+		ks->state = AFTER_ESC;
 		return -1;
 	}
 	if (byte == 0) {
@@ -346,17 +317,17 @@ feed_string(struct keyseq *ks, int byte)
 	int c1;
 
 	if (byte == KEYSEQ_NONE) {
-		ks->state = AtRest;	/* quiet: the string never ends */
+		ks->state = AT_REST;	/* quiet: the string never ends */
 		ks->left = 0;
 		return 0;
 	}
 	c1 = track_utf8(ks, byte);
 	if (byte == ESC) {
-		ks->state = InStringEsc;
+		ks->state = IN_STRING_ESC;
 		return -1;
 	}
-	if ((c1 && byte == ST8) || (byte == BEL && ks->state == InOsc)) {
-		ks->state = AtRest;
+	if ((c1 && byte == ST8) || (byte == BEL && ks->state == IN_OSC)) {
+		ks->state = AT_REST;
 		return 0;
 	}
 	return -1;
@@ -368,12 +339,12 @@ static int
 feed_string_esc(struct keyseq *ks, int byte, int codes[2])
 {
 	if (byte == KEYSEQ_NONE || byte == '\\') {
-		ks->state = AtRest;
+		ks->state = AT_REST;
 		return 0;
 	}
 	if (byte == ESC)
 		return -1;	/* still the string's: a lone Escape is not */
-	ks->state = AfterEsc;
+	ks->state = AFTER_ESC;
 	return feed_after_esc(ks, byte, codes);
 }
 
@@ -382,30 +353,30 @@ feed_after_esc(struct keyseq *ks, int byte, int codes[2])
 {
 	if (byte == KEYSEQ_NONE || byte == ESC) {
 		/* Escape alone; a second one may start a sequence. */
-		ks->state = byte == ESC ? AfterEsc : AtRest;
+		ks->state = byte == ESC ? AFTER_ESC : AT_REST;
 		codes[0] = ESC;
 		return 1;
 	}
 	if (byte == ']') {
-		ks->state = InOsc;
+		ks->state = IN_OSC;
 		return -1;
 	}
 	if (byte == 'P' || byte == 'X' || byte == '^' || byte == '_') {
-		ks->state = InString;
+		ks->state = IN_STRING;
 		return -1;
 	}
 	if (byte == '[') {
-		start_params(ks, InCsi);
+		start_params(ks, IN_CSI);
 		return -1;
 	}
 	if (byte == 'O') {
-		start_params(ks, InSs3);
+		start_params(ks, IN_SS3);
 		return -1;
 	}
 	/* Alt with a key: the terminal sends ESC and the key's bytes, all
 	 * of which go. */
 	ks->left = utf8_follow(byte);
-	ks->state = ks->left > 0 ? InAltUtf8 : AtRest;
+	ks->state = ks->left > 0 ? IN_ALT_UTF8 : AT_REST;
 	return ks->left > 0 ? -1 : 0;
 }
 
@@ -414,15 +385,15 @@ feed_after_esc(struct keyseq *ks, int byte, int codes[2])
 static int
 feed_params(struct keyseq *ks, int byte, int codes[2])
 {
-	int ss3 = ks->state == InSs3;
+	int ss3 = ks->state == IN_SS3;
 
 	if (byte == KEYSEQ_NONE) {
-		ks->state = AtRest;
+		ks->state = AT_REST;
 		return 0;
 	}
 	if (!ss3 && byte == '[' && ks->params[0] == -1 && ks->param == 0 &&
 	    !ks->bad) {
-		ks->state = InLinuxF;
+		ks->state = IN_LINUX_F;
 		return -1;
 	}
 	/* rxvt ends Shift+key sequences (one number) with '$', elsewhere
@@ -430,7 +401,7 @@ feed_params(struct keyseq *ks, int byte, int codes[2])
 	 * its 'y'. */
 	if ((byte >= 0x40 && byte <= 0x7E) || (!ss3 && byte == '$' &&
 	    ks->param == 0 && !ks->bad)) {
-		ks->state = AtRest;
+		ks->state = AT_REST;
 		if (ks->bad)
 			return 0;
 		return ss3 ? finish_ss3(ks, byte, codes) :
@@ -444,18 +415,18 @@ feed_params(struct keyseq *ks, int byte, int codes[2])
 		ks->bad = 1;
 		return -1;
 	}
-	ks->state = AtRest;
+	ks->state = AT_REST;
 	return feed_at_rest(ks, byte, codes);
 }
 
 static int
 feed_linux_f(struct keyseq *ks, int byte, int codes[2])
 {
-	ks->state = AtRest;
+	ks->state = AT_REST;
 	if (byte == KEYSEQ_NONE)
 		return 0;
 	if (byte >= 'A' && byte <= 'E')
-		return emit(KeyF1 + (byte - 'A'), ModPlain, codes);
+		return emit(KEY_F1 + (byte - 'A'), MOD_PLAIN, codes);
 	if (byte >= 0x40 && byte <= 0x7E)
 		return 0;
 	return feed_at_rest(ks, byte, codes);
@@ -467,10 +438,10 @@ feed_alt_utf8(struct keyseq *ks, int byte, int codes[2])
 	if (byte >= 0x80 && byte <= 0xBF) {
 		if (--ks->left > 0)
 			return -1;
-		ks->state = AtRest;
+		ks->state = AT_REST;
 		return 0;
 	}
-	ks->state = AtRest;
+	ks->state = AT_REST;
 	ks->left = 0;
 	return feed_at_rest(ks, byte, codes);
 }
@@ -478,7 +449,7 @@ feed_alt_utf8(struct keyseq *ks, int byte, int codes[2])
 void
 keyseq_init(struct keyseq *ks)
 {
-	ks->state = AtRest;
+	ks->state = AT_REST;
 	ks->params[0] = ks->params[1] = -1;
 	ks->param = 0;
 	ks->bad = 0;
@@ -489,19 +460,19 @@ keyseq_init(struct keyseq *ks)
 int
 keyseq_pending(const struct keyseq *ks)
 {
-	return ks->state != AtRest;
+	return ks->state != AT_REST;
 }
 
 int
 keyseq_wait_ms(const struct keyseq *ks)
 {
 	switch (ks->state) {
-	case AtRest:
+	case AT_REST:
 		return -1;
-	case InCsi:
-	case InOsc:
-	case InString:
-	case InStringEsc:
+	case IN_CSI:
+	case IN_OSC:
+	case IN_STRING:
+	case IN_STRING_ESC:
 		return KEYSEQ_REPLY_WAIT_MS;
 	}
 	return KEYSEQ_WAIT_MS;
@@ -513,19 +484,19 @@ keyseq_feed(struct keyseq *ks, int byte, int codes[2])
 	if (byte != KEYSEQ_NONE && (byte < 0 || byte > 255))
 		return 0;
 	switch (ks->state) {
-	case AfterEsc:
+	case AFTER_ESC:
 		return feed_after_esc(ks, byte, codes);
-	case InCsi:
-	case InSs3:
+	case IN_CSI:
+	case IN_SS3:
 		return feed_params(ks, byte, codes);
-	case InLinuxF:
+	case IN_LINUX_F:
 		return feed_linux_f(ks, byte, codes);
-	case InAltUtf8:
+	case IN_ALT_UTF8:
 		return feed_alt_utf8(ks, byte, codes);
-	case InOsc:
-	case InString:
+	case IN_OSC:
+	case IN_STRING:
 		return feed_string(ks, byte);
-	case InStringEsc:
+	case IN_STRING_ESC:
 		return feed_string_esc(ks, byte, codes);
 	}
 	return feed_at_rest(ks, byte, codes);

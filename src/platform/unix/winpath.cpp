@@ -260,10 +260,10 @@ anchor_of(const char *path, char *root, size_t size)
  * for every one of them to fold its letter case would dominate the run.
  * A recalled folder is walked again by its real names, which costs no
  * listing and takes no link that has appeared since. */
-static char memo_root[PATH_MAX_BYTES];
-static char memo_in[PATH_MAX_BYTES];
-static char memo_out[PATH_MAX_BYTES];
-static size_t memo_anchor;
+static char g_memo_root[PATH_MAX_BYTES];
+static char g_memo_in[PATH_MAX_BYTES];
+static char g_memo_out[PATH_MAX_BYTES];
+static size_t g_memo_anchor;
 
 /* 1 when the folder part (LEN bytes) of PATH resolved before and walks
  * again to a folder; W then stands there. */
@@ -271,12 +271,12 @@ static int
 recall_folder(const char *path, size_t len, const char *root,
     char *out, size_t size, struct walk *w)
 {
-	if (len == 0 || memo_out[0] == '\0' || strlen(memo_in) != len ||
-	    memcmp(memo_in, path, len) != 0 || strcmp(memo_root, root) != 0)
+	if (len == 0 || g_memo_out[0] == '\0' || strlen(g_memo_in) != len ||
+	    memcmp(g_memo_in, path, len) != 0 || strcmp(g_memo_root, root) != 0)
 		return 0;
-	walk_start(w, memo_out, out, size);
-	if (walk_folders(w, memo_out, strlen(memo_out), memo_anchor) < 0 ||
-	    w->missing) {
+	walk_start(w, g_memo_out, out, size);
+	if (walk_folders(w, g_memo_out, strlen(g_memo_out),
+	    g_memo_anchor) < 0 || w->missing) {
 		walk_end(w);
 		return 0;
 	}
@@ -287,14 +287,15 @@ static void
 remember_folder(const char *path, size_t len, const char *root,
     const char *resolved, size_t anchor)
 {
-	if (len >= sizeof(memo_in) || strlen(resolved) >= sizeof(memo_out) ||
-	    strlen(root) >= sizeof(memo_root))
+	if (len >= sizeof(g_memo_in) ||
+	    strlen(resolved) >= sizeof(g_memo_out) ||
+	    strlen(root) >= sizeof(g_memo_root))
 		return;
-	memcpy(memo_in, path, len);
-	memo_in[len] = '\0';
-	strcpy(memo_out, resolved);
-	strcpy(memo_root, root);
-	memo_anchor = anchor;
+	memcpy(g_memo_in, path, len);
+	g_memo_in[len] = '\0';
+	strcpy(g_memo_out, resolved);
+	strcpy(g_memo_root, root);
+	g_memo_anchor = anchor;
 }
 
 /* Resolves PATH with W; the folder of its last component stays open in

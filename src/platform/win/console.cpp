@@ -4,8 +4,9 @@
  *
  * Keys are read from CONIN$ rather than standard input so that a question
  * still reaches the user when input or output is redirected.  The run-time's
- * _getch is not used: Wine's loses the function keys, so the codes come
- * from keymap.cpp over ReadConsoleInputA.
+ * _getch is not used, so the codes come from keymap.cpp over
+ * ReadConsoleInputA: Wine fault, seen in Wine 8.0 (Debian 8.0~repack-4):
+ * its _getch loses the function keys.
  */
 #include <windows.h>
 
@@ -23,8 +24,8 @@ static_assert(KEYMAP_LEFT_CTRL_PRESSED == LEFT_CTRL_PRESSED, "state bits");
 static_assert(KEYMAP_SHIFT_PRESSED == SHIFT_PRESSED, "state bits");
 static_assert(KEYMAP_ENHANCED_KEY == ENHANCED_KEY, "state bits");
 
-static HANDLE console_in = INVALID_HANDLE_VALUE;
-static int pending_code = -1;	/* second code of a two-code key */
+static HANDLE g_console_in = INVALID_HANDLE_VALUE;
+static int g_second_code = -1;	/* owed from the last two-code key */
 
 static void
 write_stdout(const char *text, size_t len)
@@ -49,11 +50,11 @@ plat_printf(const char *fmt, ...)
 static int
 open_console_input(void)
 {
-	if (console_in != INVALID_HANDLE_VALUE)
+	if (g_console_in != INVALID_HANDLE_VALUE)
 		return 1;
-	console_in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+	g_console_in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
 	    FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-	return console_in != INVALID_HANDLE_VALUE;
+	return g_console_in != INVALID_HANDLE_VALUE;
 }
 
 /* Reads events until a key-down that yields codes.  Returns their number
@@ -67,7 +68,7 @@ read_key_codes(int codes[2])
 	int n;
 
 	for (;;) {
-		if (!ReadConsoleInputA(console_in, &rec, 1, &got) || got == 0)
+		if (!ReadConsoleInputA(g_console_in, &rec, 1, &got) || got == 0)
 			return -1;
 		if (rec.EventType != KEY_EVENT || !rec.Event.KeyEvent.bKeyDown)
 			continue;
@@ -87,23 +88,23 @@ plat_read_key(void)
 	BOOL have_mode;
 	int codes[2], n, code;
 
-	if (pending_code >= 0) {
-		code = pending_code;
-		pending_code = -1;
+	if (g_second_code >= 0) {
+		code = g_second_code;
+		g_second_code = -1;
 		return code;
 	}
 	if (!open_console_input())
 		return -1;
 	/* Mode 0: no line editing, no echo, and Ctrl-C arrives as the
 	 * character 3 instead of ending the program mid-question. */
-	have_mode = GetConsoleMode(console_in, &saved_mode);
-	SetConsoleMode(console_in, 0);
+	have_mode = GetConsoleMode(g_console_in, &saved_mode);
+	SetConsoleMode(g_console_in, 0);
 	n = read_key_codes(codes);
 	if (have_mode)
-		SetConsoleMode(console_in, saved_mode);
+		SetConsoleMode(g_console_in, saved_mode);
 	if (n < 0)
 		return -1;
 	if (n == 2)
-		pending_code = codes[1];
+		g_second_code = codes[1];
 	return codes[0];
 }

@@ -1,28 +1,13 @@
 /*
- * errmap.cpp - GetLastError codes to C run-time errno values.
+ * errmap.cpp (Windows) - GetLastError codes to C run-time errno values,
+ * the one place the platform layer and the registry backup translate
+ * them.
  */
 #include "errmap.h"
 
 #include <stddef.h>
 
-/* errno values as the Windows C run-time numbers them, not the host's. */
-enum {
-	CRT_ENOENT = 2,
-	CRT_E2BIG = 7,
-	CRT_ENOEXEC = 8,
-	CRT_EBADF = 9,
-	CRT_ECHILD = 10,
-	CRT_EAGAIN = 11,
-	CRT_ENOMEM = 12,
-	CRT_EACCES = 13,
-	CRT_EEXIST = 17,
-	CRT_EXDEV = 18,
-	CRT_EINVAL = 22,
-	CRT_EMFILE = 24,
-	CRT_ENOSPC = 28,
-	CRT_EPIPE = 32,
-	CRT_ENOTEMPTY = 41,
-};
+#include "common/crt_errno.h"
 
 static const struct {
 	unsigned long code;

@@ -14,14 +14,14 @@
 #include "errmap.h"
 #include "platform/platform.h"
 
-/* The program reads one file at a time; a few spare slots cover nesting. */
-#define FILE_SLOTS 8
+/* The program holds one file open at a time, two at most. */
+#define FILE_SLOTS 4
 
 struct plat_file {
 	FILE *fp;
 };
 
-static struct plat_file file_slots[FILE_SLOTS];
+static struct plat_file g_files[FILE_SLOTS];
 
 static int
 is_read_mode(const char *mode)
@@ -44,8 +44,8 @@ static struct plat_file *
 free_slot(void)
 {
 	for (int i = 0; i < FILE_SLOTS; i++) {
-		if (file_slots[i].fp == NULL)
-			return &file_slots[i];
+		if (g_files[i].fp == NULL)
+			return &g_files[i];
 	}
 	return NULL;
 }

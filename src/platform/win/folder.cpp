@@ -67,11 +67,12 @@ clear_read_only(DWORD attr)
 		SetFileAttributesW(g_path, attr & ~FILE_ATTRIBUTE_READONLY);
 }
 
-/* 1 when this program runs under Wine.  Wine 8 shows a Linux link to a
- * folder as a reparse point, but its RemoveDirectoryW acts on the link's
- * target: it removes the target when that is empty and fails otherwise,
- * and the link stays either way.  (A Linux link to a file looks like a
- * plain file there, and nothing in Win32 tells them apart.) */
+/* 1 when this program runs under Wine.  Wine fault, seen in Wine 8.0
+ * (Debian 8.0~repack-4): it shows a Linux link to a folder as a reparse
+ * point, but its RemoveDirectoryW acts on the link's target: it removes
+ * the target when that is empty and fails otherwise, and the link stays
+ * either way.  (A Linux link to a file looks like a plain file there,
+ * and nothing in Win32 tells them apart.) */
 static int
 under_wine(void)
 {

@@ -5,6 +5,8 @@
 
 #include <stddef.h>
 
+#include "common/keycodes.h"
+
 #define VK_ESCAPE_KEY	0x1b
 #define SCAN_ESCAPE	0x01
 
@@ -14,43 +16,44 @@
 /* Ctrl+Page Up from the number pad keeps the PC BIOS value; the grey key
  * reads 134 like the run-time's table, which clashes with F12. */
 #define NUMPAD_CTRL_PGUP	132
-#define VK_PRIOR_KEY		0x21
 
+/* A key as the console event names it: virtual key and scan code. */
 struct key_row {
 	unsigned vk;
 	unsigned scan;
-	unsigned char plain, shift, ctrl, alt;
+	int key;		/* KEY_ of keycodes.h */
 };
 
 static const struct key_row function_keys[] = {
-	{ 0x70, 0x3b, 59, 84, 94, 104 },	/* F1 */
-	{ 0x71, 0x3c, 60, 85, 95, 105 },
-	{ 0x72, 0x3d, 61, 86, 96, 106 },
-	{ 0x73, 0x3e, 62, 87, 97, 107 },
-	{ 0x74, 0x3f, 63, 88, 98, 108 },
-	{ 0x75, 0x40, 64, 89, 99, 109 },
-	{ 0x76, 0x41, 65, 90, 100, 110 },	/* F7 */
-	{ 0x77, 0x42, 66, 91, 101, 111 },
-	{ 0x78, 0x43, 67, 92, 102, 112 },	/* F9 */
-	{ 0x79, 0x44, 68, 93, 103, 113 },	/* F10 */
-	{ 0x7a, 0x57, 133, 135, 137, 139 },	/* F11 */
-	{ 0x7b, 0x58, 134, 136, 138, 140 },	/* F12 */
+	{ 0x70, 0x3b, KEY_F1 },
+	{ 0x71, 0x3c, KEY_F2 },
+	{ 0x72, 0x3d, KEY_F3 },
+	{ 0x73, 0x3e, KEY_F4 },
+	{ 0x74, 0x3f, KEY_F5 },
+	{ 0x75, 0x40, KEY_F6 },
+	{ 0x76, 0x41, KEY_F7 },
+	{ 0x77, 0x42, KEY_F8 },
+	{ 0x78, 0x43, KEY_F9 },
+	{ 0x79, 0x44, KEY_F10 },
+	{ 0x7a, 0x57, KEY_F11 },
+	{ 0x7b, 0x58, KEY_F12 },
 };
 
 /* Shift leaves a cursor key as it is.  The run-time drops a shifted
- * number-pad key instead, but Wine sends every cursor key of a terminal
- * as a number-pad one, and a key press should never vanish. */
+ * number-pad key instead, but a key press should never vanish: Wine
+ * fault, seen in Wine 8.0 (Debian 8.0~repack-4): its console sends every
+ * cursor key of a terminal as a number-pad one (no ENHANCED_KEY). */
 static const struct key_row cursor_keys[] = {
-	{ 0x24, 0x47, 71, 71, 119, 151 },	/* Home */
-	{ 0x26, 0x48, 72, 72, 141, 152 },	/* Up */
-	{ 0x21, 0x49, 73, 73, 134, 153 },	/* Page Up */
-	{ 0x25, 0x4b, 75, 75, 115, 155 },	/* Left */
-	{ 0x27, 0x4d, 77, 77, 116, 157 },	/* Right */
-	{ 0x23, 0x4f, 79, 79, 117, 159 },	/* End */
-	{ 0x28, 0x50, 80, 80, 145, 160 },	/* Down */
-	{ 0x22, 0x51, 81, 81, 118, 161 },	/* Page Down */
-	{ 0x2d, 0x52, 82, 82, 146, 162 },	/* Insert */
-	{ 0x2e, 0x53, 83, 83, 147, 163 },	/* Delete */
+	{ 0x24, 0x47, KEY_HOME },
+	{ 0x26, 0x48, KEY_UP },
+	{ 0x21, 0x49, KEY_PGUP },
+	{ 0x25, 0x4b, KEY_LEFT },
+	{ 0x27, 0x4d, KEY_RIGHT },
+	{ 0x23, 0x4f, KEY_END },
+	{ 0x28, 0x50, KEY_DOWN },
+	{ 0x22, 0x51, KEY_PGDN },
+	{ 0x2d, 0x52, KEY_INS },
+	{ 0x2e, 0x53, KEY_DEL },
 };
 
 #define NELEM(a) (sizeof(a) / sizeof((a)[0]))
@@ -67,31 +70,34 @@ find_key(const struct key_row *table, size_t n, unsigned vk, unsigned scan)
 	return NULL;
 }
 
-/* Alt outranks Ctrl, Ctrl outranks Shift, as in the run-time. */
+/* The modifier column of CTRL_STATE: Alt outranks Ctrl, Ctrl outranks
+ * Shift, as in the run-time. */
 static int
-column(const struct key_row *row, unsigned long ctrl_state)
+column(unsigned long ctrl_state)
 {
 	if (ctrl_state & ALT_PRESSED)
-		return row->alt;
+		return MOD_ALT;
 	if (ctrl_state & CTRL_PRESSED)
-		return row->ctrl;
+		return MOD_CTRL;
 	if (ctrl_state & KEYMAP_SHIFT_PRESSED)
-		return row->shift;
-	return row->plain;
+		return MOD_SHIFT;
+	return MOD_PLAIN;
 }
 
+/* A grey cursor key (ENHANCED_KEY) reads as the table has it; a
+ * number-pad one starts with 0 instead. */
 static int
 cursor_codes(const struct key_row *row, unsigned long ctrl_state,
     int codes[2])
 {
-	codes[1] = column(row, ctrl_state);
-	if (ctrl_state & ALT_PRESSED)
-		codes[0] = 0;
-	else if (ctrl_state & KEYMAP_ENHANCED_KEY)
-		codes[0] = 224;
+	int mod = column(ctrl_state);
+
+	codes[1] = g_key_second_codes[row->key][mod];
+	if (ctrl_state & KEYMAP_ENHANCED_KEY)
+		codes[0] = key_first_code(row->key, mod);
 	else {
 		codes[0] = 0;
-		if (row->vk == VK_PRIOR_KEY && (ctrl_state & CTRL_PRESSED))
+		if (row->key == KEY_PGUP && mod == MOD_CTRL)
 			codes[1] = NUMPAD_CTRL_PGUP;
 	}
 	return 2;
@@ -107,16 +113,16 @@ keymap_codes(unsigned vk, unsigned scan, unsigned char ch,
 		codes[0] = ch;
 		return 1;
 	}
-	/* Wine's console, in mode 0, hands Escape over without its
-	 * character. */
+	/* Wine fault, seen in Wine 8.0 (Debian 8.0~repack-4): its console,
+	 * in input mode 0, hands Escape over without its character. */
 	if (vk == VK_ESCAPE_KEY || (vk == 0 && scan == SCAN_ESCAPE)) {
 		codes[0] = 27;
 		return 1;
 	}
 	row = find_key(function_keys, NELEM(function_keys), vk, scan);
 	if (row != NULL) {
-		codes[0] = row->plain >= 133 ? 224 : 0;
-		codes[1] = column(row, ctrl_state);
+		codes[0] = key_first_code(row->key, column(ctrl_state));
+		codes[1] = g_key_second_codes[row->key][column(ctrl_state)];
 		return 2;
 	}
 	row = find_key(cursor_keys, NELEM(cursor_keys), vk, scan);

@@ -6,9 +6,10 @@
  */
 #include <errno.h>
 
+#include "common/crt_errno.h"
 #include "hive.h"
-#include "platform/unix/crt_errno.h"
-#include "registry/registry.h"
+#include "platform/unix/errmap.h"
+#include "registry/reg_internal.h"
 
 int
 backup_key_tree(HKEY root, const char *subpath, const char *backup_dir)
@@ -24,7 +25,7 @@ backup_key_tree(HKEY root, const char *subpath, const char *backup_dir)
 	}
 	r = hive_backup_of_key(key, backup_dir);
 	if (r < 0)
-		errno = crt_errno_from(errno);
+		errno = errno_from_unix_error(errno);
 	RegCloseKey(key);
 	return r < 0 ? -1 : 1;
 }

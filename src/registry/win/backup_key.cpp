@@ -20,7 +20,7 @@
 #include <string.h>
 
 #include "platform/win/errmap.h"
-#include "registry/registry.h"
+#include "registry/reg_internal.h"
 
 #define REG_FILE "registry.reg"
 /* Deeper than any tree the scans delete. */

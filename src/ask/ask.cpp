@@ -1,7 +1,7 @@
 /*
- * prompt.cpp - the answer mode and the per-item question.
+ * ask.cpp - the answer mode and the per-item question.
  */
-#include "run/prompt.h"
+#include "ask/ask.h"
 
 #include "platform/platform.h"
 

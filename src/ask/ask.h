@@ -1,12 +1,12 @@
 /*
- * prompt.h - the answer mode, the item counts and the Y/A/N/C question.
+ * ask.h - the answer mode, the item counts and the Y/A/N/C question.
  *
  * In a dry run no question is asked and nothing is removed; after A every
  * later item is removed without a question; after C nothing more is asked
  * or removed and the run winds down to its summary.
  */
-#ifndef VKM_PROMPT_H
-#define VKM_PROMPT_H
+#ifndef VKM_ASK_H
+#define VKM_ASK_H
 
 enum {
 	Cancelled = -2,
