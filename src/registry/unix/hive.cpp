@@ -25,6 +25,7 @@
  */
 #include "reg_sys.h"
 #include "hive.h"
+#include "hive_cache.h"
 #include "hive_file.h"
 #include "hive_format.h"
 #include "hive_names.h"
@@ -49,9 +50,6 @@
 
 #define HANDLE_MAX 64
 #define NAME_BYTES 1024		/* 255 UTF-16 units, 3 UTF-8 bytes each */
-#define KID_TABLES 4		/* a walk's parents, the key being scanned */
-#define PATH_SLOTS 8
-#define PATH_SLOT_BYTES 512
 
 struct reg_handle {
 	int used;
@@ -61,178 +59,6 @@ struct reg_handle {
 };
 
 static struct reg_handle g_handles[HANDLE_MAX];
-
-/*
- * The key-path layer keeps no key open, so every call names its key
- * from HKLM again, and libhivex decodes a name (iconv) on every look.
- * Two caches spare that work.  Both describe memory as it is and go
- * whenever a hive changes or is read again (cache_forget), so a lookup
- * after a delete sees the new state at once.
- */
-
-/* One subkey name as hivex_node_name gives it. */
-struct kid_name {
-	char *name;		/* NULL: it could not be decoded */
-	size_t len;		/* strlen(name) */
-	unsigned hash;		/* of the folded name, to pass over most */
-};
-
-/* The subkeys of one node, in libhivex's order, names decoded. */
-struct kid_table {
-	int used;
-	int hive;
-	hive_node_h parent;
-	size_t count;
-	hive_node_h *kids;
-	struct kid_name *names;
-	unsigned long last_use;
-};
-
-/* A walk made before: from START the path PATH (folded, no '\' at its
- * end) led to END. */
-struct path_slot {
-	int used;
-	struct key_pos start, end;
-	size_t len;
-	char path[PATH_SLOT_BYTES];
-	unsigned long last_use;
-};
-
-static struct kid_table g_kid_tables[KID_TABLES];
-static struct path_slot g_path_slots[PATH_SLOTS];
-static unsigned long g_cache_clock;
-
-/* ---- caches ---- */
-
-static void
-kid_table_free(struct kid_table *t)
-{
-	for (size_t k = 0; t->names != NULL && k < t->count; k++)
-		free(t->names[k].name);
-	free(t->names);
-	free(t->kids);
-	memset(t, 0, sizeof(*t));
-}
-
-/* Forgets all the caches know of hive HIVE: its memory changed. */
-static void
-cache_forget(int hive)
-{
-	for (int k = 0; k < KID_TABLES; k++) {
-		if (g_kid_tables[k].used && g_kid_tables[k].hive == hive)
-			kid_table_free(&g_kid_tables[k]);
-	}
-	for (int k = 0; k < PATH_SLOTS; k++) {
-		if (g_path_slots[k].start.hive == hive ||
-		    g_path_slots[k].end.hive == hive)
-			g_path_slots[k].used = 0;
-	}
-}
-
-/* The subkeys of NODE of hive HIVE with their names, valid until the
- * next call; NULL with *RC set when libhivex cannot list them or memory
- * runs short.  A name that does not decode is kept as NULL: only
- * calls about that one subkey fail on it. */
-static struct kid_table *
-kid_table_of(int hive, hive_node_h node, LONG *rc)
-{
-	hive_h *h = g_hives[hive].h;
-	struct kid_table *t = NULL, *c;
-	char *s;
-	int ok;
-
-	for (int k = 0; k < KID_TABLES; k++) {
-		c = &g_kid_tables[k];
-		if (c->used && c->hive == hive && c->parent == node) {
-			c->last_use = ++g_cache_clock;
-			return c;
-		}
-		if (t == NULL || (t->used && (!c->used ||
-		    c->last_use < t->last_use)))
-			t = c;
-	}
-	kid_table_free(t);
-	if ((t->kids = SC(hivex_node_children)(h, node)) == NULL) {
-		*rc = errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_BADKEY;
-		return NULL;
-	}
-	while (t->kids[t->count] != 0)
-		t->count++;
-	t->names = (struct kid_name *)calloc(t->count + 1, sizeof(*t->names));
-	ok = t->names != NULL;
-	for (size_t k = 0; ok && k < t->count; k++) {
-		if ((s = SC(hivex_node_name)(h, t->kids[k])) == NULL) {
-			ok = errno != ENOMEM;
-			continue;
-		}
-		t->names[k].name = s;
-		t->names[k].len = strlen(s);
-		t->names[k].hash = name_hash(s, t->names[k].len);
-	}
-	if (!ok) {
-		kid_table_free(t);
-		*rc = ERROR_NOT_ENOUGH_MEMORY;
-		return NULL;
-	}
-	t->used = 1;
-	t->hive = hive;
-	t->parent = node;
-	t->last_use = ++g_cache_clock;
-	return t;
-}
-
-/* The longest walk remembered from START over a leading part of PATH
- * (folded, LEN bytes) that ends where a name ends: its length, with
- * *END where it led; 0 when none is. */
-static size_t
-path_recall(const struct key_pos *start, const char *path, size_t len,
-    struct key_pos *end)
-{
-	struct path_slot *best = NULL, *s;
-
-	for (int k = 0; k < PATH_SLOTS; k++) {
-		s = &g_path_slots[k];
-		if (!s->used || s->start.hive != start->hive ||
-		    s->start.node != start->node || s->len > len ||
-		    (best != NULL && s->len <= best->len))
-			continue;
-		if ((s->len == len || path[s->len] == '\\') &&
-		    memcmp(s->path, path, s->len) == 0)
-			best = s;
-	}
-	if (best == NULL)
-		return 0;
-	best->last_use = ++g_cache_clock;
-	*end = best->end;
-	return best->len;
-}
-
-/* Remembers that from START the folded PATH (LEN bytes, walked without
- * error) led to END. */
-static void
-path_remember(const struct key_pos *start, const char *path, size_t len,
-    const struct key_pos *end)
-{
-	struct path_slot *s = &g_path_slots[0], *c;
-
-	/* A stored path never ends in '\': "A\" would match the start of
-	 * "A\\B" and pass over the empty name there, which no walk does. */
-	if (len > 0 && path[len - 1] == '\\')
-		len--;
-	if (len == 0 || len >= sizeof(s->path))
-		return;
-	for (int k = 1; k < PATH_SLOTS; k++) {
-		c = &g_path_slots[k];
-		if (s->used && (!c->used || c->last_use < s->last_use))
-			s = c;
-	}
-	s->used = 1;
-	s->start = *start;
-	s->end = *end;
-	s->len = len;
-	memcpy(s->path, path, len);
-	s->last_use = ++g_cache_clock;
-}
 
 /* ---- handles ---- */
 
@@ -306,9 +132,8 @@ child_named(int hive, hive_node_h node, const char *name, size_t len)
 	unsigned hash = name_hash(name, len);
 	const struct kid_name *n;
 	struct kid_table *t;
-	LONG rc;
 
-	if ((t = kid_table_of(hive, node, &rc)) == NULL)
+	if ((t = kid_table_of(hive, node)) == NULL)
 		return 0;
 	for (size_t k = 0; k < t->count; k++) {
 		n = &t->names[k];
@@ -479,8 +304,6 @@ walk(struct key_pos *pos, const char *subpath)
 static LONG
 subkeys_of(const struct key_pos *pos, struct kid_table **t, size_t *count)
 {
-	LONG rc;
-
 	*t = NULL;
 	*count = 0;
 	if (pos->hive == VIRTUAL_ROOT) {
@@ -488,8 +311,8 @@ subkeys_of(const struct key_pos *pos, struct kid_table **t, size_t *count)
 			*count += hive_get(i) != NULL;
 		return ERROR_SUCCESS;
 	}
-	if ((*t = kid_table_of(pos->hive, pos->node, &rc)) == NULL)
-		return rc;
+	if ((*t = kid_table_of(pos->hive, pos->node)) == NULL)
+		return errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_BADKEY;
 	*count = (*t)->count;
 	return ERROR_SUCCESS;
 }
