@@ -120,8 +120,10 @@ child_named(int hive, hive_node_h node, const char *name, size_t len)
 		return 0;
 	for (size_t k = 0; k < t->count; k++) {
 		n = &t->names[k];
-		/* Equal names have equal lengths.  A stored name may hold a
-		 * NUL; it then equals no C string. */
+		/* Equal names have equal lengths.  libhivex 1.3.23 (Debian
+		 * 12) gives a name as a C string only, cut at a NUL it holds;
+		 * hivex_node_name_len tells the whole length.  Such a name
+		 * equals no C string. */
 		if (n->name != NULL && n->hash == hash && n->len == len &&
 		    names_equal(n->name, n->len, name, len) &&
 		    hivex_node_name_len(g_hives[hive].h, t->kids[k]) == n->len)
@@ -142,6 +144,7 @@ value_named(hive_h *h, hive_node_h node, const char *name, size_t len)
 	for (size_t k = 0; vals[k] != 0 && found == 0; k++) {
 		if ((s = SC(hivex_value_key)(h, vals[k])) == NULL)
 			continue;
+		/* Cut at a NUL, as with key names (child_named). */
 		if (names_equal(s, strlen(s), name, len) &&
 		    hivex_value_key_len(h, vals[k]) == strlen(s))
 			found = vals[k];
@@ -151,8 +154,9 @@ value_named(hive_h *h, hive_node_h node, const char *name, size_t len)
 	return found;
 }
 
-/* Type and length of value V.  A hive may hold any type number, more
- * than enum hive_type has names for, so the number is taken as stored. */
+/* Type and length of value V: 1, or -1 when libhivex cannot read it.  A
+ * hive may hold any type number, more than enum hive_type has names
+ * for, so the number is taken as stored. */
 static int
 value_type(hive_h *h, hive_value_h v, DWORD *type, size_t *len)
 {
@@ -164,7 +168,7 @@ value_type(hive_h *h, hive_value_h v, DWORD *type, size_t *len)
 	static_assert(sizeof(t) == sizeof(n), "hive_type is not 32 bits");
 	memcpy(&n, &t, sizeof(n));
 	*type = n;
-	return 0;
+	return 1;
 }
 
 /* The data of value V (LEN bytes), to be freed; NULL on error. */
@@ -192,7 +196,7 @@ current_control_set(struct hive_file *f)
 		return 0;
 	if ((v = value_named(f->h, sel, "Current", 7)) == 0)
 		return 0;
-	if (value_type(f->h, v, &type, &len) != 0 || type != REG_DWORD ||
+	if (value_type(f->h, v, &type, &len) < 0 || type != REG_DWORD ||
 	    len != 4 || (data = value_data(f->h, v, &len)) == NULL)
 		return 0;
 	n = len == 4 ? le32((const unsigned char *)data) : 0;
@@ -350,7 +354,7 @@ values_info(const struct key_pos *pos, DWORD *values, DWORD *name_max,
 			    name_most;
 			free(s);
 		}
-		if (value_type(h, vals[n], &type, &len) == 0)
+		if (value_type(h, vals[n], &type, &len) == 1)
 			data_most = len > data_most ? len : data_most;
 	}
 	free(vals);
@@ -636,7 +640,7 @@ RegQueryValueExA(HKEY key, const char *value_name, DWORD *reserved,
 	h = g_hives[pos.hive].h;
 	if ((v = value_named(h, pos.node, name, strlen(name))) == 0)
 		return ERROR_FILE_NOT_FOUND;
-	if (value_type(h, v, &t, &len) != 0)
+	if (value_type(h, v, &t, &len) < 0)
 		return ERROR_BADKEY;
 	/* Empty data needs no buffer (malloc(0) may give none). */
 	if (len == 0)
