@@ -17,7 +17,7 @@ seconds=$2
 src=$(cd "$(dirname "$0")" && pwd)
 bin=$build/fuzz
 artifacts=$build/fuzz-artifacts
-targets="fuzz_inf fuzz_keypath fuzz_keyseq fuzz_hive"
+targets="fuzz_inf fuzz_keypath fuzz_keyseq fuzz_hive fuzz_hive_names"
 
 # Scratch space in memory where there is some: the hive target writes
 # two hives for every input.

@@ -1,88 +1,38 @@
 /*
  * hive.cpp - the six registry functions of reg_sys.h over the hive files
- * of an offline Windows installation, read and written with libhivex.
+ * of an offline Windows installation, read and written with libhivex:
+ * handles, walking a path from HKLM, subkeys and values, deleting one
+ * key in memory, and the commit and rollback of reg_sys.h.
  *
- * Each hive is opened read-only on first use (libhivex maps the file
- * and reads what is looked at) and stays open.  At the run's first
- * change to it the file is read whole into memory, once it is clear
- * that it is still the file first opened (device, inode, size, times,
- * header sequence numbers); a file changed in between is not changed by
- * us at all, and the hive is read-only from then on.  Changes are made
- * in memory and reach the disk as a whole new file renamed over the old
- * one, again only if no one else changed the file.  That happens only
- * when the caller says so (reg_commit; the key-path layer calls it at
- * the end of every tree delete, and reg_rollback instead when the tree
- * delete stopped half way): no close or delete writes on its own.
- * A write that fails leaves the file as it was and the hive is read
- * again, so memory never claims a key is gone that the disk still
- * holds.  Before a run first changes a hive it copies the file into
- * the run's backup folder; a hive without that copy is not changed.
- *
- * A hive whose header says it was not closed cleanly (Windows' fast
- * startup, a crash: the two sequence numbers differ) is read but never
- * written: its newest state may sit in log files we do not replay.  A
- * key whose cells are damaged is left alone (see delete_tried).
+ * Changes are made in memory and reach the disk only when the caller
+ * says so (reg_commit; the key-path layer calls it at the end of every
+ * tree delete, and reg_rollback instead when the tree delete stopped
+ * half way): no close or delete writes on its own.  A write that fails
+ * leaves the file as it was and the hive is read again, so memory never
+ * claims a key is gone that the disk still holds.  How the file is read,
+ * checked, backed up and replaced is hive_file.cpp's; a key whose cells
+ * are damaged is left alone (hive_tree.cpp).  The other modules answer
+ * 1, 0 or -1 with errno; the Win32 codes are made here.
  */
 #include "reg_sys.h"
 #include "hive.h"
-#include "registry/registry.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <hivex.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <dirent.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <sys/xattr.h>
-#include <unistd.h>
 
-#include "common/ascii.h"
-#include "platform/platform.h"
+#include "hive_cache.h"
+#include "hive_file.h"
+#include "hive_format.h"
+#include "hive_names.h"
+#include "hive_tree.h"
 #include "platform/unix/syscalls.h"
-#include "platform/unix/winpath.h"
+#include "registry/registry.h"
 
 #define HANDLE_MAX 64
-#define PATH_BYTES 4096
 #define NAME_BYTES 1024		/* 255 UTF-16 units, 3 UTF-8 bytes each */
-#define VIRTUAL_ROOT (-1)	/* HKLM itself: its subkeys are the hives */
-#define KID_TABLES 4		/* a walk's parents, the key being scanned */
-#define PATH_SLOTS 8
-#define PATH_SLOT_BYTES 512
-
-enum { HIVE_UNTRIED, HIVE_ABSENT, HIVE_LOADED };
-
-/* What a hive file was when this run read it: a change by anyone else
- * shows in one of these. */
-struct file_id {
-	dev_t dev;
-	ino_t ino;
-	off_t size;
-	struct timespec mtime, ctime;
-	unsigned long seq1, seq2;	/* the header's sequence numbers */
-	nlink_t links;		/* not compared: the ctime tells */
-};
-
-struct hive_file {
-	int state;
-	hive_h *h;
-	hive_node_h root;
-	int read_only;
-	int why;		/* HIVE_WRITABLE or why read_only is set */
-	int told;		/* the user was told why */
-	int writable;		/* h was read whole, to be changed */
-	int changed;		/* the file changed under us: read-only now */
-	int unsaved;
-	int backed_up;
-	struct file_id id;
-	char want[PATH_BYTES];	/* the hive's Windows path below SystemRoot */
-	char path[PATH_BYTES];	/* where it was found, no link followed */
-	struct hive_stats stats;
-	int cond;		/* HIVE_READ ... of registry.h: how it was read */
-	int err;		/* with HIVE_UNREADABLE: the errno */
-};
 
 struct reg_handle {
 	int used;
@@ -91,982 +41,9 @@ struct reg_handle {
 	int deleted;
 };
 
-/* Where a key is: a node of a hive, or HKLM itself. */
-struct key_pos {
-	int hive;
-	hive_node_h node;
-};
-
-static const char *const g_hive_names[HIVE_COUNT] = { "SOFTWARE", "SYSTEM" };
-static struct hive_file g_hives[HIVE_COUNT];
 static struct reg_handle g_handles[HANDLE_MAX];
 
-/*
- * The key-path layer keeps no key open, so every call names its key
- * from HKLM again, and libhivex decodes a name (iconv) on every look.
- * Two caches spare that work.  Both describe memory as it is and go
- * whenever a hive changes or is read again (cache_forget), so a lookup
- * after a delete sees the new state at once.
- */
-
-/* One subkey name as hivex_node_name gives it. */
-struct kid_name {
-	char *name;		/* NULL: it could not be decoded */
-	size_t len;		/* strlen(name) */
-	unsigned hash;		/* of the folded name, to pass over most */
-};
-
-/* The subkeys of one node, in libhivex's order, names decoded. */
-struct kid_table {
-	int used;
-	int hive;
-	hive_node_h parent;
-	size_t count;
-	hive_node_h *kids;
-	struct kid_name *names;
-	unsigned long last_use;
-};
-
-/* A walk made before: from START the path PATH (folded, no '\' at its
- * end) led to END. */
-struct path_slot {
-	int used;
-	struct key_pos start, end;
-	size_t len;
-	char path[PATH_SLOT_BYTES];
-	unsigned long last_use;
-};
-
-static struct kid_table g_kid_tables[KID_TABLES];
-static struct path_slot g_path_slots[PATH_SLOTS];
-static unsigned long g_cache_clock;
-
-/* ---- names ---- */
-
-/* The next character of S (LEN bytes) from *I on, folded as Windows folds
- * key and value names: ASCII letters and the Latin-1 capitals (UTF-8
- * C3 80..C3 9E but for the multiplication sign) become small letters;
- * every other byte stands for itself. */
-static unsigned
-next_folded(const char *s, size_t len, size_t *i)
-{
-	unsigned char c = (unsigned char)s[(*i)++], d;
-
-	if (c != 0xc3 || *i >= len)
-		return ascii_lower(c);
-	d = (unsigned char)s[*i];
-	if (d < 0x80 || d > 0xbf)
-		return c;
-	(*i)++;
-	if (d <= 0x9e && d != 0x97)
-		d += 0x20;
-	return 0x100u | d;
-}
-
-/* 1 when A (ALEN bytes) and B (BLEN bytes) are the same name. */
-static int
-names_equal(const char *a, size_t alen, const char *b, size_t blen)
-{
-	size_t i = 0, j = 0;
-
-	while (i < alen && j < blen) {
-		if (next_folded(a, alen, &i) != next_folded(b, blen, &j))
-			return 0;
-	}
-	return i == alen && j == blen;
-}
-
-/* Writes the folded form of S (LEN bytes) to OUT, LEN bytes again: a
- * character folds to one of its own length.  Two texts are the same
- * name exactly when their folded forms are the same bytes. */
-static void
-fold_name(const char *s, size_t len, char *out)
-{
-	size_t i = 0;
-	unsigned c;
-
-	while (i < len) {
-		if ((c = next_folded(s, len, &i)) > 0xff)
-			*out++ = (char)0xc3;
-		*out++ = (char)(c & 0xff);
-	}
-}
-
-/* A hash of S (LEN bytes) that equal names share. */
-static unsigned
-name_hash(const char *s, size_t len)
-{
-	unsigned h = 2166136261u;
-	size_t i = 0;
-
-	while (i < len)
-		h = (h ^ next_folded(s, len, &i)) * 16777619u;
-	return h;
-}
-
-/* Length of the UTF-8 form of code point C, written to OUT unless NULL. */
-static size_t
-put_utf8(unsigned long c, char *out)
-{
-	unsigned char b[4];
-	size_t n;
-
-	if (c < 0x80)
-		b[0] = (unsigned char)c, n = 1;
-	else if (c < 0x800)
-		b[0] = (unsigned char)(0xc0 | c >> 6), n = 2;
-	else if (c < 0x10000)
-		b[0] = (unsigned char)(0xe0 | c >> 12), n = 3;
-	else
-		b[0] = (unsigned char)(0xf0 | c >> 18), n = 4;
-	for (size_t k = n - 1; k > 0; k--, c >>= 6)
-		b[k] = (unsigned char)(0x80 | (c & 0x3f));
-	if (out != NULL)
-		memcpy(out, b, n);
-	return n;
-}
-
-/* Converts N bytes of UTF-16LE at SRC to UTF-8 at DST (NULL: counts
- * only) and returns the UTF-8 length.  Every unit counts, NULs included,
- * so data stored without its NUL comes back without one.  An unpaired
- * surrogate becomes U+FFFD; an odd last byte is half a unit and dropped. */
-static size_t
-utf16_to_utf8(const unsigned char *src, size_t n, char *dst)
-{
-	size_t out = 0;
-
-	for (size_t i = 0; i + 1 < n; i += 2) {
-		unsigned long c = src[i] | (unsigned long)src[i + 1] << 8, d;
-
-		d = i + 3 < n ? src[i + 2] | (unsigned long)src[i + 3] << 8 : 0;
-		if (c >= 0xd800 && c <= 0xdbff && d >= 0xdc00 && d <= 0xdfff) {
-			c = 0x10000 + ((c - 0xd800) << 10) + (d - 0xdc00);
-			i += 2;
-		}
-		if (c >= 0xd800 && c <= 0xdfff)
-			c = 0xfffd;
-		out += put_utf8(c, dst != NULL ? dst + out : NULL);
-	}
-	return out;
-}
-
-/* ---- files ---- */
-
-static unsigned long
-le32(const unsigned char *p)
-{
-	return p[0] | (unsigned long)p[1] << 8 | (unsigned long)p[2] << 16 |
-	    (unsigned long)p[3] << 24;
-}
-
-/* Copies the folder part of PATH (no trailing '/') into OUT. */
-static int
-folder_of(const char *path, char *out, size_t size)
-{
-	const char *slash = strrchr(path, '/');
-	size_t n = slash == NULL ? 1 : (size_t)(slash - path);
-
-	if (slash == path)
-		n = 1;
-	if (n + 1 > size)
-		return -1;
-	memcpy(out, slash == NULL ? "." : path, n);
-	out[n] = '\0';
-	return 0;
-}
-
-/* Makes a rename durable.  A file system that cannot sync a folder
- * (EINVAL) has no more to give: the rename itself is done. */
-static int
-sync_folder(const char *path)
-{
-	char dir[PATH_BYTES];
-	int fd, rc;
-
-	if (folder_of(path, dir, sizeof(dir)) != 0)
-		return -1;
-	if ((fd = SC(open)(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0)) < 0)
-		return -1;
-	rc = SC(fsync)(fd) == 0 || errno == EINVAL ? 0 : -1;
-	SC(close)(fd);
-	return rc;
-}
-
-/* Fills ID for the hive file open as FD.  0, or -1 when it cannot be
- * looked at or has no hive header. */
-static int
-file_id_of(int fd, struct file_id *id)
-{
-	unsigned char hdr[12];
-	struct stat st;
-
-	if (SC(fstat)(fd, &st) != 0 ||
-	    SC(pread)(fd, hdr, sizeof(hdr), 0) != (ssize_t)sizeof(hdr) ||
-	    memcmp(hdr, "regf", 4) != 0)
-		return -1;
-	memset(id, 0, sizeof(*id));
-	id->dev = st.st_dev;
-	id->ino = st.st_ino;
-	id->size = st.st_size;
-	id->mtime = st.st_mtim;
-	id->ctime = st.st_ctim;
-	id->seq1 = le32(hdr + 4);
-	id->seq2 = le32(hdr + 8);
-	id->links = st.st_nlink;
-	return 0;
-}
-
-static int
-file_id_same(const struct file_id *a, const struct file_id *b)
-{
-	return a->dev == b->dev && a->ino == b->ino && a->size == b->size &&
-	    a->mtime.tv_sec == b->mtime.tv_sec &&
-	    a->mtime.tv_nsec == b->mtime.tv_nsec &&
-	    a->ctime.tv_sec == b->ctime.tv_sec &&
-	    a->ctime.tv_nsec == b->ctime.tv_nsec &&
-	    a->seq1 == b->seq1 && a->seq2 == b->seq2;
-}
-
-/* 1 when the file at PATH may be replaced: both it and its folder are
- * writable (the new version is made beside it and renamed over it). */
-static int
-replaceable(const char *path)
-{
-	char dir[PATH_BYTES];
-
-	if (folder_of(path, dir, sizeof(dir)) != 0)
-		return 0;
-	return SC(access)(path, W_OK) == 0 && SC(access)(dir, W_OK) == 0;
-}
-
-/* Removes the temporary file TMP of ours.  A removal that fails is
- * tried once more: a temp file left now goes only with the next run
- * that changes this hive. */
-static void
-drop_temp(const char *tmp)
-{
-	if (SC(unlink)(tmp) != 0 && errno != ENOENT)
-		(void)SC(unlink)(tmp);
-}
-
-/* Creates a new empty file named PATH plus a unique ending; its name
- * goes to OUT.  Returns the open descriptor, or -1. */
-static int
-make_temp(const char *path, char *out, size_t size)
-{
-	int fd;
-
-	if ((size_t)snprintf(out, size, "%s.tmpXXXXXX", path) >= size)
-		return -1;
-	if ((fd = SC(mkstemp)(out)) < 0)
-		return -1;
-	if (SC(fcntl)(fd, F_SETFD, FD_CLOEXEC) != 0) {
-		SC(close)(fd);
-		drop_temp(out);
-		return -1;
-	}
-	return fd;
-}
-
-static int
-write_all(int fd, const char *buf, size_t len)
-{
-	ssize_t n;
-
-	while (len > 0) {
-		if ((n = SC(write)(fd, buf, len)) < 0) {
-			if (errno == EINTR)
-				continue;
-			return -1;
-		}
-		buf += n;
-		len -= (size_t)n;
-	}
-	return 0;
-}
-
-/* Gives the file open as FD the mode and owner in ST where the file
- * system keeps them.  One that does not (FAT) refuses, which is no
- * reason to keep the old hive. */
-static void
-copy_owner(int fd, const struct stat *st)
-{
-	if (SC(fchmod)(fd, st->st_mode & 07777) != 0)
-		return;
-	if (SC(fchown)(fd, st->st_uid, st->st_gid) != 0)
-		return;
-}
-
-/* Extended attributes that carry a file's metadata without being
- * listed: ntfs-3g's NTFS file attributes and security descriptor. */
-static const char *const g_unlisted_xattrs[] = {
-	"system.ntfs_attrib",
-	"system.ntfs_acl",
-};
-
-/* Gives the file open as TO the extended attribute NAME of the one open
- * as FROM.  0: copied, or FROM has none and LISTED says it need not;
- * -1: not copied.  trusted.* is root's alone; one we may not set is
- * one we could not have read either. */
-static int
-copy_xattr(int from, int to, const char *name, int listed)
-{
-	ssize_t n = SC(fgetxattr)(from, name, NULL, 0), got;
-	char *buf;
-	int rc;
-
-	if (n < 0)
-		return errno == ENODATA || (!listed && (errno == ENOTSUP ||
-		    errno == EOPNOTSUPP)) ? 0 : -1;
-	if ((buf = (char *)malloc(n > 0 ? (size_t)n : 1)) == NULL)
-		return -1;
-	got = n > 0 ? SC(fgetxattr)(from, name, buf, (size_t)n) : 0;
-	rc = got >= 0 ? SC(fsetxattr)(to, name, buf, (size_t)got, 0) : -1;
-	free(buf);
-	if (rc != 0 && strncmp(name, "trusted.", 8) == 0 && errno == EPERM)
-		rc = 0;
-	return rc == 0 ? 0 : -1;
-}
-
-/* 1 when NAME is one of the N names of LIST (flistxattr's form). */
-static int
-name_listed(const char *list, ssize_t n, const char *name)
-{
-	for (ssize_t k = 0; k < n; k += (ssize_t)strlen(list + k) + 1) {
-		if (strcmp(list + k, name) == 0)
-			return 1;
-	}
-	return 0;
-}
-
-/* The names of the extended attributes of the file open as FD, NUL
- * after each, to be freed; their length in *N.  NULL on failure; a
- * file system without them gives none. */
-static char *
-xattr_names(int fd, ssize_t *n)
-{
-	char *list;
-
-	if ((*n = SC(flistxattr)(fd, NULL, 0)) < 0) {
-		if (errno != ENOTSUP && errno != EOPNOTSUPP)
-			return NULL;
-		*n = 0;
-	}
-	if ((list = (char *)malloc(*n > 0 ? (size_t)*n : 1)) == NULL)
-		return NULL;
-	if (*n > 0 && (*n = SC(flistxattr)(fd, list, (size_t)*n)) < 0) {
-		free(list);
-		return NULL;
-	}
-	return list;
-}
-
-/* Makes the extended attributes of the file open as TO those of the
- * one open as FROM: each copied, and those FROM lacks (a default ACL
- * inherited from the folder) removed.  0, or -1. */
-static int
-copy_xattrs(int from, int to)
-{
-	ssize_t nf, nt;
-	char *names = xattr_names(from, &nf), *theirs = NULL;
-	int rc = names != NULL ? 0 : -1;
-
-	for (ssize_t k = 0; rc == 0 && k < nf; k += (ssize_t)strlen(names +
-	    k) + 1)
-		rc = copy_xattr(from, to, names + k, 1);
-	for (size_t k = 0; rc == 0 && k < sizeof(g_unlisted_xattrs) /
-	    sizeof(g_unlisted_xattrs[0]); k++)
-		rc = copy_xattr(from, to, g_unlisted_xattrs[k], 0);
-	if (rc == 0 && (theirs = xattr_names(to, &nt)) == NULL)
-		rc = -1;
-	for (ssize_t k = 0; rc == 0 && k < nt; k += (ssize_t)strlen(theirs +
-	    k) + 1) {
-		if (!name_listed(names, nf, theirs + k) &&
-		    SC(fremovexattr)(to, theirs + k) != 0 && errno != ENODATA)
-			rc = -1;
-	}
-	free(names);
-	free(theirs);
-	return rc;
-}
-
-/* Gives the file open as TO the owner, group, mode and extended
- * attributes of the one open as FROM.  0 when it has them all; -1 when
- * one could not be given: a hive replaced without them would lose its
- * owner, its NTFS attributes or its security descriptor.  A file
- * system that keeps no owner or mode (FAT; ntfs-3g without
- * permissions) shows the same ones for both files, which passes. */
-static int
-copy_meta(int from, int to)
-{
-	struct stat a, b;
-
-	if (SC(fstat)(from, &a) != 0)
-		return -1;
-	(void)SC(fchown)(to, a.st_uid, a.st_gid);
-	(void)SC(fchmod)(to, a.st_mode & 07777);
-	if (copy_xattrs(from, to) != 0 || SC(fstat)(to, &b) != 0)
-		return -1;
-	return a.st_uid == b.st_uid && a.st_gid == b.st_gid &&
-	    (a.st_mode & 07777) == (b.st_mode & 07777) ? 0 : -1;
-}
-
-/* Copies the file at SRC to a new temporary file beside NEAR, synced;
- * its name goes to TMP.  -1 with errno set on failure. */
-static int
-copy_to_temp(const char *src, const char *near, char *tmp, size_t size)
-{
-	char buf[16384];
-	struct stat st;
-	ssize_t n;
-	int in, out, ok = 1, e = 0;
-
-	if ((in = SC(open)(src, O_RDONLY | O_CLOEXEC, 0)) < 0)
-		return -1;
-	if (SC(fstat)(in, &st) != 0 || (out = make_temp(near, tmp, size)) < 0) {
-		e = errno;
-		SC(close)(in);
-		errno = e;
-		return -1;
-	}
-	copy_owner(out, &st);
-	while (ok && (n = SC(read)(in, buf, sizeof(buf))) != 0) {
-		if (n < 0)
-			ok = errno == EINTR;
-		else
-			ok = write_all(out, buf, (size_t)n) == 0;
-		if (!ok)
-			e = errno;
-	}
-	SC(close)(in);
-	if (ok && SC(fsync)(out) != 0)
-		ok = 0, e = errno;
-	if (SC(close)(out) != 0 && ok)
-		ok = 0, e = errno;
-	if (!ok) {
-		drop_temp(tmp);
-		errno = e != 0 ? e : EIO;
-	}
-	return ok ? 0 : -1;
-}
-
-/* Puts the temporary file TMP in place as DST, which must not exist; TMP
- * is gone afterwards either way.  -1 with errno set on failure. */
-static int
-publish_backup(const char *tmp, const char *dst)
-{
-	struct stat st;
-	int rc = 0, e = 0;
-
-	/* link() never replaces a name that exists.  File systems without
-	 * hard links (FAT) get a rename after a look instead. */
-	if (SC(link)(tmp, dst) != 0) {
-		e = errno;
-		if (e == EEXIST || SC(lstat)(dst, &st) == 0) {
-			e = EEXIST;
-			rc = -1;
-		} else if (SC(rename)(tmp, dst) != 0) {
-			e = errno;
-			rc = -1;
-		}
-	}
-	drop_temp(tmp);
-	errno = e;
-	return rc;
-}
-
-/* The run's backup folder for the hives, or "" while none is named. */
-static char g_backup_dir[PATH_BYTES];
-
-void
-hive_set_backup_dir(const char *dir)
-{
-	if (dir == NULL || strlen(dir) >= sizeof(g_backup_dir))
-		dir = "";
-	strcpy(g_backup_dir, dir);
-}
-
-/* Names in OUT the place of F's copy in the backup folder: the last
- * three names of the path it was found at ("System32/config/SOFTWARE",
- * letter case as on the disk) below "SystemRoot", and makes the folders
- * on the way. */
-static int
-backup_place(const struct hive_file *f, char *out, size_t size)
-{
-	const char *tail = f->path + strlen(f->path);
-	size_t n;
-
-	for (int k = 0; k < 3; k++) {
-		while (tail > f->path && tail[-1] != '/')
-			tail--;
-		if (k < 2 && tail > f->path)
-			tail--;
-	}
-	if ((size_t)snprintf(out, size, "%s/SystemRoot/%s", g_backup_dir,
-	    tail) >= size) {
-		errno = ENAMETOOLONG;
-		return -1;
-	}
-	/* Each folder below the backup folder: made now, or there from an
-	 * earlier copy. */
-	for (n = strlen(g_backup_dir) + 1; out[n] != '\0'; n++) {
-		if (out[n] != '/')
-			continue;
-		out[n] = '\0';
-		int rc = mkdir(out, 0700);
-		out[n] = '/';
-		if (rc != 0 && errno != EEXIST)
-			return -1;
-	}
-	return 0;
-}
-
-/* Makes sure a copy of the hive as the disk holds it before this run's
- * first change is in the run's backup folder.  -1 with errno set when
- * there is none. */
-static int
-hive_backup(struct hive_file *f)
-{
-	char dst[PATH_BYTES], tmp[PATH_BYTES];
-
-	if (f->backed_up)
-		return 0;
-	if (g_backup_dir[0] == '\0') {
-		errno = EACCES;
-		return -1;
-	}
-	if (backup_place(f, dst, sizeof(dst)) != 0 ||
-	    copy_to_temp(f->path, dst, tmp, sizeof(tmp)) != 0 ||
-	    publish_backup(tmp, dst) != 0 || sync_folder(dst) != 0)
-		return -1;
-	f->backed_up = 1;
-	f->stats.backups++;
-	return 0;
-}
-
-/* Writes the hive in memory to a new file beside the old one, open as
- * OLD, and renames it over the old: a crash leaves one or the other
- * whole.  The new file gets the old one's owner, mode and extended
- * attributes first, or is not put in place.  The file now in place is
- * what F->id describes from then on. */
-static int
-write_replace(struct hive_file *f, int old)
-{
-	char tmp[PATH_BYTES];
-	int fd, ok;
-
-	if ((fd = make_temp(f->path, tmp, sizeof(tmp))) < 0)
-		return -1;
-	ok = SC(hivex_commit)(f->h, tmp, 0) == 0 && copy_meta(old, fd) == 0 &&
-	    SC(fsync)(fd) == 0;
-	if (ok && SC(rename)(tmp, f->path) != 0)
-		ok = 0;
-	if (!ok) {
-		SC(close)(fd);
-		drop_temp(tmp);
-		return -1;
-	}
-	/* Looked at after the rename, which may set the ctime.  Unknown,
-	 * the next change could not tell ours from another's: none is
-	 * made. */
-	if (file_id_of(fd, &f->id) != 0)
-		f->changed = f->read_only = 1;
-	SC(close)(fd);
-	/* The new file is in place whatever the folder's sync says, and
-	 * calling the change failed would not undo it. */
-	(void)sync_folder(f->path);
-	return 0;
-}
-
-/* ---- caches ---- */
-
-static void
-kid_table_free(struct kid_table *t)
-{
-	for (size_t k = 0; t->names != NULL && k < t->count; k++)
-		free(t->names[k].name);
-	free(t->names);
-	free(t->kids);
-	memset(t, 0, sizeof(*t));
-}
-
-/* Forgets all the caches know of hive HIVE: its memory changed. */
-static void
-cache_forget(int hive)
-{
-	for (int k = 0; k < KID_TABLES; k++) {
-		if (g_kid_tables[k].used && g_kid_tables[k].hive == hive)
-			kid_table_free(&g_kid_tables[k]);
-	}
-	for (int k = 0; k < PATH_SLOTS; k++) {
-		if (g_path_slots[k].start.hive == hive ||
-		    g_path_slots[k].end.hive == hive)
-			g_path_slots[k].used = 0;
-	}
-}
-
-/* The subkeys of NODE of hive HIVE with their names, valid until the
- * next call; NULL with *RC set when libhivex cannot list them or memory
- * runs short.  A name that does not decode is kept as NULL: only
- * calls about that one subkey fail on it. */
-static struct kid_table *
-kid_table_of(int hive, hive_node_h node, LONG *rc)
-{
-	hive_h *h = g_hives[hive].h;
-	struct kid_table *t = NULL, *c;
-	char *s;
-	int ok;
-
-	for (int k = 0; k < KID_TABLES; k++) {
-		c = &g_kid_tables[k];
-		if (c->used && c->hive == hive && c->parent == node) {
-			c->last_use = ++g_cache_clock;
-			return c;
-		}
-		if (t == NULL || (t->used && (!c->used ||
-		    c->last_use < t->last_use)))
-			t = c;
-	}
-	kid_table_free(t);
-	if ((t->kids = SC(hivex_node_children)(h, node)) == NULL) {
-		*rc = errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_BADKEY;
-		return NULL;
-	}
-	while (t->kids[t->count] != 0)
-		t->count++;
-	t->names = (struct kid_name *)calloc(t->count + 1, sizeof(*t->names));
-	ok = t->names != NULL;
-	for (size_t k = 0; ok && k < t->count; k++) {
-		if ((s = SC(hivex_node_name)(h, t->kids[k])) == NULL) {
-			ok = errno != ENOMEM;
-			continue;
-		}
-		t->names[k].name = s;
-		t->names[k].len = strlen(s);
-		t->names[k].hash = name_hash(s, t->names[k].len);
-	}
-	if (!ok) {
-		kid_table_free(t);
-		*rc = ERROR_NOT_ENOUGH_MEMORY;
-		return NULL;
-	}
-	t->used = 1;
-	t->hive = hive;
-	t->parent = node;
-	t->last_use = ++g_cache_clock;
-	return t;
-}
-
-/* The longest walk remembered from START over a leading part of PATH
- * (folded, LEN bytes) that ends where a name ends: its length, with
- * *END where it led; 0 when none is. */
-static size_t
-path_recall(const struct key_pos *start, const char *path, size_t len,
-    struct key_pos *end)
-{
-	struct path_slot *best = NULL, *s;
-
-	for (int k = 0; k < PATH_SLOTS; k++) {
-		s = &g_path_slots[k];
-		if (!s->used || s->start.hive != start->hive ||
-		    s->start.node != start->node || s->len > len ||
-		    (best != NULL && s->len <= best->len))
-			continue;
-		if ((s->len == len || path[s->len] == '\\') &&
-		    memcmp(s->path, path, s->len) == 0)
-			best = s;
-	}
-	if (best == NULL)
-		return 0;
-	best->last_use = ++g_cache_clock;
-	*end = best->end;
-	return best->len;
-}
-
-/* Remembers that from START the folded PATH (LEN bytes, walked without
- * error) led to END. */
-static void
-path_remember(const struct key_pos *start, const char *path, size_t len,
-    const struct key_pos *end)
-{
-	struct path_slot *s = &g_path_slots[0], *c;
-
-	/* A stored path never ends in '\': "A\" would match the start of
-	 * "A\\B" and pass over the empty name there, which no walk does. */
-	if (len > 0 && path[len - 1] == '\\')
-		len--;
-	if (len == 0 || len >= sizeof(s->path))
-		return;
-	for (int k = 1; k < PATH_SLOTS; k++) {
-		c = &g_path_slots[k];
-		if (s->used && (!c->used || c->last_use < s->last_use))
-			s = c;
-	}
-	s->used = 1;
-	s->start = *start;
-	s->end = *end;
-	s->len = len;
-	memcpy(s->path, path, len);
-	s->last_use = ++g_cache_clock;
-}
-
-/* ---- hives ---- */
-
-/* Names the file of hive I below SystemRoot in OUT. */
-static int
-hive_locate(int i, char *out, size_t size)
-{
-	char root[PATH_BYTES];
-
-	if (plat_getenv("SystemRoot", root, sizeof(root)) != 1 ||
-	    root[0] == '\0')
-		return -1;
-	if ((size_t)snprintf(out, size, "%s\\System32\\config\\%s", root,
-	    g_hive_names[i]) >= size)
-		return -1;
-	return 0;
-}
-
-/* Opens the hive file WANT for reading, no link followed on the way or
- * at the end (a hive that is a link is not read); where it was found
- * goes to PATH (SIZE bytes).  The descriptor, or -1 with *COND (a
- * HIVE_MISSING ... code of registry.h) and, for HIVE_UNREADABLE, *ERR
- * saying why. */
-static int
-hive_open_fd(const char *want, char *path, size_t size, int *cond, int *err)
-{
-	struct stat st;
-	size_t leaf;
-	int dirfd, fd;
-
-	*cond = HIVE_MISSING;
-	if (winpath_open_at(want, path, size, &dirfd, &leaf) != 1)
-		return -1;
-	fd = SC(openat)(dirfd, path + leaf, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
-	    O_NONBLOCK | O_NOCTTY, 0);
-	if (fd < 0) {
-		*err = errno;
-		*cond = errno == ELOOP ? HIVE_LINK : errno == ENOENT ?
-		    HIVE_MISSING : HIVE_UNREADABLE;
-	}
-	SC(close)(dirfd);
-	if (fd >= 0 && (SC(fstat)(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-		*cond = HIVE_NOT_FILE;
-		SC(close)(fd);
-		fd = -1;
-	}
-	return fd;
-}
-
-/* libhivex opens by name: it is given the file already open as FD,
- * through /proc, so that it reads what was checked.  Without /proc, the
- * name just checked. */
-static hive_h *
-hivex_open_fd(int fd, const char *path, int flags)
-{
-	char name[64];
-
-	snprintf(name, sizeof(name), "/proc/self/fd/%d", fd);
-	if (SC(access)(name, F_OK) != 0)
-		return SC(hivex_open)(path, flags);
-	return SC(hivex_open)(name, flags);
-}
-
-/* Opens the hive file F->want read-only: libhivex maps it and reads
- * only what is looked at.  It is read whole, to be changed, only at the
- * run's first change to it (hive_writable). */
-static int
-hive_open_file(struct hive_file *f)
-{
-	int fd;
-
-	f->h = NULL;
-	f->unsaved = 0;
-	f->writable = 0;
-	if ((fd = hive_open_fd(f->want, f->path, sizeof(f->path), &f->cond,
-	    &f->err)) < 0)
-		return -1;
-	f->cond = HIVE_DAMAGED;
-	if (file_id_of(fd, &f->id) != 0) {
-		SC(close)(fd);
-		return -1;
-	}
-	/* A hive Windows did not close cleanly may have its newest state
-	 * in log files we do not replay.  One with other hard links would
-	 * lose them to the rename, and written in place it could be torn
-	 * by a crash: it is left alone. */
-	if (f->changed)
-		f->why = HIVE_RO_CHANGED;
-	else if (f->id.seq1 != f->id.seq2)
-		f->why = HIVE_RO_DIRTY;
-	else if (!replaceable(f->path))
-		f->why = HIVE_RO_NO_ACCESS;
-	else if (f->id.links > 1)
-		f->why = HIVE_RO_LINKS;
-	else
-		f->why = HIVE_WRITABLE;
-	f->read_only = f->why != HIVE_WRITABLE;
-	f->h = hivex_open_fd(fd, f->path, 0);
-	SC(close)(fd);
-	if (f->h == NULL)
-		return -1;
-	if ((f->root = hivex_root(f->h)) == 0) {
-		hivex_close(f->h);
-		f->h = NULL;
-		return -1;
-	}
-	f->stats.loads++;
-	f->cond = f->why == HIVE_RO_DIRTY ? HIVE_DIRTY : f->read_only ?
-	    HIVE_UNWRITABLE : HIVE_READ;
-	return 0;
-}
-
-/* 1 when the file at F->want is still the one F->id describes, found
- * where it was; FD (when not NULL) then gets it open for reading. */
-static int
-hive_unchanged(struct hive_file *f, int *fd)
-{
-	char path[PATH_BYTES];
-	struct file_id now;
-	int d, same, cond, err;
-
-	if ((d = hive_open_fd(f->want, path, sizeof(path), &cond, &err)) < 0)
-		return 0;
-	same = file_id_of(d, &now) == 0 && strcmp(path, f->path) == 0 &&
-	    file_id_same(&now, &f->id);
-	if (same && fd != NULL)
-		*fd = d;
-	else
-		SC(close)(d);
-	return same;
-}
-
-/* The file of hive F was changed by someone else since this run read
- * it: what memory holds is no base for a change, now or later. */
-static LONG
-hive_changed(struct hive_file *f)
-{
-	f->changed = 1;
-	f->read_only = 1;
-	f->why = HIVE_RO_CHANGED;
-	return ERROR_ACCESS_DENIED;
-}
-
-/* Says once why hive F takes no change, where the reason is this
- * backend's own (the others are the user's to see before the run). */
-static void
-tell_read_only(struct hive_file *f)
-{
-	const char *why = f->why == HIVE_RO_LINKS ? "has other hard links" :
-	    f->why == HIVE_RO_CHANGED ? "was changed by another program" :
-	    NULL;
-
-	if (why == NULL || f->told)
-		return;
-	f->told = 1;
-	plat_printf("Registry hive '%s' %s: not changed\n", f->path, why);
-}
-
-/* 1 when NAME is LEAF, ".tmp" and the six letters or digits mkstemp
- * puts there: a temporary file of make_temp's. */
-static int
-is_our_temp(const char *name, const char *leaf)
-{
-	size_t n = strlen(leaf);
-
-	if (strncmp(name, leaf, n) != 0 || strncmp(name + n, ".tmp", 4) != 0)
-		return 0;
-	name += n + 4;
-	for (int k = 0; k < 6; k++) {
-		unsigned char c = ascii_lower((unsigned char)name[k]);
-
-		if (!(c >= '0' && c <= '9') && !(c >= 'a' && c <= 'z'))
-			return 0;
-	}
-	return name[6] == '\0';
-}
-
-/* Removes the temporary files that a run killed while writing left
- * beside hive F: regular files of our own naming, nothing else. */
-static void
-remove_stale_temps(struct hive_file *f)
-{
-	char dir[PATH_BYTES];
-	const char *slash = strrchr(f->path, '/');
-	const char *leaf = slash != NULL ? slash + 1 : f->path;
-	struct dirent *e;
-	struct stat st;
-	DIR *d;
-	int fd;
-
-	if (folder_of(f->path, dir, sizeof(dir)) != 0 ||
-	    (fd = SC(open)(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
-	    O_CLOEXEC, 0)) < 0)
-		return;
-	if ((d = SC(fdopendir)(fd)) == NULL) {
-		SC(close)(fd);
-		return;
-	}
-	while ((e = SC(readdir)(d)) != NULL) {
-		if (is_our_temp(e->d_name, leaf) &&
-		    SC(fstatat)(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-		    S_ISREG(st.st_mode) && SC(unlinkat)(fd, e->d_name, 0) == 0)
-			f->stats.temps_removed++;
-	}
-	SC(closedir)(d);
-}
-
-/* Makes hive I writable before its first change: the file is read
- * whole into memory, once it is clear that it is still the file this
- * run has mapped (else the change is refused and the hive is read-only
- * from then on).  Node numbers are file offsets, so open handles and
- * the caches stay right. */
-static LONG
-hive_writable(int i)
-{
-	struct hive_file *f = &g_hives[i];
-	hive_h *h;
-	int fd;
-
-	if (f->writable)
-		return ERROR_SUCCESS;
-	if (f->read_only)
-		return ERROR_ACCESS_DENIED;
-	if (!hive_unchanged(f, &fd))
-		return hive_changed(f);
-	h = hivex_open_fd(fd, f->path, HIVEX_OPEN_WRITE);
-	SC(close)(fd);
-	if (h == NULL)
-		return errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY :
-		    ERROR_WRITE_FAULT;
-	/* Not changed while it was being read either. */
-	if (hivex_root(h) != f->root || !hive_unchanged(f, NULL)) {
-		hivex_close(h);
-		return hive_changed(f);
-	}
-	hivex_close(f->h);
-	f->h = h;
-	f->writable = 1;
-	f->stats.writable_loads++;
-	remove_stale_temps(f);
-	return ERROR_SUCCESS;
-}
-
-/* The hive I, read on first use; NULL when it is absent or unreadable. */
-static struct hive_file *
-hive_get(int i)
-{
-	struct hive_file *f = &g_hives[i];
-
-	if (f->state == HIVE_UNTRIED) {
-		f->state = HIVE_ABSENT;
-		f->cond = HIVE_MISSING;
-		if (hive_locate(i, f->want, sizeof(f->want)) == 0 &&
-		    hive_open_file(f) == 0)
-			f->state = HIVE_LOADED;
-	}
-	return f->state == HIVE_LOADED ? f : NULL;
-}
+/* ---- handles ---- */
 
 /* Throws away what memory holds of hive I and reads the file again.
  * Node numbers are file offsets, so open handles stay where they were
@@ -1074,47 +51,13 @@ hive_get(int i)
 static void
 hive_rollback(int i)
 {
-	struct hive_file *f = &g_hives[i];
-
 	cache_forget(i);
-	if (f->h != NULL)
-		hivex_close(f->h);
-	f->state = hive_open_file(f) == 0 ? HIVE_LOADED : HIVE_ABSENT;
+	(void)hive_reload(i);
 	for (int k = 0; k < HANDLE_MAX; k++) {
 		if (g_handles[k].used && g_handles[k].hive == i)
 			g_handles[k].deleted = 0;
 	}
 }
-
-/* Writes hive I if memory holds changes; a failed write rolls back. */
-static LONG
-hive_save(int i)
-{
-	struct hive_file *f = &g_hives[i];
-	int fd, written, full = 0;
-
-	if (f->state != HIVE_LOADED || !f->unsaved)
-		return ERROR_SUCCESS;
-	/* Another writer since our first change: theirs stays. */
-	if (!hive_unchanged(f, &fd)) {
-		hive_changed(f);
-		tell_read_only(f);
-	} else {
-		written = write_replace(f, fd) == 0;
-		full = !written && (errno == ENOSPC || errno == EDQUOT);
-		SC(close)(fd);
-		if (written) {
-			f->unsaved = 0;
-			f->stats.writes++;
-			return ERROR_SUCCESS;
-		}
-	}
-	f->stats.write_failures++;
-	hive_rollback(i);
-	return full ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
-}
-
-/* ---- handles ---- */
 
 static struct reg_handle *
 handle_of(HKEY key)
@@ -1172,14 +115,15 @@ child_named(int hive, hive_node_h node, const char *name, size_t len)
 	unsigned hash = name_hash(name, len);
 	const struct kid_name *n;
 	struct kid_table *t;
-	LONG rc;
 
-	if ((t = kid_table_of(hive, node, &rc)) == NULL)
+	if ((t = kid_table_of(hive, node)) == NULL)
 		return 0;
 	for (size_t k = 0; k < t->count; k++) {
 		n = &t->names[k];
-		/* Equal names have equal lengths.  A stored name may hold a
-		 * NUL; it then equals no C string. */
+		/* Equal names have equal lengths.  libhivex 1.3.23 (Debian
+		 * 12) gives a name as a C string only, cut at a NUL it holds;
+		 * hivex_node_name_len tells the whole length.  Such a name
+		 * equals no C string. */
 		if (n->name != NULL && n->hash == hash && n->len == len &&
 		    names_equal(n->name, n->len, name, len) &&
 		    hivex_node_name_len(g_hives[hive].h, t->kids[k]) == n->len)
@@ -1200,6 +144,7 @@ value_named(hive_h *h, hive_node_h node, const char *name, size_t len)
 	for (size_t k = 0; vals[k] != 0 && found == 0; k++) {
 		if ((s = SC(hivex_value_key)(h, vals[k])) == NULL)
 			continue;
+		/* Cut at a NUL, as with key names (child_named). */
 		if (names_equal(s, strlen(s), name, len) &&
 		    hivex_value_key_len(h, vals[k]) == strlen(s))
 			found = vals[k];
@@ -1209,8 +154,9 @@ value_named(hive_h *h, hive_node_h node, const char *name, size_t len)
 	return found;
 }
 
-/* Type and length of value V.  A hive may hold any type number, more
- * than enum hive_type has names for, so the number is taken as stored. */
+/* Type and length of value V: 1, or -1 when libhivex cannot read it.  A
+ * hive may hold any type number, more than enum hive_type has names
+ * for, so the number is taken as stored. */
 static int
 value_type(hive_h *h, hive_value_h v, DWORD *type, size_t *len)
 {
@@ -1222,7 +168,7 @@ value_type(hive_h *h, hive_value_h v, DWORD *type, size_t *len)
 	static_assert(sizeof(t) == sizeof(n), "hive_type is not 32 bits");
 	memcpy(&n, &t, sizeof(n));
 	*type = n;
-	return 0;
+	return 1;
 }
 
 /* The data of value V (LEN bytes), to be freed; NULL on error. */
@@ -1250,7 +196,7 @@ current_control_set(struct hive_file *f)
 		return 0;
 	if ((v = value_named(f->h, sel, "Current", 7)) == 0)
 		return 0;
-	if (value_type(f->h, v, &type, &len) != 0 || type != REG_DWORD ||
+	if (value_type(f->h, v, &type, &len) < 0 || type != REG_DWORD ||
 	    len != 4 || (data = value_data(f->h, v, &len)) == NULL)
 		return 0;
 	n = len == 4 ? le32((const unsigned char *)data) : 0;
@@ -1345,8 +291,6 @@ walk(struct key_pos *pos, const char *subpath)
 static LONG
 subkeys_of(const struct key_pos *pos, struct kid_table **t, size_t *count)
 {
-	LONG rc;
-
 	*t = NULL;
 	*count = 0;
 	if (pos->hive == VIRTUAL_ROOT) {
@@ -1354,8 +298,8 @@ subkeys_of(const struct key_pos *pos, struct kid_table **t, size_t *count)
 			*count += hive_get(i) != NULL;
 		return ERROR_SUCCESS;
 	}
-	if ((*t = kid_table_of(pos->hive, pos->node, &rc)) == NULL)
-		return rc;
+	if ((*t = kid_table_of(pos->hive, pos->node)) == NULL)
+		return errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_BADKEY;
 	*count = (*t)->count;
 	return ERROR_SUCCESS;
 }
@@ -1410,7 +354,7 @@ values_info(const struct key_pos *pos, DWORD *values, DWORD *name_max,
 			    name_most;
 			free(s);
 		}
-		if (value_type(h, vals[n], &type, &len) == 0)
+		if (value_type(h, vals[n], &type, &len) == 1)
 			data_most = len > data_most ? len : data_most;
 	}
 	free(vals);
@@ -1459,551 +403,6 @@ handles_deleted(int hive, hive_node_h node)
 	}
 }
 
-/* 1 when the security cell of NODE (a file offset, as on disk) links
- * to neighbours inside the file.  A delete that frees the cell rewrites
- * them unchecked; memory only ever grows past the file and only puts
- * valid links there, so bounds on disk are bounds in memory. */
-static int
-sk_links_inside(const char *path, hive_node_h node)
-{
-	unsigned char b[8];
-	struct stat st;
-	unsigned long sk;
-	int fd, ok = 0;
-
-	if ((fd = SC(open)(path, O_RDONLY | O_CLOEXEC, 0)) < 0)
-		return 0;
-	if (SC(fstat)(fd, &st) != 0 ||
-	    SC(pread)(fd, b, 4, (off_t)node + 48) != 4)
-		goto out;
-	if ((sk = le32(b)) == 0xffffffffu) {
-		ok = 1;
-		goto out;
-	}
-	if (SC(pread)(fd, b, 8, (off_t)sk + 0x1000 + 8) != 8)
-		goto out;
-	ok = le32(b) + 0x1000 + 24 <= (unsigned long)st.st_size &&
-	    le32(b + 4) + 0x1000 + 24 <= (unsigned long)st.st_size;
-out:
-	SC(close)(fd);
-	return ok;
-}
-
-/* libhivex stops the process on a failed assertion when a key it
- * deletes points at cells that are not there, as in a damaged hive.  So
- * the delete is tried first in a child process, on its copy of memory;
- * 0 when it went through there. */
-static int
-delete_tried(hive_h *h, hive_node_h node)
-{
-	pid_t pid;
-	int status, null;
-
-	if ((pid = SC(fork)()) < 0)
-		return -1;
-	if (pid == 0) {
-		/* The assertion's message is no news to the user. */
-		if ((null = SC(open)("/dev/null", O_WRONLY, 0)) >= 0)
-			SC(dup2)(null, STDERR_FILENO);
-		_exit(SC(hivex_node_delete_child)(h, node) == 0 ? 0 : 1);
-	}
-	while (SC(waitpid)(pid, &status, 0) < 0) {
-		if (errno != EINTR)
-			return -1;
-	}
-	return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
-}
-
-/* ---- tree check ----
- *
- * libhivex frees, for every key of a deleted tree, its key cell, subkey
- * lists, value list, values, their data and its class name, trusting the
- * pointers it finds.  In a damaged hive those may lead to cells of other
- * keys, or to no cell at all, and the delete then takes other keys with
- * it.  So before a tree is opened for deleting, the file's cells are
- * checked here, read as the file holds them: the hive in memory differs
- * from its file only by deletes, which free cells and move none.
- */
-
-/* Where things are in a hive file (offsets in bytes). */
-#define REGF_BINS_SIZE 0x28	/* header: bytes of bins after it */
-#define BINS_START 0x1000	/* the first bin; cell pointers count from it */
-#define BIN_SIZE 0x08		/* bin header: the bin's size */
-#define BIN_HEADER 0x20		/* first cell of a bin */
-#define BIN_ALIGN 0x1000
-#define CELL_ALIGN 8
-#define CELL_ID 0x04		/* two letters after the cell's size */
-#define CELL_NONE 0xffffffffu
-#define NK_PARENT 0x14
-#define NK_SUBKEYS 0x18
-#define NK_SUBKEY_LIST 0x20
-#define NK_VALUES 0x28
-#define NK_VALUE_LIST 0x2c
-#define NK_SECURITY 0x30
-#define NK_CLASS 0x34
-#define NK_SIZE 0x50		/* up to the name */
-#define SK_FLINK 0x08		/* the ring of security cells */
-#define SK_BLINK 0x0c
-#define SK_SIZE 0x10
-#define LIST_COUNT 0x06		/* lf, lh, li, ri: number of items */
-#define LIST_ITEMS 0x08
-#define VALUE_LIST_ITEMS 0x04
-#define VK_DATA_LEN 0x08
-#define VK_DATA 0x0c
-#define VK_SIZE 0x18		/* up to the name */
-#define VK_DATA_INLINE 0x80000000u
-#define DB_SEGMENTS 0x06
-#define DB_LIST 0x08
-#define DB_SIZE 0x0c
-#define CLAIMS_MAX 255
-
-/* A growing list of file offsets. */
-struct offsets {
-	size_t *v;
-	size_t n, cap;
-};
-
-/* The file of a hive and, for each 8 bytes of its bins, whether a used
- * cell starts there (non-zero) and how many pointers of the keys walked
- * lead to it (the value less one). */
-struct cell_map {
-	unsigned char *b;
-	size_t end;		/* end of the bins in the file */
-	unsigned char *claims;
-	unsigned char *seen;	/* keys walked, one bit each */
-	unsigned char *mine;	/* keys of the tree walked, likewise */
-};
-
-/* Keys named damaged to the user, each once a run. */
-#define DAMAGED_MAX 32
-static struct key_pos g_damaged[DAMAGED_MAX];
-static int g_damaged_count;
-
-static int
-offsets_add(struct offsets *o, size_t off)
-{
-	size_t *v;
-
-	if (o->n == o->cap) {
-		o->cap = o->cap > 0 ? o->cap * 2 : 64;
-		if ((v = (size_t *)realloc(o->v, o->cap * sizeof(*v))) ==
-		    NULL)
-			return -1;
-		o->v = v;
-	}
-	o->v[o->n++] = off;
-	return 0;
-}
-
-static unsigned
-le16(const unsigned char *p)
-{
-	return p[0] | (unsigned)p[1] << 8;
-}
-
-/* The file offset of the used cell that POINTER (from the bins' start)
- * names, if it holds at least NEED bytes after its size; else 0. */
-static size_t
-cell_at(const struct cell_map *m, unsigned long pointer, size_t need)
-{
-	size_t off = (size_t)pointer + BINS_START, len;
-
-	if (pointer == CELL_NONE || off >= m->end || pointer % CELL_ALIGN ||
-	    m->claims[pointer / CELL_ALIGN] == 0)
-		return 0;
-	len = 0u - (unsigned)le32(m->b + off);
-	return len - 4 >= need ? off : 0;
-}
-
-/* 1 when the cell at OFF carries the two letters ID. */
-static int
-cell_is(const struct cell_map *m, size_t off, const char *id)
-{
-	return off != 0 && memcmp(m->b + off + CELL_ID, id, 2) == 0;
-}
-
-/* Marks the used cells of the bins.  A bin or cell whose size leads
- * astray ends the bin: what lies after it counts as no cell. */
-static void
-map_cells(struct cell_map *m)
-{
-	size_t bin = BINS_START, size, cell, len;
-	long sz;
-
-	while (bin + BIN_HEADER <= m->end &&
-	    memcmp(m->b + bin, "hbin", 4) == 0) {
-		size = le32(m->b + bin + BIN_SIZE);
-		if (size < BIN_ALIGN || size % BIN_ALIGN ||
-		    size > m->end - bin)
-			return;
-		for (cell = bin + BIN_HEADER; cell + 4 <= bin + size;
-		    cell += len) {
-			sz = (long)(int32_t)le32(m->b + cell);
-			len = (size_t)(sz < 0 ? -sz : sz);
-			if (len < CELL_ALIGN || len % CELL_ALIGN ||
-			    len > bin + size - cell)
-				break;
-			if (sz < 0)
-				m->claims[(cell - BINS_START) / CELL_ALIGN] = 1;
-		}
-		bin += size;
-	}
-}
-
-static void
-map_free(struct cell_map *m)
-{
-	free(m->b);
-	free(m->claims);
-	free(m->seen);
-	free(m->mine);
-	memset(m, 0, sizeof(*m));
-}
-
-/* Reads the hive file at PATH and maps its cells.  0, or -1. */
-static int
-map_read(const char *path, struct cell_map *m)
-{
-	struct stat st;
-	size_t got = 0, slots;
-	ssize_t n;
-	int fd;
-
-	memset(m, 0, sizeof(*m));
-	if ((fd = SC(open)(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0)) < 0)
-		return -1;
-	if (SC(fstat)(fd, &st) != 0 || st.st_size < BINS_START ||
-	    (m->b = (unsigned char *)malloc((size_t)st.st_size)) == NULL) {
-		SC(close)(fd);
-		return -1;
-	}
-	while (got < (size_t)st.st_size && (n = SC(read)(fd, m->b + got,
-	    (size_t)st.st_size - got)) != 0) {
-		if (n < 0 && errno != EINTR)
-			break;
-		got += n > 0 ? (size_t)n : 0;
-	}
-	SC(close)(fd);
-	if (got < BINS_START) {
-		map_free(m);
-		return -1;
-	}
-	m->end = BINS_START + (size_t)le32(m->b + REGF_BINS_SIZE);
-	if (m->end > got || m->end < BINS_START)
-		m->end = got;
-	slots = (m->end - BINS_START) / CELL_ALIGN + 1;
-	m->claims = (unsigned char *)calloc(slots, 1);
-	m->seen = (unsigned char *)calloc(slots / 8 + 1, 1);
-	m->mine = (unsigned char *)calloc(slots / 8 + 1, 1);
-	if (m->claims == NULL || m->seen == NULL || m->mine == NULL) {
-		map_free(m);
-		return -1;
-	}
-	map_cells(m);
-	return 0;
-}
-
-/* Adds to CELLS the cell of POINTER (NEED bytes at least) and gives its
- * offset; 0 when it is no such cell, which STRICT makes an error. */
-static size_t
-take(const struct cell_map *m, unsigned long pointer, size_t need,
-    struct offsets *cells, int strict, int *bad)
-{
-	size_t off = cell_at(m, pointer, need);
-
-	if (off == 0)
-		*bad |= strict;
-	else if (offsets_add(cells, off) != 0)
-		*bad = 1;
-	return off;
-}
-
-/* Takes the items of the subkey list at OFF (lf, lh, li): the keys it
- * names go to KIDS, and count as cells too.  How many it holds. */
-static size_t
-take_list_items(const struct cell_map *m, size_t off, struct offsets *cells,
-    struct offsets *kids, int strict, int *bad)
-{
-	unsigned count = le16(m->b + off + LIST_COUNT);
-	size_t step = cell_is(m, off, "li") ? 4 : 8, kid;
-	size_t room = (0u - (unsigned)le32(m->b + off) - LIST_ITEMS) / step;
-
-	if (!cell_is(m, off, "lf") && !cell_is(m, off, "lh") &&
-	    !cell_is(m, off, "li")) {
-		*bad |= strict;
-		return 0;
-	}
-	if (count > room) {
-		*bad |= strict;
-		count = (unsigned)room;
-	}
-	for (unsigned k = 0; k < count; k++) {
-		kid = take(m, le32(m->b + off + LIST_ITEMS + k * step),
-		    NK_SIZE, cells, strict, bad);
-		if (!cell_is(m, kid, "nk"))
-			*bad |= strict;
-		else if (offsets_add(kids, kid) != 0)
-			*bad = 1;
-	}
-	return count;
-}
-
-/* The subkey list of key NK, an ri's lists included. */
-static void
-take_subkeys(const struct cell_map *m, size_t nk, struct offsets *cells,
-    struct offsets *kids, int strict, int *bad)
-{
-	unsigned long want = le32(m->b + nk + NK_SUBKEYS), got = 0;
-	size_t list, sub, room;
-	unsigned count;
-
-	if (want == 0)
-		return;		/* libhivex looks at no list then */
-	list = take(m, le32(m->b + nk + NK_SUBKEY_LIST), LIST_ITEMS, cells,
-	    strict, bad);
-	if (list == 0)
-		return;
-	if (!cell_is(m, list, "ri")) {
-		got = take_list_items(m, list, cells, kids, strict, bad);
-	} else {
-		count = le16(m->b + list + LIST_COUNT);
-		room = (0u - (unsigned)le32(m->b + list) - LIST_ITEMS) / 4;
-		if (count > room) {
-			*bad |= strict;
-			count = (unsigned)room;
-		}
-		for (unsigned k = 0; k < count; k++) {
-			sub = take(m, le32(m->b + list + LIST_ITEMS + k * 4),
-			    LIST_ITEMS, cells, strict, bad);
-			if (sub != 0)
-				got += take_list_items(m, sub, cells, kids,
-				    strict, bad);
-		}
-	}
-	if (got != want)
-		*bad |= strict;
-}
-
-/* The data cell of value VK; big data ('db') with its segments. */
-static void
-take_data(const struct cell_map *m, size_t vk, struct offsets *cells,
-    int strict, int *bad)
-{
-	unsigned long len = le32(m->b + vk + VK_DATA_LEN);
-	size_t data, list;
-	unsigned count;
-
-	if (len & VK_DATA_INLINE)
-		return;
-	data = take(m, le32(m->b + vk + VK_DATA), 0, cells, strict, bad);
-	if (data == 0 || !cell_is(m, data, "db"))
-		return;
-	if (cell_at(m, data - BINS_START, DB_SIZE) == 0) {
-		*bad |= strict;
-		return;
-	}
-	count = le16(m->b + data + DB_SEGMENTS);
-	list = take(m, le32(m->b + data + DB_LIST), (size_t)count * 4, cells,
-	    strict, bad);
-	for (unsigned k = 0; list != 0 && k < count; k++)
-		take(m, le32(m->b + list + 4 + k * 4), 0, cells, strict, bad);
-}
-
-/* The values of key NK: the list, each value and its data. */
-static void
-take_values(const struct cell_map *m, size_t nk, struct offsets *cells,
-    int strict, int *bad)
-{
-	unsigned long count = le32(m->b + nk + NK_VALUES);
-	size_t list, vk;
-
-	if (count == 0)
-		return;
-	list = take(m, le32(m->b + nk + NK_VALUE_LIST),
-	    count < 0x10000000ul ? (size_t)count * 4 : (size_t)-1, cells,
-	    strict, bad);
-	for (unsigned long k = 0; list != 0 && k < count; k++) {
-		vk = take(m, le32(m->b + list + VALUE_LIST_ITEMS + k * 4),
-		    VK_SIZE, cells, strict, bad);
-		if (!cell_is(m, vk, "vk"))
-			*bad |= strict;
-		else
-			take_data(m, vk, cells, strict, bad);
-	}
-}
-
-/* Every cell that key NK owns and that a delete of it would free (the
- * key cell itself excepted: the list item naming it is counted) goes to
- * CELLS, its subkeys to KIDS.  STRICT: a pointer to no fitting cell is
- * damage (*BAD set); else it is passed over.  Security cells are shared
- * by design and not taken. */
-static void
-key_cells(const struct cell_map *m, size_t nk, struct offsets *cells,
-    struct offsets *kids, int strict, int *bad)
-{
-	unsigned long cls = le32(m->b + nk + NK_CLASS);
-
-	take_subkeys(m, nk, cells, kids, strict, bad);
-	take_values(m, nk, cells, strict, bad);
-	if (cls != CELL_NONE)
-		take(m, cls, 0, cells, strict, bad);
-}
-
-/* Marks key NK in the bitmap BITS; 1 when it was marked before. */
-static int
-mark(unsigned char *bits, size_t nk)
-{
-	size_t slot = (nk - BINS_START) / CELL_ALIGN;
-	int was = bits[slot / 8] >> (slot % 8) & 1;
-
-	bits[slot / 8] |= (unsigned char)(1u << (slot % 8));
-	return was;
-}
-
-/* Walks every key reachable from ROOT once and counts, for each cell,
- * the pointers of those keys that lead to it; the header's pointer to
- * the root counts too, and so do pointers to security cells, which a
- * tree's other pointers must not lead to either.  0, or -1 short of
- * memory. */
-static int
-count_claims(struct cell_map *m, size_t root)
-{
-	struct offsets todo = { NULL, 0, 0 }, cells = { NULL, 0, 0 };
-	int bad = 0;
-	size_t nk, c, first_kid, keep;
-
-	if (offsets_add(&todo, root) != 0 || offsets_add(&cells, root) != 0)
-		bad = 1;
-	mark(m->seen, root);
-	while (todo.n > 0 && !bad) {
-		nk = todo.v[--todo.n];
-		first_kid = todo.n;
-		key_cells(m, nk, &cells, &todo, 0, &bad);
-		take(m, le32(m->b + nk + NK_SECURITY), 0, &cells, 0, &bad);
-		for (size_t k = 0; k < cells.n; k++) {
-			c = (cells.v[k] - BINS_START) / CELL_ALIGN;
-			if (m->claims[c] < CLAIMS_MAX)
-				m->claims[c]++;
-		}
-		cells.n = 0;
-		/* Keys reached before are not walked again. */
-		keep = first_kid;
-		for (size_t k = first_kid; k < todo.n; k++) {
-			if (!mark(m->seen, todo.v[k]))
-				todo.v[keep++] = todo.v[k];
-		}
-		todo.n = keep;
-	}
-	free(todo.v);
-	free(cells.v);
-	return bad ? -1 : 0;
-}
-
-/* 1 when key NK has no security cell, or one in the ring of them that a
- * delete may unlink it from. */
-static int
-security_sound(const struct cell_map *m, size_t nk)
-{
-	unsigned long ptr = le32(m->b + nk + NK_SECURITY);
-	size_t sk = cell_at(m, ptr, SK_SIZE);
-
-	if (ptr == CELL_NONE)
-		return 1;
-	return cell_is(m, sk, "sk") &&
-	    cell_is(m, cell_at(m, le32(m->b + sk + SK_FLINK), SK_SIZE), "sk") &&
-	    cell_is(m, cell_at(m, le32(m->b + sk + SK_BLINK), SK_SIZE), "sk");
-}
-
-static int
-offset_order(const void *a, const void *b)
-{
-	size_t x = *(const size_t *)a, y = *(const size_t *)b;
-
-	return x < y ? -1 : x > y;
-}
-
-/* 1 when the tree of key TOP, whose parent is PARENT, may be deleted:
- * every key of it is a sound key cell reached once, names the key above
- * it as its parent, and every cell a delete would free is a used cell
- * of the bins that no pointer outside the tree leads to.  0 when not. */
-static int
-tree_sound(struct cell_map *m, size_t top, size_t parent)
-{
-	struct offsets todo = { NULL, 0, 0 }, from = { NULL, 0, 0 };
-	struct offsets cells = { NULL, 0, 0 };
-	size_t nk, above, c, first;
-	int bad = 0;
-
-	/* TOP is reached by the one list item of its parent. */
-	bad |= offsets_add(&todo, top) | offsets_add(&from, parent) |
-	    offsets_add(&cells, top);
-	while (todo.n > 0 && !bad) {
-		nk = todo.v[--todo.n];
-		above = from.v[--from.n];
-		if (cell_at(m, nk - BINS_START, NK_SIZE) == 0 ||
-		    !cell_is(m, nk, "nk") || mark(m->mine, nk) ||
-		    le32(m->b + nk + NK_PARENT) + BINS_START != above) {
-			bad = 1;
-			break;
-		}
-		first = todo.n;
-		bad |= !security_sound(m, nk);
-		key_cells(m, nk, &cells, &todo, 1, &bad);
-		for (size_t k = first; k < todo.n && !bad; k++)
-			bad |= offsets_add(&from, nk);
-	}
-	if (!bad) {
-		qsort(cells.v, cells.n, sizeof(*cells.v), offset_order);
-		for (size_t k = 0; k < cells.n && !bad; k++) {
-			c = (cells.v[k] - BINS_START) / CELL_ALIGN;
-			/* Taken twice inside the tree, or once more from
-			 * outside it. */
-			bad = (k > 0 && cells.v[k - 1] == cells.v[k]) ||
-			    m->claims[c] != 2;
-		}
-	}
-	free(todo.v);
-	free(from.v);
-	free(cells.v);
-	return !bad;
-}
-
-/* Says once that the key at POS, named PATH below HKLM, is damaged. */
-static void
-tell_damaged(const struct key_pos *pos, const char *path)
-{
-	for (int k = 0; k < g_damaged_count; k++) {
-		if (g_damaged[k].hive == pos->hive &&
-		    g_damaged[k].node == pos->node)
-			return;
-	}
-	if (g_damaged_count < DAMAGED_MAX)
-		g_damaged[g_damaged_count++] = *pos;
-	plat_printf("Damaged registry key 'HKLM\\%s': not removed\n", path);
-}
-
-/* ERROR_SUCCESS when the tree of the key at POS, PATH below HKLM, may
- * be deleted; ERROR_BADKEY, said once, when it is damaged.  PARENT is
- * the key above it. */
-static LONG
-tree_check(const struct key_pos *pos, size_t parent, const char *path)
-{
-	struct hive_file *f = &g_hives[pos->hive];
-	struct cell_map m;
-	int sound;
-
-	if (map_read(f->path, &m) != 0)
-		return ERROR_NOT_ENOUGH_MEMORY;
-	sound = cell_at(&m, f->root - BINS_START, NK_SIZE) != 0 &&
-	    count_claims(&m, f->root) == 0 &&
-	    tree_sound(&m, pos->node, parent);
-	map_free(&m);
-	if (sound)
-		return ERROR_SUCCESS;
-	tell_damaged(pos, path);
-	return ERROR_BADKEY;
-}
-
 /* Before a tree is opened for deleting from HKLM (the first step of
  * every tree delete): ERROR_SUCCESS when it may go on, ERROR_BADKEY when
  * the tree at POS, PATH below HKLM, is damaged.  A key that cannot be
@@ -2029,7 +428,14 @@ delete_check(const struct key_pos *pos, const char *path)
 		return rc;
 	if (up.hive != pos->hive)
 		return ERROR_BADKEY;
-	return tree_check(pos, (size_t)up.node, path);
+	switch (tree_check(pos, (size_t)up.node, path)) {
+	case 1:
+		return ERROR_SUCCESS;
+	case 0:
+		return ERROR_BADKEY;
+	default:
+		return ERROR_NOT_ENOUGH_MEMORY;
+	}
 }
 
 /* Deletes the key at POS in memory, if it has no subkeys. */
@@ -2052,14 +458,16 @@ delete_node(const struct key_pos *pos)
 		return rc;
 	if (count > 0)
 		return ERROR_ACCESS_DENIED;
-	if ((rc = hive_writable(pos->hive)) != ERROR_SUCCESS) {
+	if (hive_writable(pos->hive) < 0) {
+		rc = errno == EACCES ? ERROR_ACCESS_DENIED : errno == ENOMEM ?
+		    ERROR_NOT_ENOUGH_MEMORY : ERROR_WRITE_FAULT;
 		tell_read_only(f);
 		return rc;
 	}
 	if (!sk_links_inside(f->path, pos->node) ||
-	    delete_tried(f->h, pos->node) != 0)
+	    delete_tried(f->h, pos->node) != 1)
 		return ERROR_BADKEY;
-	if (hive_backup(f) != 0)
+	if (hive_backup(f) < 0)
 		return errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL :
 		    ERROR_WRITE_FAULT;
 	if (SC(hivex_node_delete_child)(f->h, pos->node) != 0) {
@@ -2232,7 +640,7 @@ RegQueryValueExA(HKEY key, const char *value_name, DWORD *reserved,
 	h = g_hives[pos.hive].h;
 	if ((v = value_named(h, pos.node, name, strlen(name))) == 0)
 		return ERROR_FILE_NOT_FOUND;
-	if (value_type(h, v, &t, &len) != 0)
+	if (value_type(h, v, &t, &len) < 0)
 		return ERROR_BADKEY;
 	/* Empty data needs no buffer (malloc(0) may give none). */
 	if (len == 0)
@@ -2279,7 +687,7 @@ hive_backup_of_key(HKEY key, const char *dir)
 	struct hive_file *f;
 
 	if (k == NULL || k->hive == VIRTUAL_ROOT || dir == NULL ||
-	    dir[0] == '\0' || strlen(dir) >= sizeof(g_backup_dir)) {
+	    dir[0] == '\0' || strlen(dir) >= PATH_BYTES) {
 		errno = EINVAL;
 		return -1;
 	}
@@ -2289,7 +697,7 @@ hive_backup_of_key(HKEY key, const char *dir)
 		errno = EIO;
 		return -1;
 	}
-	return hive_backup(f) == 0 ? 1 : -1;
+	return hive_backup(f) >= 0 ? 1 : -1;
 }
 
 void
@@ -2310,7 +718,12 @@ reg_commit(LONG *rc)
 	for (int i = 0; i < HIVE_COUNT; i++) {
 		if (g_hives[i].state != HIVE_LOADED || !g_hives[i].unsaved)
 			continue;
-		if ((r = hive_save(i)) != ERROR_SUCCESS) {
+		if (hive_save(i) < 0) {
+			/* Memory must not claim a key is gone that the
+			 * disk still holds. */
+			r = errno == ENOSPC ? ERROR_DISK_FULL :
+			    ERROR_WRITE_FAULT;
+			hive_rollback(i);
 			if (rc != NULL && result >= 0)
 				*rc = r;
 			result = -1;
@@ -2363,10 +776,8 @@ hive_reset(void)
 {
 	for (int i = 0; i < HIVE_COUNT; i++) {
 		cache_forget(i);
-		if (g_hives[i].h != NULL)
-			hivex_close(g_hives[i].h);
-		memset(&g_hives[i], 0, sizeof(g_hives[i]));
+		hive_forget(i);
 	}
 	memset(g_handles, 0, sizeof(g_handles));
-	g_damaged_count = 0;
+	tree_check_reset();
 }

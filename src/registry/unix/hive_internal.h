@@ -1,0 +1,59 @@
+/*
+ * hive_internal.h - what the files of the offline registry share and no
+ * file outside src/registry/unix sees: the hives this run holds
+ * (g_hives, kept by hive_file.cpp) and where a key is (key_pos).
+ */
+#ifndef VKM_HIVE_INTERNAL_H
+#define VKM_HIVE_INTERNAL_H
+
+#include <hivex.h>
+#include <sys/types.h>
+#include <time.h>
+
+#include "hive.h"
+
+#define PATH_BYTES 4096
+#define VIRTUAL_ROOT (-1)	/* HKLM itself: its subkeys are the hives */
+
+enum { HIVE_UNTRIED, HIVE_ABSENT, HIVE_LOADED };
+
+/* What a hive file was when this run read it: a change by anyone else
+ * shows in one of these. */
+struct file_id {
+	dev_t dev;
+	ino_t ino;
+	off_t size;
+	struct timespec mtime, ctime;
+	unsigned long seq1, seq2;	/* the header's sequence numbers */
+	nlink_t links;		/* not compared: the ctime tells */
+};
+
+struct hive_file {
+	int state;
+	hive_h *h;
+	hive_node_h root;
+	int read_only;
+	int why;		/* HIVE_WRITABLE or why read_only is set */
+	int told;		/* the user was told why */
+	int writable;		/* h was read whole, to be changed */
+	int changed;		/* the file changed under us: read-only now */
+	int unsaved;
+	int backed_up;
+	struct file_id id;
+	char want[PATH_BYTES];	/* the hive's Windows path below SystemRoot */
+	char path[PATH_BYTES];	/* where it was found, no link followed */
+	struct hive_stats stats;
+	int cond;		/* HIVE_READ ... of registry.h: how it was read */
+	int err;		/* with HIVE_UNREADABLE: the errno */
+};
+
+/* Where a key is: a node of a hive, or HKLM itself. */
+struct key_pos {
+	int hive;		/* HIVE_SOFTWARE, HIVE_SYSTEM or VIRTUAL_ROOT */
+	hive_node_h node;
+};
+
+extern const char *const g_hive_names[HIVE_COUNT];
+extern struct hive_file g_hives[HIVE_COUNT];
+
+#endif
