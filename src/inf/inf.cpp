@@ -133,7 +133,22 @@ read_line(struct inf_text *t, char *line, int size)
 {
 	int n = 0, c;
 
-	while (n < size - 1 && (c = next_char(t)) >= 0) {
+	while (n < size - 1) {
+		/* 8-bit text: bytes that are no line end or Ctrl-Z are taken
+		 * straight from the buffer, as next_char would give them. */
+		if (t->enc == ENC_BYTES && t->ahead == NO_UNIT) {
+			while (t->pos < t->len && n < size - 1) {
+				unsigned char b = t->buf[t->pos];
+				if (b == '\n' || b == '\r' || b == CTRL_Z)
+					break;
+				line[n++] = (char)b;
+				t->pos++;
+			}
+			if (n >= size - 1)
+				break;
+		}
+		if ((c = next_char(t)) < 0)
+			break;
 		line[n++] = as_byte(c);
 		if (c == '\n')
 			break;

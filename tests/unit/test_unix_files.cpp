@@ -476,6 +476,9 @@ TEST_F(Files, NoLeakOnAnyPath)
 {
 	put("f.txt", "line\n");
 	mkdirs("Folder");
+	// The resolver holds the folder of the last path open, on purpose:
+	// count without it.
+	winpath_forget();
 	int before = open_fd_count();
 	ASSERT_GT(before, 0);
 
@@ -486,6 +489,7 @@ TEST_F(Files, NoLeakOnAnyPath)
 		ASSERT_EQ(plat_fopen(at("Folder").c_str(), "r"), nullptr);
 		ASSERT_EQ(plat_fopen(at("none").c_str(), "r"), nullptr);
 	}
+	winpath_forget();
 	EXPECT_EQ(open_fd_count(), before);
 
 	// Holding files until none more opens fails cleanly, and closing
@@ -499,6 +503,7 @@ TEST_F(Files, NoLeakOnAnyPath)
 	EXPECT_LT(held.size(), 64u);
 	for (plat_file *h : held)
 		plat_fclose(h);
+	winpath_forget();
 	EXPECT_EQ(open_fd_count(), before);
 	f = plat_fopen(at("f.txt").c_str(), "r");
 	ASSERT_NE(f, nullptr);

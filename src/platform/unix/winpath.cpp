@@ -258,12 +258,42 @@ anchor_of(const char *path, char *root, size_t size)
 /* The folder part of the last path resolved, and where it led.  The scans
  * look up thousands of files in the same few folders; listing a folder
  * for every one of them to fold its letter case would dominate the run.
- * A recalled folder is walked again by its real names, which costs no
- * listing and takes no link that has appeared since. */
+ * The folder reached stays open: while its name still leads to that very
+ * folder, it is used as it is; else it is walked again by its real
+ * names, which costs no listing and takes no link that has appeared
+ * since. */
 static char g_memo_root[PATH_MAX_BYTES];
 static char g_memo_in[PATH_MAX_BYTES];
 static char g_memo_out[PATH_MAX_BYTES];
 static size_t g_memo_anchor;
+static int g_memo_fd = -1;
+
+/* 1 when the open folder of the memo is still the one its name leads to:
+ * W then stands there, with a descriptor of its own.  A folder removed
+ * since keeps its number while we hold it, so a new one cannot pass for
+ * it. */
+static int
+reuse_folder(char *out, size_t size, struct walk *w)
+{
+	struct stat named, held;
+	size_t len = strlen(g_memo_out);
+	int fd;
+
+	if (g_memo_fd < 0 || len >= size ||
+	    SC(stat)(g_memo_out, &named) != 0 ||
+	    SC(fstat)(g_memo_fd, &held) != 0 || named.st_dev != held.st_dev ||
+	    named.st_ino != held.st_ino)
+		return 0;
+	if ((fd = SC(fcntl)(g_memo_fd, F_DUPFD_CLOEXEC, 0)) < 0)
+		return 0;
+	memcpy(out, g_memo_out, len + 1);
+	w->out = out;
+	w->size = size;
+	w->used = len;
+	w->missing = 0;
+	w->fd = fd;
+	return 1;
+}
 
 /* 1 when the folder part (LEN bytes) of PATH resolved before and walks
  * again to a folder; W then stands there. */
@@ -274,6 +304,8 @@ recall_folder(const char *path, size_t len, const char *root,
 	if (len == 0 || g_memo_out[0] == '\0' || strlen(g_memo_in) != len ||
 	    memcmp(g_memo_in, path, len) != 0 || strcmp(g_memo_root, root) != 0)
 		return 0;
+	if (reuse_folder(out, size, w))
+		return 1;
 	walk_start(w, g_memo_out, out, size);
 	if (walk_folders(w, g_memo_out, strlen(g_memo_out),
 	    g_memo_anchor) < 0 || w->missing) {
@@ -285,12 +317,17 @@ recall_folder(const char *path, size_t len, const char *root,
 
 static void
 remember_folder(const char *path, size_t len, const char *root,
-    const char *resolved, size_t anchor)
+    const char *resolved, size_t anchor, int fd)
 {
+	if (g_memo_fd >= 0)
+		SC(close)(g_memo_fd);
+	g_memo_fd = -1;
+	g_memo_out[0] = '\0';
 	if (len >= sizeof(g_memo_in) ||
 	    strlen(resolved) >= sizeof(g_memo_out) ||
 	    strlen(root) >= sizeof(g_memo_root))
 		return;
+	g_memo_fd = SC(fcntl)(fd, F_DUPFD_CLOEXEC, 0);
 	memcpy(g_memo_in, path, len);
 	g_memo_in[len] = '\0';
 	strcpy(g_memo_out, resolved);
@@ -322,9 +359,9 @@ resolve_walk(const char *path, char *out, size_t size, struct walk *w,
 		out_anchor = w->used;
 		if (walk_folders(w, path + split, folder_len - split, 0) < 0)
 			return -1;
-		if (!w->missing && w->used > 0)
+		if (!w->missing && w->used > 0 && w->fd >= 0)
 			remember_folder(path, folder_len, root, out,
-			    out_anchor);
+			    out_anchor, w->fd);
 	}
 	*leaf = w->used + (w->used > 0 && out[w->used - 1] != '/');
 	if (folder_len < end && step_last(w, path + folder_len,
@@ -366,4 +403,13 @@ winpath_open_at(const char *path, char *out, size_t size, int *dirfd,
 	}
 	*dirfd = w.fd;
 	return 1;
+}
+
+void
+winpath_forget(void)
+{
+	if (g_memo_fd >= 0)
+		SC(close)(g_memo_fd);
+	g_memo_fd = -1;
+	g_memo_out[0] = '\0';
 }

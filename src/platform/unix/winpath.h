@@ -33,4 +33,8 @@ int winpath_resolve(const char *path, char *out, size_t size);
 int winpath_open_at(const char *path, char *out, size_t size, int *dirfd,
     size_t *leaf);
 
+/* Closes the folder the resolver holds open for the next path in it and
+ * forgets it (a test counting descriptors, a new installation). */
+void winpath_forget(void);
+
 #endif
