@@ -5,8 +5,8 @@ import os
 
 import pytest
 
-import harness
-from texts import build_dir
+from vkmtest import harness
+from vkmtest.texts import build_dir
 
 CASES = 56
 

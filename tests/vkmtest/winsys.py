@@ -16,9 +16,8 @@ import struct
 import subprocess
 import tempfile
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+from vkmtest import ROOT, WINE_LOADER
 
-WINE_LOADER = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
 MKHIVE = os.path.join(ROOT, "build", "native", "tools", "mkhive")
 
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
