@@ -29,6 +29,7 @@
 #include <regex>
 #include <set>
 
+#include "../common/reg_cases.h"
 #include "backup/backup.h"
 #include "fake_console.h"
 #include "hive.h"
@@ -429,21 +430,6 @@ TEST_F(HiveTest, HiveDeleteHiveRootRefused)
 	EXPECT_EQ(subkey("HKLM", 1), "SYSTEM");
 }
 
-TEST_F(HiveTest, HiveEnumerationByIndex)
-{
-	static const struct {
-		int index;
-		const char *name;
-	} cases[] = {
-		{ 0, "Alpha" }, { 1, "Beta" }, { 2, "Gamma" },
-		{ 3, "<0>" }, { 4, "<0>" }, { 999, "<0>" }, { -1, "<-1>" },
-	};
-
-	for (const auto &c : cases)
-		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", c.index), c.name)
-		    << c.index;
-}
-
 TEST_F(HiveTest, HiveNameCapacity)
 {
 	static const struct {
@@ -481,26 +467,123 @@ TEST_F(HiveTest, HiveStringValues)
 		const char *name;
 		std::string expect;
 	} cases[] = {
-		{ "Text", "Alpha" },
-		{ "TEXT", "Alpha" },
+		/* The rest are rows of reg_cases.h (HiveSharedRegistryCases). */
 		{ "", "Default text" },
-		{ "Dword", "<default>" },
-		{ "Multi", "<default>" },
 		{ "Binary", "<default>" },
-		{ "Expand", "%SystemRoot%\\inf" },
-		{ "Len259", repeat('x', 259) },
-		{ "Len260", "<default>" },
-		{ "NoNul", "abc" },
-		{ "NoNul259", repeat('n', 259) },
-		{ "NoNul260", "<default>" },
 		{ "Unicode", "Gr\xc3\xbc\xc3\x9f" "e" },
-		{ "Missing", "<default>" },
 	};
 
 	for (const auto &c : cases)
 		EXPECT_EQ(string_value("HKLM\\SOFTWARE\\Data", c.name),
 		    c.expect) << c.name;
 	EXPECT_EQ(string_value("HKCU\\SOFTWARE\\Data", "Text"), "<default>");
+}
+
+/* Adds the keys and values of REG_CASE_SEEDS to the SOFTWARE hive at
+ * PATH, strings as UTF-16 the way Windows stores them. */
+void
+plant_case_seeds(const std::string &path)
+{
+	static const struct {
+		const char *key, *name;
+		int type;
+		const char *data;
+		char fill;
+		unsigned count, size;
+	} seeds[] = {
+#define SEED(k, n, t, d, f, c, s) { k, n, t, d, f, c, s },
+		REG_CASE_SEEDS(SEED)
+#undef SEED
+	};
+	hive_h *h = hivex_open(path.c_str(), HIVEX_OPEN_WRITE);
+
+	ASSERT_NE(h, nullptr) << path;
+	for (const auto &s : seeds) {
+		char key[1024];
+		hive_node_h node = hivex_root(h);
+
+		/* Below the hive's root: REG_CASE_KEY less "SOFTWARE\". */
+		reg_expand((std::string(REG_CASE_KEY) + s.key).c_str() + 9,
+		    key, sizeof(key));
+		for (char *part = strtok(key, "\\"); part != NULL;
+		    part = strtok(NULL, "\\")) {
+			hive_node_h child = hivex_node_get_child(h, node, part);
+			node = child ? child :
+			    hivex_node_add_child(h, node, part);
+			ASSERT_NE(node, 0u) << s.key;
+		}
+		if (s.name == NULL)
+			continue;
+		std::string ansi = s.data ? std::string(s.data, s.size) :
+		    (std::string(s.count, s.fill) + '\0').substr(0, s.size);
+		std::string data;
+		for (char c : ansi)
+			data += s.type == REG_DWORD ? std::string(1, c) :
+			    std::string(1, c) + '\0';
+		hive_set_value v = { (char *)s.name, (hive_type)s.type,
+		    data.size(), &data[0] };
+		ASSERT_EQ(hivex_node_set_value(h, node, &v, 0), 0) << s.name;
+	}
+	ASSERT_EQ(hivex_commit(h, NULL, 0), 0);
+	hivex_close(h);
+}
+
+/* The rows Wine's registry answers in the probe (tests/wine), here
+ * against the offline hive. */
+TEST_F(HiveTest, HiveSharedRegistryCases)
+{
+	static const struct {
+		const char *name;
+		reg_case_op op;
+		const char *path, *value;
+		int index, capacity;
+		const char *want;
+	} cases[] = {
+#define CASE(n, o, p, v, i, c, w) { n, o, p, v, i, c, w },
+		REG_CASE_ROWS(CASE)
+#undef CASE
+	};
+
+	plant_case_seeds(hive_path("SOFTWARE"));
+	for (const auto &c : cases) {
+		char path[1024], want[1024], buf[512];
+		size_t capacity = c.capacity > 0 ? (size_t)c.capacity : 260;
+		std::string got;
+		HKEY key;
+
+		reg_expand(c.path, path, sizeof(path));
+		reg_expand(c.want, want, sizeof(want));
+		memset(buf, '#', sizeof(buf));
+		switch (c.op) {
+		case OP_ENUM: {
+			int rc = enum_subkey(path, c.index, buf, capacity);
+			got = rc == 1 ? "1:" + std::string(buf) :
+			    std::to_string(rc);
+			break;
+		}
+		case OP_READ:
+			read_string_value(path, c.value, buf, "<default>",
+			    capacity);
+			got = buf;
+			break;
+		case OP_DELETE:
+			got = std::to_string(delete_key_path(path));
+			break;
+		case OP_OPEN:
+			got = "no";
+			if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path + 5, 0,
+			    KEY_READ, &key) == ERROR_SUCCESS) {
+				RegCloseKey(key);
+				got = "yes";
+			}
+			break;
+		}
+		EXPECT_EQ(got, want) << c.name;
+		/* Nothing may land past the capacity given, cut or not. */
+		if (c.op == OP_ENUM || c.op == OP_READ) {
+			EXPECT_EQ(buf[capacity], '#') << c.name;
+		}
+	}
 }
 
 TEST_F(HiveTest, HiveCurrentControlSet)
