@@ -25,6 +25,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <initializer_list>
+
 #include "registry/registry.h"
 #include "registry/unix/hive.h"
 

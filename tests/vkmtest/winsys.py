@@ -87,6 +87,26 @@ def restore_tree(src, dst):
             shutil.copy2(s, d)
 
 
+def fill_hive(path, keys, mkhive=MKHIVE):
+    """Writes the hive PATH: mkhive's empty one, then KEYS ({tuple of
+    names below the root: {value name: value}}) through libhivex."""
+    import hivex
+    subprocess.run([mkhive, path], stdin=subprocess.DEVNULL, check=True)
+    h = hivex.Hivex(path, write=True)
+    for names, values in sorted(keys.items(), key=lambda kv: len(kv[0])):
+        node = h.root()
+        for n in names:
+            child = h.node_get_child(node, n)
+            node = child if child else h.node_add_child(node, n)
+        if values:
+            vals = []
+            for name, v in values.items():
+                t, data = encode_value(v)
+                vals.append({"key": name, "t": t, "value": data})
+            h.node_set_values(node, vals)
+    h.commit(None)
+
+
 class System:
     """What both kinds share: files below the Windows folder."""
 
@@ -188,28 +208,11 @@ class Offline(System):
         self.keys[(hive, tuple(names))].update(values or {})
 
     def commit(self):
-        """Writes both hives: an empty one made by mkhive, filled through
-        libhivex."""
-        import hivex
+        """Writes both hives: mkhive's empty one, filled through libhivex."""
         for hive in ("SOFTWARE", "SYSTEM"):
-            f = self.hive_file(hive)
-            subprocess.run([MKHIVE, f], stdin=subprocess.DEVNULL, check=True)
-            h = hivex.Hivex(f, write=True)
-            for (hv, names), values in sorted(self.keys.items(),
-                                              key=lambda kv: len(kv[0][1])):
-                if hv != hive:
-                    continue
-                node = h.root()
-                for n in names:
-                    child = h.node_get_child(node, n)
-                    node = child if child else h.node_add_child(node, n)
-                if values:
-                    vals = []
-                    for name, v in values.items():
-                        t, data = encode_value(v)
-                        vals.append({"key": name, "t": t, "value": data})
-                    h.node_set_values(node, vals)
-            h.commit(None)
+            fill_hive(self.hive_file(hive), {
+                names: values for (hv, names), values in self.keys.items()
+                if hv == hive})
 
     def _open(self, hive):
         import hivex
