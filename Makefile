@@ -10,7 +10,7 @@ PYTHON := /usr/bin/python3
 DEMO_DIR := build/demo
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build demo test unit e2e asan-e2e fuzz bench dist clean
+.PHONY: all setup build demo test unit e2e e2e-native sanitized wine fuzz bench dist clean
 
 all: build
 
@@ -23,39 +23,56 @@ build: setup
 	done
 
 demo: build
-	$(PYTHON) tools/make_demo_system.py $(DEMO_DIR)
+	PYTHONPATH=tests $(PYTHON) tools/make_demo_system.py $(DEMO_DIR)
 	SystemRoot=$(CURDIR)/$(DEMO_DIR)/Windows ./build/native/vkm310_cleanup
 
-unit:
-	ctest --test-dir build/native --output-on-failure -j2
-	ctest --test-dir build/asan --output-on-failure -j2
+# The tests are registered in CTest (tests/unit, tests/e2e) with labels:
+# unit, native, sanitized, wine, slow.  `make test` runs them fast to slow.
+CTEST := ctest --output-on-failure
 
-# The sanitized build runs the native end-to-end tests too.
-asan-e2e:
-	cd tests/e2e && VKM_NATIVE_BUILD=$(CURDIR)/build/asan VKM_E2E_TARGETS=native \
-		$(PYTHON) -m pytest -q -p no:cacheprovider
+unit:
+	$(CTEST) --test-dir build/native -L unit -j2
+
+e2e-native:
+	$(CTEST) --test-dir build/native -L native
+
+# The sanitized build: its unit tests and the native end-to-end tests, side
+# by side (the fault sweep alone takes minutes there).
+sanitized:
+	$(CTEST) --test-dir build/asan -j2
+
+# The two .exe files and the registry probe, side by side.
+wine:
+	$(CTEST) --test-dir build/native -L wine -j2
 
 fuzz: setup
 	cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2
 	sh fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
 
-# Ends with one line per target: whether it ran, or why not (a kernel
-# without IA-32 emulation runs no 32-bit Wine).
-E2E_REPORT := $(CURDIR)/build/e2e-targets.txt
+# One line per target, whether it ran or why not (a kernel without IA-32
+# emulation runs no 32-bit Wine), as each suite wrote it.
+E2E_REPORT_DIR := $(CURDIR)/build/native/e2e-report
+E2E_LINES := cat $(E2E_REPORT_DIR)/native.txt $(E2E_REPORT_DIR)/win32.txt \
+	$(E2E_REPORT_DIR)/win64.txt
 
 e2e:
-	rm -f $(E2E_REPORT)
-	cd tests/e2e && VKM_E2E_REPORT=$(E2E_REPORT) $(PYTHON) -m pytest -q -p no:cacheprovider -rs
-	@cat $(E2E_REPORT)
+	rm -rf $(E2E_REPORT_DIR)
+	$(MAKE) --no-print-directory e2e-native
+	$(MAKE) --no-print-directory wine
+	@$(E2E_LINES)
 
 test: build
+	rm -rf $(E2E_REPORT_DIR)
 	$(MAKE) --no-print-directory unit
+	$(MAKE) --no-print-directory e2e-native
+	$(MAKE) --no-print-directory sanitized
+	$(MAKE) --no-print-directory wine
+	@$(E2E_LINES)
 	$(MAKE) --no-print-directory fuzz
-	$(MAKE) --no-print-directory asan-e2e
-	$(MAKE) --no-print-directory e2e
+	@echo; $(E2E_LINES)
 
 bench: build
-	$(PYTHON) bench/run_bench.py
+	PYTHONPATH=tests $(PYTHON) bench/run_bench.py
 
 dist: build
 	sh scripts/dist.sh

@@ -23,9 +23,7 @@ import os
 import random
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-
-import regf  # noqa: E402
+import regf
 
 TARGETS = ("vkm310", "rdx7pcsc_root", "rdx7pcsc_slot", "tarnwickusbccid",
            "busquellmark", "quellmarkpcsc", "tarnwickreader")

@@ -30,29 +30,23 @@ floor are reported (FAIL), not fatal: the run goes on.
 """
 
 import hashlib
-import io
 import os
 import platform
 import re
 import shutil
 import statistics
 import subprocess
-import sys
 import tempfile
 import time
 
-import pexpect
+import bigsys
+# The test harness (PYTHONPATH=tests) runs the tool in a terminal, and
+# knows each bitness's Wine loader, how to boot a prefix and whether this
+# host runs 32-bit programs at all.
+from vkmtest import ROOT, harness
+from vkmtest.texts import CHOICES
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
-sys.path.insert(0, HERE)
-
-import bigsys  # noqa: E402
-
-# The test harness knows each bitness's Wine loader, how to boot a
-# prefix and whether this host runs 32-bit programs at all.
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-import harness  # noqa: E402
 
 TOOL = os.path.join(ROOT, "build", "native", "vkm310_cleanup")
 ARCHES = ("win64", "win32")
@@ -66,7 +60,6 @@ RESULTS = os.path.join(HERE, "RESULTS.md")
 RUNS = int(os.environ.get("BENCH_RUNS", "7"))
 CLEAN_RUNS = int(os.environ.get("BENCH_CLEAN_RUNS", "5"))
 TARGET_RATIO = 1.5
-PROMPT = b">>> [Y]es | Yes to [A]ll | [N]o | [C]ancel ? "
 SW_KEYS = [r"Microsoft\Windows\CurrentVersion\DIFx\DriverStore",
            r"Microsoft\Windows\CurrentVersion\Uninstall"]
 PEER_KEYS = ([("SOFTWARE", k) for k in SW_KEYS] +
@@ -153,23 +146,14 @@ def peak_kb(argv, env, workdir, pty=False):
 
 
 def run_in_pty(argv, env, timeout=300):
-    """Runs ARGV in a pseudo-terminal, answering every item question
-    with "A".  (wall seconds, output, questions answered)."""
-    out = io.BytesIO()
-    t0 = time.perf_counter()
-    child = pexpect.spawn(argv[0], argv[1:], env=env, timeout=timeout,
-                          dimensions=(25, 200), echo=False)
-    child.logfile_read = out
-    asked = 0
-    while child.expect_exact([PROMPT, pexpect.EOF]) == 0:
-        child.send(b"a")
-        asked += 1
-    child.close()
-    t = time.perf_counter() - t0
-    if child.exitstatus != 0:
-        raise SystemExit("bench: %s ended with %s/%s" % (
-            argv, child.exitstatus, child.signalstatus))
-    return t, out.getvalue().decode("utf-8", "replace").replace("\r\n", "\n"), asked
+    """Runs ARGV (the tool, maybe behind /usr/bin/time or strace) in a
+    pseudo-terminal, answering its first item question with "A" (yes to
+    all).  (wall seconds, output, questions answered)."""
+    r = harness.run_tool("native", [], keys=[(CHOICES, b"a")], env=env,
+                         timeout=timeout, program=argv)
+    if r.status != 0:
+        raise SystemExit("bench: %s ended with %s" % (argv, r.status))
+    return r.seconds, r.text, r.text.count(CHOICES)
 
 
 def summary_line(text):

@@ -29,48 +29,47 @@ work=$(mktemp -d "$base/vkm-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 
-# One mkhive directive: its fields joined by tabs.
-line() {
-	printf '%s' "$1"
-	shift
-	for field in "$@"; do
-		printf '\t%s' "$field"
-	done
-	printf '\n'
-}
-
 # Seeds of the hive target: small hives shaped like the keys the scans
-# read, two of them dirty, and one holding its root key alone.
+# read, two of them dirty, and one holding its root key alone; mkhive's
+# empty hive filled through python hivex (tests/vkmtest/winsys.py).
 hive_seeds() {
-	u='Microsoft\Windows\CurrentVersion\Uninstall\{6E1B7F0A-VKM310}'
-	o='Microsoft\Windows\CurrentVersion\Uninstall\Other'
-	d='Microsoft\Windows\CurrentVersion\DIFx\DriverStore\vkm310_1A2B'
-	{
-		line sz "$u" DisplayName 'VKM310 Smart Card Reader'
-		line expand_sz "$u" InfPath '%SystemRoot%\inf\oem3.inf'
-		line dword "$u" NoModify 1
-		line sz "$o" DisplayName 'Other Product'
-		line sz_nonul "$o" InfPath 'no terminator'
-		line sz "$d" Services 'vkm310'
-		line multi_sz "$d" Files 'vkm310.sys|vkm310.inf'
-		line binary "$d\\Sub\\Leaf" Blob '00 01 02 ff'
-		line sz 'Vendor' '' 'default value'
-		line sz 'Vendor\Ärger' DisplayName 'Latin-1 folding'
-		for k in 0 1 2 3 4 5 6 7 8 9; do
-			line key "Vendor\\Many\\Key$k"
-		done
-		line key 'Vendor\Pair\A'
-		line key 'Vendor\Pair\B'
-	} | "$bin/mkhive" "$1/software" - || return 1
-	c='ControlSet001\Control\Class\{50DD5230-BA8A-11D1-BF5D-0000F805F530}'
-	s='ControlSet001\Services'
-	{
-		line dword Select Current 1
-		line sz "$c\\0000" InfSection 'VKM310.Install'
-		line expand_sz "$s\\vkm310" ImagePath \
-		    'system32\DRIVERS\vkm310.sys'
-		line key "$s\\Other"
-	} | "$bin/mkhive" "$1/system" - || return 1
+	PYTHONPATH=$src/../tests /usr/bin/python3 - "$1" "$bin/mkhive" \
+	    <<'EOF' || return 1
+import sys
+from vkmtest.winsys import fill_hive
+
+out, mkhive = sys.argv[1:]
+u = r"Microsoft\Windows\CurrentVersion\Uninstall\{6E1B7F0A-VKM310}"
+o = r"Microsoft\Windows\CurrentVersion\Uninstall\Other"
+d = r"Microsoft\Windows\CurrentVersion\DIFx\DriverStore\vkm310_1A2B"
+software = {
+    u: {"DisplayName": "VKM310 Smart Card Reader",
+        "InfPath": ("expand", r"%SystemRoot%\inf\oem3.inf"), "NoModify": 1},
+    o: {"DisplayName": "Other Product", "InfPath": ("nonul", "no terminator")},
+    d: {"Services": "vkm310", "Files": ("multi", ["vkm310.sys", "vkm310.inf"])},
+    d + r"\Sub\Leaf": {"Blob": ("binary", b"\x00\x01\x02\xff")},
+    "Vendor": {"": "default value"},
+    "Vendor\\\u00c4rger": {"DisplayName": "Latin-1 folding"},
+    r"Vendor\Pair\A": {}, r"Vendor\Pair\B": {},
+}
+software.update({r"Vendor\Many\Key%d" % k: {} for k in range(10)})
+c = r"ControlSet001\Control\Class\{50DD5230-BA8A-11D1-BF5D-0000F805F530}"
+s = r"ControlSet001\Services"
+system = {
+    "Select": {"Current": 1},
+    c + r"\0000": {"InfSection": "VKM310.Install"},
+    s + r"\vkm310": {"ImagePath": ("expand", r"system32\DRIVERS\vkm310.sys")},
+    s + r"\Other": {},
+}
+for name, keys in (("software", software), ("system", system)):
+    tree = {}
+    for path, values in keys.items():
+        parts = tuple(path.split("\\"))
+        for i in range(1, len(parts)):
+            tree.setdefault(parts[:i], {})
+        tree.setdefault(parts, {}).update(values)
+    fill_hive(out + "/" + name, tree, mkhive)
+EOF
 	# The last byte picks the key to delete; with its top bit set it is
 	# a key whose subkeys are all leaves (the first, here Uninstall).
 	cp "$1/software" "$1/tree"
@@ -81,7 +80,7 @@ hive_seeds() {
 	cp "$1/tree" "$1/dirty_tree"
 	"$bin/mkhive" --dirty "$1/dirty" || return 1
 	"$bin/mkhive" --dirty "$1/dirty_tree" || return 1
-	"$bin/mkhive" "$1/empty" - </dev/null || return 1
+	"$bin/mkhive" "$1/empty" || return 1
 }
 
 # The structures a hive is made of, for the mutator to insert.
@@ -126,7 +125,7 @@ for t in $targets; do
 	extra=
 	if [ "$t" = fuzz_hive ]; then
 		if ! hive_seeds "$corpus"; then
-			echo "$t: FAILED: mkhive could not make the seeds" >&2
+			echo "$t: FAILED: the seeds could not be made" >&2
 			status=1
 			continue
 		fi

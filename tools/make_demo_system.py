@@ -9,9 +9,7 @@ import os
 import shutil
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-
-from winsys import Offline  # noqa: E402
+from vkmtest.winsys import Offline
 
 SOFT = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion"
 CLASS = (r"HKLM\SYSTEM\CurrentControlSet\Control\Class"

@@ -1,40 +1,18 @@
 /*
- * mkhive - writes a registry hive file for test and demo systems.
+ * mkhive - writes the empty registry hive that test and demo systems
+ * start from: libhivex fills hives but cannot create one.
  *
- *	mkhive OUTFILE [SCRIPT]		make OUTFILE (replacing it) from
- *					SCRIPT, or standard input
- *	mkhive --dirty FILE		mark FILE as not closed cleanly, as
- *					fast startup or a crash leaves it
+ *	mkhive OUTFILE		make OUTFILE (replacing it): a root key
+ *				and nothing else
+ *	mkhive --dirty FILE	mark FILE as not closed cleanly, as fast
+ *				startup or a crash leaves it
  *
- * The hive starts empty (a root key and nothing else) and the script
- * fills it through libhivex.  One directive a line, its fields separated
- * by single TAB characters; the last field runs to the end of the line
- * and may hold tabs itself.  A CR before the line feed is dropped; empty
- * lines and lines starting with '#' are skipped.
- *
- *	key	PATH			an (empty) key
- *	sz	PATH	NAME	TEXT	REG_SZ, stored with its NUL
- *	sz_nonul	PATH	NAME	TEXT	REG_SZ stored without a NUL
- *	expand_sz	PATH	NAME	TEXT	REG_EXPAND_SZ
- *	multi_sz	PATH	NAME	A|B|C	REG_MULTI_SZ, '|' between the
- *					strings; an empty field has none
- *	dword	PATH	NAME	NUMBER	REG_DWORD, decimal or 0x hexadecimal
- *	binary	PATH	NAME	HEX	REG_BINARY, two hex digits a byte
- *					(spaces, commas, colons between
- *					them are skipped); may be empty
- *	raw	PATH	NAME	TYPE	HEX	any type number, data as for
- *					binary
- *
- * PATH is below the hive's root, names separated by '\'; keys missing
- * on the way are made, so "key" is needed for empty keys only.  An empty
- * PATH is the root.  An empty NAME is the key's default value; setting a
- * value again replaces it.  Everything is UTF-8; strings are stored as
- * UTF-16LE.  Exit status 0 on success; on error a message naming the
- * line goes to standard error, OUTFILE is removed and the status is 1.
+ * The tests fill the hive through libhivex: tests/vkmtest/winsys.py
+ * (python hivex) and the make() of tests/unit/test_hive.cpp.  Exit
+ * status 0 on success, 1 on error (OUTFILE is removed), 2 on bad use.
  */
 #include <errno.h>
 #include <fcntl.h>
-#include <hivex.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -42,17 +20,11 @@
 #include <unistd.h>
 
 #define BLOCK 4096
-#define LINE_MAX_BYTES 65536
-#define DATA_MAX_BYTES (2 * LINE_MAX_BYTES + 4)
-#define NAME_MAX_BYTES 1024
 
 #define ROOT_NAME "$$$PROTO.HIV"
 #define KEY_HIVE_ENTRY 0x0004
 #define KEY_COMP_NAME 0x0020
 #define NO_CELL 0xffffffffu
-
-static char g_line[LINE_MAX_BYTES];
-static char g_data[DATA_MAX_BYTES];
 
 /* ---- the empty hive ---- */
 
@@ -258,333 +230,10 @@ mark_dirty(const char *path)
 	return rc;
 }
 
-/* ---- text ---- */
-
-/* Decodes the UTF-8 character at *S; -1 when it is not valid UTF-8. */
-static long
-next_utf8(const unsigned char **s)
-{
-	const unsigned char *p = *s;
-	long c, min;
-	int more;
-
-	if (p[0] < 0x80)
-		c = p[0], more = 0, min = 0;
-	else if ((p[0] & 0xe0) == 0xc0)
-		c = p[0] & 0x1f, more = 1, min = 0x80;
-	else if ((p[0] & 0xf0) == 0xe0)
-		c = p[0] & 0x0f, more = 2, min = 0x800;
-	else if ((p[0] & 0xf8) == 0xf0)
-		c = p[0] & 0x07, more = 3, min = 0x10000;
-	else
-		return -1;
-	for (int k = 1; k <= more; k++) {
-		if ((p[k] & 0xc0) != 0x80)
-			return -1;
-		c = c << 6 | (p[k] & 0x3f);
-	}
-	if (c < min || c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff))
-		return -1;
-	*s = p + 1 + more;
-	return c;
-}
-
-/* Appends TEXT (LEN bytes of UTF-8) to OUT as UTF-16LE at *USED. */
-static int
-put_utf16(const char *text, size_t len, char *out, size_t *used)
-{
-	const unsigned char *s = (const unsigned char *)text, *end = s + len;
-	long c;
-
-	while (s < end) {
-		if ((c = next_utf8(&s)) < 0 || s > end)
-			return -1;
-		if (*used + 4 > DATA_MAX_BYTES)
-			return -1;
-		if (c >= 0x10000) {
-			c -= 0x10000;
-			put16((unsigned char *)out + *used,
-			    (unsigned)(0xd800 + (c >> 10)));
-			*used += 2;
-			c = 0xdc00 + (c & 0x3ff);
-		}
-		put16((unsigned char *)out + *used, (unsigned)c);
-		*used += 2;
-	}
-	return 0;
-}
-
-static int
-put_nul16(char *out, size_t *used)
-{
-	if (*used + 2 > DATA_MAX_BYTES)
-		return -1;
-	out[(*used)++] = 0;
-	out[(*used)++] = 0;
-	return 0;
-}
-
-static int
-hex_digit(int c)
-{
-	if (c >= '0' && c <= '9')
-		return c - '0';
-	if (c >= 'a' && c <= 'f')
-		return c - 'a' + 10;
-	if (c >= 'A' && c <= 'F')
-		return c - 'A' + 10;
-	return -1;
-}
-
-static int
-parse_hex(const char *text, char *out, size_t *used)
-{
-	int hi, lo;
-
-	for (const char *p = text; *p != '\0';) {
-		if (*p == ' ' || *p == ',' || *p == ':') {
-			p++;
-			continue;
-		}
-		if ((hi = hex_digit(p[0])) < 0 || (lo = hex_digit(p[1])) < 0)
-			return -1;
-		if (*used >= DATA_MAX_BYTES)
-			return -1;
-		out[(*used)++] = (char)(hi << 4 | lo);
-		p += 2;
-	}
-	return 0;
-}
-
-/* Reads a number that fits 32 bits: decimal, or hexadecimal after 0x. */
-static int
-parse_u32(const char *text, unsigned long *out)
-{
-	int hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-	const char *digits = hex ? text + 2 : text;
-	char *end;
-
-	if (digits[0] < '0' || hex_digit(digits[0]) < 0 ||
-	    (!hex && digits[0] > '9'))
-		return -1;
-	errno = 0;
-	*out = strtoul(digits, &end, hex ? 16 : 10);
-	if (errno != 0 || *end != '\0' || *out > 0xffffffffUL)
-		return -1;
-	return 0;
-}
-
-/* ---- keys and values ---- */
-
-/* The key at PATH below the root, made where missing; 0 on error. */
-static hive_node_h
-make_key(hive_h *h, const char *path)
-{
-	char name[NAME_MAX_BYTES];
-	hive_node_h node = hivex_root(h), child;
-	size_t len;
-
-	for (const char *p = path; node != 0 && *p != '\0';) {
-		len = strcspn(p, "\\");
-		if (len == 0 || len >= sizeof(name)) {
-			fprintf(stderr, "bad key name in \"%s\"\n", path);
-			return 0;
-		}
-		memcpy(name, p, len);
-		name[len] = '\0';
-		errno = 0;
-		child = hivex_node_get_child(h, node, name);
-		if (child == 0 && errno == 0)
-			child = hivex_node_add_child(h, node, name);
-		if (child == 0)
-			perror(name);
-		node = child;
-		p += len;
-		if (*p == '\\')
-			p++;
-	}
-	return node;
-}
-
-/* Encodes the data of one value line: type name KIND, text TEXT.
- * Returns the registry type, or -1. */
-static long
-encode_value(const char *kind, const char *text, size_t *used)
-{
-	unsigned long n;
-	const char *item;
-	size_t len;
-
-	*used = 0;
-	if (strcmp(kind, "sz") == 0 || strcmp(kind, "expand_sz") == 0) {
-		if (put_utf16(text, strlen(text), g_data, used) != 0 ||
-		    put_nul16(g_data, used) != 0)
-			return -1;
-		return kind[0] == 's' ? hive_t_REG_SZ : hive_t_REG_EXPAND_SZ;
-	}
-	if (strcmp(kind, "sz_nonul") == 0)
-		return put_utf16(text, strlen(text), g_data, used) == 0 ?
-		    hive_t_REG_SZ : -1;
-	if (strcmp(kind, "multi_sz") == 0) {
-		for (item = text; *text != '\0' && item != NULL;) {
-			len = strcspn(item, "|");
-			if (put_utf16(item, len, g_data, used) != 0 ||
-			    put_nul16(g_data, used) != 0)
-				return -1;
-			item = item[len] == '|' ? item + len + 1 : NULL;
-		}
-		return put_nul16(g_data, used) == 0 ? hive_t_REG_MULTI_SZ : -1;
-	}
-	if (strcmp(kind, "dword") == 0) {
-		if (parse_u32(text, &n) != 0)
-			return -1;
-		put32((unsigned char *)g_data, n);
-		*used = 4;
-		return hive_t_REG_DWORD;
-	}
-	if (strcmp(kind, "binary") == 0)
-		return parse_hex(text, g_data, used) == 0 ? hive_t_REG_BINARY :
-		    -1;
-	return -1;
-}
-
-/* Splits off the field at *P up to the next TAB; NULL when none is left
- * before the end of the line. */
-static char *
-next_field(char **p)
-{
-	char *field = *p, *tab;
-
-	if (field == NULL)
-		return NULL;
-	if ((tab = strchr(field, '\t')) != NULL) {
-		*tab = '\0';
-		*p = tab + 1;
-	} else
-		*p = NULL;
-	return field;
-}
-
-/* Carries out one value line: KIND, then PATH, NAME (and TYPE for raw)
- * and the data in REST. */
-static int
-do_value(hive_h *h, const char *kind, char *rest)
-{
-	char *path = next_field(&rest), *name = next_field(&rest), *text;
-	hive_set_value v;
-	hive_node_h node;
-	unsigned long type;
-	uint32_t number;
-	size_t used = 0;
-	long t;
-
-	if (name == NULL || rest == NULL)
-		return -1;
-	if (strcmp(kind, "raw") == 0) {
-		if ((text = next_field(&rest)) == NULL || rest == NULL ||
-		    parse_u32(text, &type) != 0 ||
-		    parse_hex(rest, g_data, &used) != 0)
-			return -1;
-		t = (long)type;
-	} else if ((t = encode_value(kind, rest, &used)) < 0)
-		return -1;
-	if ((node = make_key(h, path)) == 0)
-		return -1;
-	v.key = name;
-	/* Any type number may be stored, more than hive_type has names
-	 * for: it goes in as bytes. */
-	static_assert(sizeof(v.t) == sizeof(number), "hive_type size");
-	number = (uint32_t)t;
-	memcpy(&v.t, &number, sizeof(number));
-	v.len = used;
-	v.value = g_data;
-	if (hivex_node_set_value(h, node, &v, 0) != 0) {
-		perror(name);
-		return -1;
-	}
-	return 0;
-}
-
-/* Carries out one script line (its line end already cut off). */
-static int
-do_line(hive_h *h, char *line)
-{
-	char *rest = line, *kind;
-
-	if (line[0] == '\0' || line[0] == '#')
-		return 0;
-	kind = next_field(&rest);
-	if (strcmp(kind, "key") == 0)
-		return rest != NULL && make_key(h, rest) != 0 ? 0 : -1;
-	return do_value(h, kind, rest);
-}
-
-static int
-run_script(hive_h *h, FILE *in, const char *script)
-{
-	unsigned long number = 0;
-	size_t len;
-
-	while (fgets(g_line, sizeof(g_line), in) != NULL) {
-		number++;
-		len = strlen(g_line);
-		if (len > 0 && g_line[len - 1] != '\n' && !feof(in)) {
-			fprintf(stderr, "mkhive: %s:%lu: line too long\n",
-			    script, number);
-			return -1;
-		}
-		if (len > 0 && g_line[len - 1] == '\n')
-			g_line[--len] = '\0';
-		if (len > 0 && g_line[len - 1] == '\r')
-			g_line[--len] = '\0';
-		if (do_line(h, g_line) != 0) {
-			fprintf(stderr, "mkhive: %s:%lu: bad line\n", script,
-			    number);
-			return -1;
-		}
-	}
-	if (ferror(in)) {
-		fprintf(stderr, "mkhive: %s: read error\n", script);
-		return -1;
-	}
-	return 0;
-}
-
-/* Makes the hive OUT from the script SCRIPT ("-" or NULL: stdin). */
-static int
-make_hive(const char *out, const char *script)
-{
-	FILE *in = stdin;
-	hive_h *h;
-	int rc;
-
-	if (script != NULL && strcmp(script, "-") != 0 &&
-	    (in = fopen(script, "r")) == NULL) {
-		perror(script);
-		return -1;
-	}
-	if (write_empty(out) != 0 ||
-	    (h = hivex_open(out, HIVEX_OPEN_WRITE)) == NULL) {
-		perror(out);
-		if (in != stdin)
-			fclose(in);
-		return -1;
-	}
-	rc = run_script(h, in, in == stdin ? "stdin" : script);
-	if (rc == 0 && hivex_commit(h, NULL, 0) != 0) {
-		perror(out);
-		rc = -1;
-	}
-	hivex_close(h);
-	if (in != stdin)
-		fclose(in);
-	return rc;
-}
-
 static void
 usage(void)
 {
-	fprintf(stderr, "usage: mkhive OUTFILE [SCRIPT]\n"
+	fprintf(stderr, "usage: mkhive OUTFILE\n"
 	    "       mkhive --dirty FILE\n");
 }
 
@@ -598,11 +247,12 @@ main(int argc, char **argv)
 		}
 		return 0;
 	}
-	if (argc < 2 || argc > 3 || argv[1][0] == '-') {
+	if (argc != 2 || argv[1][0] == '-') {
 		usage();
 		return 2;
 	}
-	if (make_hive(argv[1], argc == 3 ? argv[2] : NULL) != 0) {
+	if (write_empty(argv[1]) != 0) {
+		perror(argv[1]);
 		unlink(argv[1]);
 		return 1;
 	}

@@ -15,18 +15,12 @@ that receives the same lines.
 import os
 import shutil
 import subprocess
-import sys
 
 import pytest
 
-from texts import ROOT
+from vkmtest import TARGETS as ALL_TARGETS, harness
+from vkmtest.winsys import Offline, WinePrefix
 
-sys.path.insert(0, os.path.join(ROOT, "tools"))
-
-import harness  # noqa: E402
-from winsys import Offline, WinePrefix  # noqa: E402
-
-ALL_TARGETS = ("native", "win32", "win64")
 REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")
 
 
@@ -44,6 +38,20 @@ def pytest_configure(config):
 
 
 def pytest_collection_modifyitems(config, items):
+    # Tests of no target (the harness's own) go with the native suite, so
+    # that suites run one per target do not repeat them; a test none of
+    # whose targets is selected is left out, not skipped.
+    native = "native" in selected_targets(ALL_TARGETS)
+
+    def keep(item):
+        if "target" in item.fixturenames:
+            return item_target(item) in ALL_TARGETS
+        return native
+
+    drop = [item for item in items if not keep(item)]
+    if drop:
+        config.hook.pytest_deselected(items=drop)
+        items[:] = [item for item in items if keep(item)]
     for item in items:
         target = item_target(item)
         reason = harness.skip_reason(target) if target else None
@@ -76,9 +84,9 @@ def pytest_runtest_logreport(report):
 
 
 def target_lines():
-    """One line per target: whether it ran, or why not."""
+    """One line per selected target: whether it ran, or why not."""
     lines = []
-    for target in ALL_TARGETS:
+    for target in selected_targets(ALL_TARGETS):
         counts = _outcomes.get(target, {})
         ran = counts.get("passed", 0) + counts.get("failed", 0)
         reason = harness.skip_reason(target)
@@ -104,6 +112,7 @@ def pytest_terminal_summary(terminalreporter):
         terminalreporter.write_line(line)
     report = os.environ.get("VKM_E2E_REPORT")
     if report:
+        os.makedirs(os.path.dirname(os.path.abspath(report)), exist_ok=True)
         with open(report, "w") as f:
             f.write("".join("end to end, " + line + "\n" for line in lines))
 

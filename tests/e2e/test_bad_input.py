@@ -13,11 +13,11 @@ import subprocess
 import hivex
 import pytest
 
-import harness
-from texts import (CHOICES, CLEAN, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY, Q_OEM,
+from vkmtest import harness
+from vkmtest.texts import (CHOICES, CLEAN, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY, Q_OEM,
                    SERVICES_KEY, UNINSTALL_KEY, banner, fixed_all, found_dry,
                    found_fixed, question)
-from winsys import Offline
+from vkmtest.winsys import Offline
 
 LASTGOOD = r"LastGood\system32\drivers"
 NOT_SCANNED = "driver files and OEM INF files are not scanned\n"
@@ -276,7 +276,7 @@ def test_read_only_hive_is_read(target, system, run):
     """A hive Windows did not close cleanly is read, named as read only,
     and nothing in it is removed: each removal fails with its reason, and
     the system counts as read."""
-    from winsys import MKHIVE
+    from vkmtest.winsys import MKHIVE
     system.add_key(UNINSTALL_KEY + r"\vkm310", {"DisplayName": "VKM310"})
     system.commit()
     hive = system.hive_file("SOFTWARE")

@@ -3,8 +3,8 @@ target, compared as whole transcripts."""
 
 import pytest
 
-import harness
-from texts import (CLEAN, DISCLAIMER, DISCLAIMER_QUESTION, USAGE, banner)
+from vkmtest import harness
+from vkmtest.texts import (CLEAN, DISCLAIMER, DISCLAIMER_QUESTION, USAGE, banner)
 
 ESC = b"\x1b"
 

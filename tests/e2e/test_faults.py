@@ -5,24 +5,21 @@ not counted as done.  Native only: these are the offline hive's own guarantees."
 
 import ctypes
 import errno
-import fcntl
 import os
-import pty
 import random
 import re
 import shutil
 import signal
 import subprocess
-import termios
 import time
 
 import hivex
 import pytest
 
-import harness
-from texts import (CHOICES, DRVSTORE_KEY as STORE, Q_KEY, UNINSTALL_KEY as
+from vkmtest import harness
+from vkmtest.texts import (CHOICES, DRVSTORE_KEY as STORE, Q_KEY, UNINSTALL_KEY as
                    UNINSTALL, banner, fixed_all, found_fixed, question)
-from winsys import Offline, MKHIVE
+from vkmtest.winsys import Offline, MKHIVE
 
 pytestmark = pytest.mark.targets("native")
 
@@ -159,37 +156,14 @@ def check_consistent(before, after, items):
     return done
 
 
-def start(argv, env, out, cwd):
-    """Starts ARGV in CWD in a terminal of its own with "a" typed ahead,
-    output to the file OUT.  Returns the process and the terminal's master side,
-    which must stay open while it runs (closing it hangs the run up)."""
-    master, slave = pty.openpty()
-
-    def take_terminal():
-        fcntl.ioctl(0, termios.TIOCSCTTY, 0)
-
+def run_full(env, workdir):
+    """One whole run answered with A (typed ahead), its backup made in
+    WORKDIR/cwd: (seconds, output, the backup line shown as <backup>)."""
+    cwd = os.path.join(workdir, "cwd")
     os.makedirs(cwd, exist_ok=True)
-    p = subprocess.Popen(argv, env=env, cwd=cwd, stdin=slave, stdout=out,
-                         stderr=subprocess.DEVNULL, start_new_session=True,
-                         preexec_fn=take_terminal)
-    os.close(slave)
-    os.write(master, b"a")
-    return p, master
-
-
-def run_full(argv, env, workdir):
-    """One whole run answered with A, its backup made in WORKDIR/cwd:
-    (seconds, output, the backup line shown as <backup>)."""
-    out_path = os.path.join(workdir, "out.txt")
-    with open(out_path, "wb") as out:
-        t0 = time.monotonic()
-        p, master = start(argv, env, out, os.path.join(workdir, "cwd"))
-        p.wait(timeout=60)
-        took = time.monotonic() - t0
-    os.close(master)
-    with open(out_path, "rb") as f:
-        text = f.read().decode("utf-8", "replace")
-    return took, harness.take_backup(text)[0]
+    r = harness.run_tool("native", ["-f", "-agree"], keys=[(None, b"a")],
+                         env=env, cwd=cwd)
+    return r.seconds, r.text
 
 
 def test_killed_cleanup_leaves_consistent_hives(target, tmp_path):
@@ -199,8 +173,7 @@ def test_killed_cleanup_leaves_consistent_hives(target, tmp_path):
     work = str(tmp_path / "work")
     windir = os.path.join(work, "Windows")
     config = os.path.join(windir, "System32", "config")
-    env = harness.target_env("native", {"SystemRoot": windir})
-    argv = [harness.program_path("native"), "-f", "-agree"]
+    env = {"SystemRoot": windir}
 
     def fresh():
         shutil.rmtree(work, ignore_errors=True)
@@ -211,7 +184,7 @@ def test_killed_cleanup_leaves_consistent_hives(target, tmp_path):
     span = 0
     for _ in range(3):
         fresh()
-        took, text = run_full(argv, env, str(tmp_path))
+        took, text = run_full(env, str(tmp_path))
         span = max(span, took)
         assert text.endswith(fixed_all(len(items))), text[-300:]
         assert check_consistent(before, snapshot(windir), items) == len(items)
@@ -223,16 +196,13 @@ def test_killed_cleanup_leaves_consistent_hives(target, tmp_path):
         # One random moment in each of KILLS equal slices of the run.
         delay = span * (i + rng.random()) / KILLS
         killed_cwd = str(tmp_path / ("killed%d" % i))
-        with open(os.devnull, "wb") as out:
-            p, master = start(argv, env, out, killed_cwd)
-            time.sleep(delay)
-            # The whole group: a child forked to try a delete goes too.
-            try:
-                os.killpg(p.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            p.wait(timeout=60)
-        os.close(master)
+        os.makedirs(killed_cwd)
+        run = harness.start("native", ["-f", "-agree"], env, killed_cwd)
+        run.send(b"a")
+        time.sleep(delay)
+        # The whole group: a child forked to try a delete goes too.
+        run.kill([signal.SIGKILL])
+        run.close()
         after = snapshot(windir)
         done = check_consistent(before, after, items)
         outcomes.append(done)
@@ -251,7 +221,7 @@ def test_killed_cleanup_leaves_consistent_hives(target, tmp_path):
         if kind in seen:
             continue
         seen.add(kind)
-        took, text = run_full(argv, env, str(tmp_path))
+        took, text = run_full(env, str(tmp_path))
         assert re.search(r"\n\n(Nothing to do, this system is clean !\n|\d+ "
                          r"item\(s\) fixed\nYou must now reboot your system"
                          r"\nBackup of the removed items: <backup>\n)\Z",

@@ -2,7 +2,7 @@
 
 import pytest
 
-from texts import (CHOICES, Q_FILE, Q_OEM, answered, banner, fixed_all,
+from vkmtest.texts import (CHOICES, Q_FILE, Q_OEM, answered, banner, fixed_all,
                    found_dry, found_fixed, question)
 
 DRV = r"system32\drivers"

@@ -10,10 +10,10 @@ import textwrap
 import time
 
 import pytest
-from winsys import Offline
+from vkmtest.winsys import Offline
 
-import harness
-from texts import DISCLAIMER, DISCLAIMER_QUESTION, USAGE, banner
+from vkmtest import harness
+from vkmtest.texts import DISCLAIMER, DISCLAIMER_QUESTION, USAGE, banner
 
 # Reads keys from /dev/tty in raw mode.  argv: mode, prompt count.
 #   flush: throws typed-ahead keys away before each prompt, so a key sent
@@ -267,4 +267,6 @@ def test_32bit_targets_run_or_say_why_not(tmp_path, monkeypatch, pretend):
         assert lines[1] == "end to end, win32: not run: %s" % expect
     else:
         assert lines[1] == "end to end, win32: ran (1 passed)"
-    assert lines[2] == "end to end, win64: not run: no test selected"
+    # Only the selected targets get a line: a suite run per target adds
+    # its own.
+    assert len(lines) == 2, lines

@@ -5,10 +5,11 @@ import subprocess
 
 import pytest
 
-from texts import (CHOICES, CLASS_KEY, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY, ROOT,
+from vkmtest.texts import (CHOICES, CLASS_KEY, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY,
                    SERVICES_KEY, UNINSTALL_KEY, answered, banner, fixed_all,
                    found_dry, found_fixed, question)
-from winsys import MKHIVE, split_hive
+from vkmtest import ROOT
+from vkmtest.winsys import MKHIVE, split_hive
 
 FAILED_NAME = "FAILED (error 22)\n"
 FAILED_KEY = "FAILED (error 13)\n"

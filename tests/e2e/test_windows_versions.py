@@ -5,8 +5,8 @@ import re
 
 import pytest
 
-import harness
-from texts import CLEAN, USAGE, banner
+from vkmtest import harness
+from vkmtest.texts import CLEAN, USAGE, banner
 
 # Version value per target, and the major.minor that `ver` must then show.
 VERSIONS = {

@@ -1,14 +1,16 @@
 """The key-path layer against Wine's registry: regprobe.exe (tests/wine)
-seeds its own keys, runs its case table and prints one line per case."""
+seeds its own keys, runs its case table (its own rows of the user's
+roots, then those of tests/common/reg_cases.h, which the offline hives
+answer in tests/unit/test_hive.cpp) and prints one line per case."""
 
 import os
 
 import pytest
 
-import harness
-from texts import build_dir
+from vkmtest import harness
+from vkmtest.texts import build_dir
 
-CASES = 56
+CASES = 57
 
 
 @pytest.mark.targets("win32", "win64")

@@ -2,15 +2,7 @@
 
 import os
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-
-
-def build_dir(target):
-    """The build folder of TARGET; VKM_NATIVE_BUILD names another native
-    one (the sanitizer build)."""
-    if target == "native" and os.environ.get("VKM_NATIVE_BUILD"):
-        return os.path.abspath(os.environ["VKM_NATIVE_BUILD"])
-    return os.path.join(ROOT, "build", target)
+from vkmtest import build_dir
 
 
 def build_date(target):

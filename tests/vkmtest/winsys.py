@@ -16,9 +16,8 @@ import struct
 import subprocess
 import tempfile
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+from vkmtest import ROOT, WINE_LOADER
 
-WINE_LOADER = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
 MKHIVE = os.path.join(ROOT, "build", "native", "tools", "mkhive")
 
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
@@ -86,6 +85,26 @@ def restore_tree(src, dst):
             os.symlink(os.readlink(s), d)
         else:
             shutil.copy2(s, d)
+
+
+def fill_hive(path, keys, mkhive=MKHIVE):
+    """Writes the hive PATH: mkhive's empty one, then KEYS ({tuple of
+    names below the root: {value name: value}}) through libhivex."""
+    import hivex
+    subprocess.run([mkhive, path], stdin=subprocess.DEVNULL, check=True)
+    h = hivex.Hivex(path, write=True)
+    for names, values in sorted(keys.items(), key=lambda kv: len(kv[0])):
+        node = h.root()
+        for n in names:
+            child = h.node_get_child(node, n)
+            node = child if child else h.node_add_child(node, n)
+        if values:
+            vals = []
+            for name, v in values.items():
+                t, data = encode_value(v)
+                vals.append({"key": name, "t": t, "value": data})
+            h.node_set_values(node, vals)
+    h.commit(None)
 
 
 class System:
@@ -189,28 +208,11 @@ class Offline(System):
         self.keys[(hive, tuple(names))].update(values or {})
 
     def commit(self):
-        """Writes both hives: an empty one made by mkhive, filled through
-        libhivex."""
-        import hivex
+        """Writes both hives: mkhive's empty one, filled through libhivex."""
         for hive in ("SOFTWARE", "SYSTEM"):
-            f = self.hive_file(hive)
-            subprocess.run([MKHIVE, f], stdin=subprocess.DEVNULL, check=True)
-            h = hivex.Hivex(f, write=True)
-            for (hv, names), values in sorted(self.keys.items(),
-                                              key=lambda kv: len(kv[0][1])):
-                if hv != hive:
-                    continue
-                node = h.root()
-                for n in names:
-                    child = h.node_get_child(node, n)
-                    node = child if child else h.node_add_child(node, n)
-                if values:
-                    vals = []
-                    for name, v in values.items():
-                        t, data = encode_value(v)
-                        vals.append({"key": name, "t": t, "value": data})
-                    h.node_set_values(node, vals)
-            h.commit(None)
+            fill_hive(self.hive_file(hive), {
+                names: values for (hv, names), values in self.keys.items()
+                if hv == hive})
 
     def _open(self, hive):
         import hivex

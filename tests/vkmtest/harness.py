@@ -24,15 +24,7 @@ import time
 
 import pexpect
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-TARGETS = ("native", "win32", "win64")
-WINE_ARCH = {"win32": "win32", "win64": "win64"}
-
-# Each bitness runs through its own loader, never through the `wine`,
-# `wineboot` or `regedit` wrappers: they take the 32-bit loader whenever
-# it is installed, and on a kernel without IA-32 emulation that loader
-# cannot start, so not even a 64-bit prefix would boot.
-WINE_LOADER = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
+from vkmtest import TARGETS, WINE_ARCH, WINE_LOADER, program_path
 
 # Set to 1 to pretend that the kernel runs no 32-bit x86 programs.
 PRETEND_NO_IA32 = "VKM_PRETEND_NO_IA32"
@@ -64,19 +56,6 @@ class Result(tuple):
         self = tuple.__new__(cls, values)
         self.__dict__.update(attrs)
         return self
-
-
-def program_path(target):
-    """The built program of TARGET, an absolute Linux path.  The native
-    build is taken from VKM_NATIVE_BUILD (a build folder) when set, so the
-    same tests can run the sanitizer build."""
-    if target == "native":
-        build = os.environ.get("VKM_NATIVE_BUILD") or os.path.join(
-            ROOT, "build", "native")
-        return os.path.join(os.path.abspath(build), "vkm310_cleanup")
-    if target in WINE_ARCH:
-        return os.path.join(ROOT, "build", target, "vkm310_cleanup.exe")
-    raise ValueError("unknown target %r (one of %s)" % (target, ", ".join(TARGETS)))
 
 
 def _compose_env(overrides):
@@ -261,14 +240,21 @@ def _read(path):
         return b""
 
 
-class _Session:
-    """One program in a pseudo-terminal, its output going to a file."""
+class Session:
+    """One program in a pseudo-terminal, its output going to a file in a
+    scratch folder of its own; close() removes that folder."""
 
-    def __init__(self, argv, env, cwd, workdir):
-        self.out = os.path.join(workdir, "out.txt")
-        self.err = os.path.join(workdir, "err.txt")
-        self.rc = os.path.join(workdir, "rc")
+    def __init__(self, argv, env, cwd):
+        self.workdir = tempfile.mkdtemp(prefix="vkm-e2e-")
+        self.out = os.path.join(self.workdir, "out.txt")
+        self.err = os.path.join(self.workdir, "err.txt")
+        self.rc = os.path.join(self.workdir, "rc")
+        if cwd is None:
+            cwd = os.path.join(self.workdir, "cwd")
+            os.mkdir(cwd)
+        self.cwd = cwd
         self.screen = []
+        self.started = time.monotonic()
         script = "%s > %s 2> %s; echo $? > %s" % (
             " ".join(shlex.quote(a) for a in argv), shlex.quote(self.out),
             shlex.quote(self.err), shlex.quote(self.rc))
@@ -308,6 +294,15 @@ class _Session:
         if key.endswith(b"\x1b"):
             time.sleep(ESCAPE_PAUSE)
 
+    def keys(self, keys, deadline):
+        """Types KEYS, (wait_for_text, key) pairs as run_tool takes them."""
+        seen = {}
+        for wait_text, key in keys:
+            if wait_text is not None:
+                seen[wait_text] = seen.get(wait_text, 0) + 1
+                self.wait_for(wait_text, seen[wait_text], deadline)
+            self.send(key)
+
     def wait_exit(self, deadline):
         while self.child.isalive():
             self.drain()
@@ -324,10 +319,11 @@ class _Session:
             return self.child.exitstatus
         return -(self.child.signalstatus or 0)
 
-    def kill(self):
-        # pexpect made the shell a session and process group leader; the
-        # program (and under Wine its loader) belong to that group.
-        for sig in (signal.SIGTERM, signal.SIGKILL):
+    def kill(self, signals=(signal.SIGTERM, signal.SIGKILL)):
+        """Ends the run midway.  pexpect made the shell a session and
+        process group leader; the program (and under Wine its loader, and
+        any child the program forked) belong to that group."""
+        for sig in signals:
             try:
                 os.killpg(self.child.pid, sig)
             except ProcessLookupError:
@@ -337,6 +333,16 @@ class _Session:
             self.child.close(force=True)
         except Exception:
             pass
+
+    def close(self):
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+
+def start(target, args, env=None, cwd=None, program=None):
+    """Starts the tool of TARGET with ARGS in a pseudo-terminal and returns
+    its Session: send() types keys, kill() ends it midway, wait_exit()
+    waits for its end; close() afterwards.  CWD is as for run_tool."""
+    return Session(command(target, args, program), target_env(target, env), cwd)
 
 
 BACKUP_NOTE = "Backup of the removed items: "
@@ -371,35 +377,24 @@ def run_tool(target, args, keys=(), env=None, timeout=60, cwd=None, program=None
 
     Raises HarnessError when a text does not come or the program does not
     end within TIMEOUT seconds; the program is killed then.  The Result
-    also carries .stderr (its bytes) and .screen (the terminal's)."""
-    full = target_env(target, env)
-    argv = command(target, args, program)
-    workdir = tempfile.mkdtemp(prefix="vkm-e2e-")
-    if cwd is None:
-        cwd = os.path.join(workdir, "cwd")
-        os.mkdir(cwd)
-    session = None
+    also carries .stderr (its bytes), .screen (the terminal's) and
+    .seconds (from start to end, the harness's polling included)."""
+    session = start(target, args, env, cwd, program)
     try:
-        session = _Session(argv, full, cwd, workdir)
-        deadline = time.monotonic() + timeout
-        seen = {}
-        for wait_text, key in keys:
-            if wait_text is not None:
-                seen[wait_text] = seen.get(wait_text, 0) + 1
-                session.wait_for(wait_text, seen[wait_text], deadline)
-            session.send(key)
+        deadline = session.started + timeout
+        session.keys(keys, deadline)
         status = session.wait_exit(deadline)
+        seconds = time.monotonic() - session.started
         raw = session.output()
         text, backup = take_backup(_text(raw))
         return Result((text, raw, status), text=text, raw=raw, backup=backup,
-                      status=status, stderr=_read(session.err),
+                      status=status, seconds=seconds, stderr=_read(session.err),
                       screen=b"".join(session.screen))
     except BaseException:
-        if session is not None:
-            session.kill()
+        session.kill()
         raise
     finally:
-        shutil.rmtree(workdir, ignore_errors=True)
+        session.close()
 
 
 def run_no_tty(target, args, env=None, timeout=60, cwd=None, program=None):

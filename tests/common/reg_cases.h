@@ -1,0 +1,142 @@
+/*
+ * reg_cases.h - the registry cases that Wine's registry (the probe,
+ * tests/wine/regprobe.cpp) and the offline hives (tests/unit/test_hive.cpp)
+ * must answer alike, through the key-path layer of registry/registry.h.
+ *
+ * Rows only, as X-macros: the includer defines what a row becomes.  Key
+ * paths lie below the scratch key REG_CASE_KEY of HKLM; "{c255}" in a path
+ * or an expected text stands for 255 times the letter c (reg_expand).
+ *
+ *   REG_SEED(key, name, type, data, fill, count, size)
+ *	a key (below the scratch key, "" for itself) and, when NAME is not
+ *	NULL, a value of TYPE: SIZE bytes of DATA, or COUNT times FILL when
+ *	DATA is NULL (COUNT + 1 keeps the NUL, COUNT drops it).  Strings are
+ *	ANSI; a hive stores them as UTF-16, twice the size.
+ *   REG_CASE(name, op, path, value, index, capacity, want)
+ *	OP_ENUM: enum_subkey(PATH, INDEX) into CAPACITY bytes (0: 260),
+ *	"1:NAME" or the result; OP_READ: read_string_value(PATH, VALUE)
+ *	with "<default>"; OP_DELETE: delete_key_path(PATH); OP_OPEN: "yes"
+ *	when the key opens, else "no".  The order matters from the deletes
+ *	on: they change what follows.
+ */
+#ifndef TESTS_COMMON_REG_CASES_H
+#define TESTS_COMMON_REG_CASES_H
+
+#include <stdlib.h>
+#include <string.h>
+
+#define REG_CASE_KEY "SOFTWARE\\VkmProbe"
+#define REG_CASE_LM "HKLM\\" REG_CASE_KEY
+
+enum reg_case_op { OP_ENUM, OP_READ, OP_DELETE, OP_OPEN };
+
+#define REG_CASE_SEEDS(REG_SEED) \
+	REG_SEED("", "Root", 1, "machine", 0, 0, 8) \
+	REG_SEED("", "Text", 1, "Alpha", 0, 0, 6) \
+	REG_SEED("", "Dword", 4, "\x78\x56\x34\x12", 0, 0, 4) \
+	REG_SEED("", "Multi", 7, "a\0b\0", 0, 0, 5) \
+	REG_SEED("", "Expand", 2, "%SystemRoot%\\inf", 0, 0, 17) \
+	REG_SEED("", "Len259", 1, NULL, 'x', 259, 260) \
+	REG_SEED("", "Len260", 1, NULL, 'x', 260, 261) \
+	REG_SEED("", "NoNul", 1, "abc", 0, 0, 3) \
+	REG_SEED("", "NoNul259", 1, NULL, 'n', 259, 259) \
+	REG_SEED("", "NoNul260", 1, NULL, 'n', 260, 260) \
+	REG_SEED("\\Three\\Alpha", NULL, 0, NULL, 0, 0, 0) \
+	REG_SEED("\\Three\\Beta", NULL, 0, NULL, 0, 0, 0) \
+	REG_SEED("\\Three\\Gamma", NULL, 0, NULL, 0, 0, 0) \
+	REG_SEED("\\Long\\{L255}", NULL, 0, NULL, 0, 0, 0) \
+	REG_SEED("\\Tree\\Level1\\Level2", "V", 1, "leaf", 0, 0, 5) \
+	REG_SEED("\\Tree\\Side", "V", 1, "side", 0, 0, 5)
+
+#define LM_ REG_CASE_LM
+#define REG_CASE_ROWS(REG_CASE) \
+	REG_CASE("root hklm", OP_READ, "hklm\\software\\vkmprobe", "Root", 0, \
+	    0, "machine") \
+	REG_CASE("root HKEY_LOCAL_MACHINE", OP_READ, \
+	    "HKEY_LOCAL_MACHINE\\" REG_CASE_KEY, "Root", 0, 0, "machine") \
+	/* The indexes rely on subkeys coming in name order: Wine keeps \
+	 * them so, as Windows' hives do, though RegEnumKeyEx promises no \
+	 * order. */ \
+	REG_CASE("enum 0", OP_ENUM, LM_ "\\Three", NULL, 0, 0, "1:Alpha") \
+	REG_CASE("enum 1", OP_ENUM, LM_ "\\Three", NULL, 1, 0, "1:Beta") \
+	REG_CASE("enum 2", OP_ENUM, LM_ "\\Three", NULL, 2, 0, "1:Gamma") \
+	REG_CASE("enum 3", OP_ENUM, LM_ "\\Three", NULL, 3, 0, "0") \
+	REG_CASE("enum 4", OP_ENUM, LM_ "\\Three", NULL, 4, 0, "0") \
+	REG_CASE("enum 999", OP_ENUM, LM_ "\\Three", NULL, 999, 0, "0") \
+	REG_CASE("enum -1", OP_ENUM, LM_ "\\Three", NULL, -1, 0, "-1") \
+	REG_CASE("enum trailing separator", OP_ENUM, LM_ "\\Three\\", NULL, 2, \
+	    0, "1:Gamma") \
+	REG_CASE("enum leaf", OP_ENUM, LM_ "\\Three\\Alpha", NULL, 0, 0, "0") \
+	REG_CASE("enum missing key", OP_ENUM, LM_ "\\Nowhere", NULL, 0, 0, \
+	    "-1") \
+	REG_CASE("enum name with its NUL", OP_ENUM, LM_ "\\Three", NULL, 0, 6, \
+	    "1:Alpha") \
+	REG_CASE("enum name without room for NUL", OP_ENUM, LM_ "\\Three", \
+	    NULL, 0, 5, "-1") \
+	REG_CASE("enum 255 fits", OP_ENUM, LM_ "\\Long", NULL, 0, 256, \
+	    "1:{L255}") \
+	REG_CASE("enum 255 in 255", OP_ENUM, LM_ "\\Long", NULL, 0, 255, "-1") \
+	REG_CASE("enum 255 in 16", OP_ENUM, LM_ "\\Long", NULL, 0, 16, "-1") \
+	REG_CASE("read REG_SZ", OP_READ, LM_, "Text", 0, 0, "Alpha") \
+	REG_CASE("read name case", OP_READ, LM_, "TEXT", 0, 0, "Alpha") \
+	REG_CASE("read REG_DWORD", OP_READ, LM_, "Dword", 0, 0, "<default>") \
+	REG_CASE("read REG_MULTI_SZ", OP_READ, LM_, "Multi", 0, 0, \
+	    "<default>") \
+	REG_CASE("read REG_EXPAND_SZ", OP_READ, LM_, "Expand", 0, 0, \
+	    "%SystemRoot%\\inf") \
+	REG_CASE("read 259", OP_READ, LM_, "Len259", 0, 0, "{x259}") \
+	REG_CASE("read 260", OP_READ, LM_, "Len260", 0, 0, "<default>") \
+	REG_CASE("read no NUL", OP_READ, LM_, "NoNul", 0, 0, "abc") \
+	REG_CASE("read no NUL 259", OP_READ, LM_, "NoNul259", 0, 0, "{n259}") \
+	REG_CASE("read no NUL 260", OP_READ, LM_, "NoNul260", 0, 0, \
+	    "<default>") \
+	REG_CASE("read small buffer", OP_READ, LM_, "Text", 0, 5, "<def") \
+	REG_CASE("read missing value", OP_READ, LM_, "Missing", 0, 0, \
+	    "<default>") \
+	REG_CASE("read missing key", OP_READ, LM_ "\\Nowhere", "Text", 0, 0, \
+	    "<default>") \
+	REG_CASE("delete HKLM\\", OP_DELETE, "HKLM\\", NULL, 0, 0, "0") \
+	REG_CASE("delete HKLM", OP_DELETE, "HKLM", NULL, 0, 0, "0") \
+	REG_CASE("delete missing", OP_DELETE, LM_ "\\Nowhere", NULL, 0, 0, \
+	    "0") \
+	REG_CASE("delete below missing", OP_DELETE, LM_ "\\Nowhere\\Deeper", \
+	    NULL, 0, 0, "0") \
+	REG_CASE("scratch kept", OP_OPEN, LM_ "\\Tree\\Level1\\Level2", NULL, \
+	    0, 0, "yes") \
+	REG_CASE("SOFTWARE kept", OP_OPEN, "HKLM\\SOFTWARE\\Microsoft", NULL, \
+	    0, 0, "yes") \
+	REG_CASE("delete tree", OP_DELETE, LM_ "\\Tree", NULL, 0, 0, "1") \
+	REG_CASE("tree gone", OP_OPEN, LM_ "\\Tree", NULL, 0, 0, "no") \
+	REG_CASE("sibling kept", OP_OPEN, LM_ "\\Three\\Gamma", NULL, 0, 0, \
+	    "yes") \
+	REG_CASE("delete tree again", OP_DELETE, LM_ "\\Tree", NULL, 0, 0, \
+	    "0") \
+	REG_CASE("delete one of three", OP_DELETE, LM_ "\\Three\\Alpha", NULL, \
+	    0, 0, "1") \
+	REG_CASE("next moves down", OP_ENUM, LM_ "\\Three", NULL, 0, 0, \
+	    "1:Beta")
+
+/* Writes PATTERN into OUT (SIZE bytes) with "{cN}" spelled out. */
+static inline void
+reg_expand(const char *pattern, char *out, size_t size)
+{
+	size_t n = 0;
+	char *end;
+
+	while (*pattern != '\0' && n < size - 1) {
+		if (pattern[0] == '{' && pattern[1] != '\0') {
+			long count = strtol(pattern + 2, &end, 10);
+			if (*end == '}' && count > 0 &&
+			    (size_t)count < size - 1 - n) {
+				memset(out + n, pattern[1], (size_t)count);
+				n += (size_t)count;
+				pattern = end + 1;
+				continue;
+			}
+		}
+		out[n++] = *pattern++;
+	}
+	out[n] = '\0';
+}
+
+#endif
