@@ -172,7 +172,9 @@ def strace_hive_io(argv, env, hives, workdir, pty=False):
     writes (renames onto the hive file) of each hive in HIVES
     (name -> path) during one run."""
     trace = os.path.join(workdir, "strace.txt")
-    cmd = ["strace", "-f", "-k", "-o", trace, "-e",
+    # -y names the file behind each descriptor: the tool opens a hive
+    # relative to its folder and hands libhivex /proc/self/fd/N.
+    cmd = ["strace", "-f", "-k", "-y", "-o", trace, "-e",
            "trace=openat,mmap,rename,renameat,renameat2"] + argv
     if pty:
         run_in_pty(cmd, env)
@@ -193,12 +195,12 @@ def strace_hive_io(argv, env, hives, workdir, pty=False):
     # entry of its descriptor, so a reused number is never mistaken.
     fd_hive = {}
     for call, stack in calls:
-        m = re.search(r'openat\([^,]+, "([^"]+)", ([A-Z_|]+)[^)]*\) = (-?\d+)',
-                      call)
+        m = re.search(r'openat\([^,]+, "([^"]+)", ([A-Z_|]+)[^)]*\) = '
+                      r'(-?\d+)(?:<([^>]*)>)?', call)
         if m and int(m.group(3)) >= 0:
             fd = int(m.group(3))
             fd_hive.pop(fd, None)
-            h = by_path.get(os.path.realpath(m.group(1)))
+            h = by_path.get(os.path.realpath(m.group(4) or m.group(1)))
             if h is None:
                 continue
             if "libhivex" in "".join(stack) and "O_RDONLY" in m.group(2):
@@ -207,8 +209,8 @@ def strace_hive_io(argv, env, hives, workdir, pty=False):
             else:
                 counts[h]["other_opens"] += 1
             continue
-        m = re.search(r'mmap\([^,]+, \d+, [^,]+, [^,]+, (\d+), [^)]+\) = 0x',
-                      call)
+        m = re.search(r'mmap\([^,]+, \d+, [^,]+, [^,]+, (\d+)(?:<[^>]*>)?, '
+                      r'[^)]+\) = 0x', call)
         if m and int(m.group(1)) in fd_hive:
             counts[fd_hive.pop(int(m.group(1)))]["mapped"] += 1
             continue
@@ -582,6 +584,26 @@ def machine():
 
 # ---- the run ----
 
+def hives_kept(base, run_hives):
+    """1 when the newest backup folder in the current folder holds a copy
+    of each hive in RUN_HIVES equal to the hive of BASE it was copied
+    from before the run."""
+    folders = sorted(d for d in os.listdir(".") if d.startswith("vkm310_backup-"))
+    if not folders:
+        return False
+    for h, path in run_hives.items():
+        before = os.path.join(base, "Windows", "System32", "config", h)
+        copy = os.path.join(folders[-1], "SystemRoot", "System32", "config", h)
+        if not os.path.exists(copy) or read_bytes(copy) != read_bytes(before):
+            return False
+    return True
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def copy_system(src, dst):
     if os.path.exists(dst):
         shutil.rmtree(dst)
@@ -652,8 +674,7 @@ def measure_offline(R, info, work):
             R["after_summary"] = summary_line(read(out))
             R["after_floor"] = summary_line(read_run(
                 [FLOOR, run_windir], renv, out))
-            R["bak"] = all(os.path.exists(p + ".bak")
-                           for p in run_hives.values())
+            R["bak"] = hives_kept(base, run_hives)
     R["clean"] = t_clean
     log("cleanup %.3f s (%s; then a dry run: %s, the floor: %s)" % (
         median(t_clean), R["clean_summary"], R["after_summary"],
@@ -682,6 +703,10 @@ def main():
                     "-lhivex", "-o", FLOOR], check=True)
 
     work = tempfile.mkdtemp(prefix="vkm-bench-")
+    # Cleanup runs leave their backup folders in the current folder: the
+    # temp folder, never the checkout.  Paths above are absolute.
+    os.makedirs(os.path.join(work, "cwd"))
+    os.chdir(os.path.join(work, "cwd"))
     R = {"machine": machine(), "runs": RUNS, "clean_runs": CLEAN_RUNS,
          "load_before": os.getloadavg()[0], "revision": tree_revision()}
     try:
@@ -886,7 +911,7 @@ def results_offline(R, L):
              "subtree |" % (len(PEER_KEYS), fmt_s(R["peer"]),
                              spread(R["peer"])))
     L.append("| `-f -agree`, answered A | %s | %s | \"%s\"; %d question(s); "
-             ".bak beside both hives: %s |" % (
+             "both hives kept, as they were, in the run's backup folder: %s |" % (
                  fmt_s(R["clean"]), spread(R["clean"]), R["clean_summary"],
                  R["clean_asked"], "yes" if R["bak"] else "NO"))
     L.append("")
