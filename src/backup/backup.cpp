@@ -152,27 +152,27 @@ item_place(const char *path, char *out, size_t size)
 	}
 }
 
-/* Copies the item at PATH with COPY into its place.  1, 0 or -1 as
- * backup_file. */
+/* Copies the item at PATH, a folder when FOLDER, into its place.  1, 0
+ * or -1 as backup_file. */
 static int
-backup_item(const char *path, int (*copy)(const char *, const char *))
+backup_item(const char *path, int folder)
 {
 	char dst[BACKUP_PATH_BUF];
 	int r = item_place(path, dst, sizeof(dst));
 
-	return r <= 0 ? r : copy(path, dst);
+	return r <= 0 ? r : plat_copy(path, dst, folder);
 }
 
 int
 backup_file(const char *path)
 {
-	return backup_item(path, plat_copy_file);
+	return backup_item(path, 0);
 }
 
 int
 backup_folder(const char *path)
 {
-	return backup_item(path, plat_copy_folder);
+	return backup_item(path, 1);
 }
 
 int

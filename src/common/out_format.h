@@ -32,4 +32,8 @@ typedef void (*out_write_fn)(const char *text, size_t len);
  * of FMT are written as they stand, no further argument taken. */
 int out_vformat(int flags, out_write_fn write, const char *fmt, va_list ap);
 
+/* How the text of this system's console is encoded: OUT_UTF8 or 0.  Set
+ * by each console (platform/<system>/console.cpp) for common/print.cpp. */
+extern const int g_console_text_flags;
+
 #endif

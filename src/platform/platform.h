@@ -134,19 +134,15 @@ int plat_make_folder(const char *path);
  * 1: OUT holds it; 0: nothing is there; -1: OUT is too small. */
 int plat_disk_path(const char *path, char *out, size_t size);
 
-/* Copies the file at PATH (a Windows path) to the new file DST, which
- * must not exist; the copy reaches the disk before the call returns.  A
- * link is copied as a link offline and passed over on Windows, never
- * followed.  1: copied; 0: nothing at PATH; -1: failed, errno set as the
- * C run-time of Windows sets it (a DST already there included). */
-int plat_copy_file(const char *path, const char *dst);
-
-/* Copies the folder at PATH (a Windows path) with everything below it to
- * the new folder DST.  Links, junctions and other reparse points inside
- * are copied as links offline and passed over on Windows, never entered;
- * a folder of another file system is not entered either.
- * 1: copied; 0: nothing at PATH; -1: failed (PATH a file included), errno
- * set as the C run-time of Windows sets it. */
-int plat_copy_folder(const char *path, const char *dst);
+/* Copies the entry at PATH (a Windows path) to the new entry DST, which
+ * must not exist; the copy reaches the disk before the call returns.
+ * FOLDER 0 asks for a file, 1 for a folder with everything below it.
+ * Links, junctions and other reparse points are copied as links offline
+ * and passed over on Windows, never followed or entered; a folder of
+ * another file system is not entered either.
+ * 1: copied; 0: nothing at PATH; -1: failed (an entry of the other kind
+ * at PATH, or DST already there, included), errno set as the C run-time
+ * of Windows sets it. */
+int plat_copy(const char *path, const char *dst, int folder);
 
 #endif

@@ -14,7 +14,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <termios.h>
 #include <unistd.h>
@@ -26,23 +25,8 @@ static int g_tty = -1;
 static int g_second_code = -1;	/* owed from the last two-code key */
 static struct keyseq g_keys;	/* may hold a sequence across calls */
 
-static void
-write_stdout(const char *text, size_t len)
-{
-	fwrite(text, 1, len, stdout);
-}
-
 /* The text is UTF-8: names from the hives are converted to it. */
-void
-plat_printf(const char *fmt, ...)
-{
-	va_list ap;
-
-	va_start(ap, fmt);
-	(void)out_vformat(OUT_UTF8, write_stdout, fmt, ap);
-	va_end(ap);
-	fflush(stdout);
-}
+const int g_console_text_flags = OUT_UTF8;
 
 /* 1: the terminal is open in g_tty; -1: the process has none. */
 static int

@@ -111,23 +111,6 @@ plat_disk_path(const char *path, char *out, size_t size)
 	return winpath_resolve(path, out, size);
 }
 
-static int
-write_all(int fd, const char *buf, size_t len)
-{
-	ssize_t n;
-
-	while (len > 0) {
-		if ((n = SC(write)(fd, buf, len)) < 0) {
-			if (errno == EINTR)
-				continue;
-			return -1;
-		}
-		buf += n;
-		len -= (size_t)n;
-	}
-	return 0;
-}
-
 /* Copies the regular file open as IN into the new file NAME of the
  * folder DIRFD, synced.  0, or -1 with the Linux errno left in errno. */
 static int
@@ -144,7 +127,7 @@ copy_contents(int in, int dirfd, const char *name, mode_t mode)
 	while (e == 0 && (n = SC(read)(in, buf, sizeof(buf))) != 0) {
 		if (n < 0)
 			e = errno == EINTR ? 0 : errno;
-		else if (write_all(out, buf, (size_t)n) != 0)
+		else if (sys_write_all(out, buf, (size_t)n) < 0)
 			e = errno;
 	}
 	if (e == 0 && SC(fsync)(out) != 0)
@@ -261,9 +244,9 @@ copy_entry(int srcdir, const char *name, int dstdir, const char *dstname,
 }
 
 /* Copies the entry PATH (a Windows path) to the new entry DST.  FOLDER
- * says which kind the caller wants.  1, 0 or -1 as plat_copy_file. */
-static int
-copy_path(const char *path, const char *dst, int folder)
+ * says which kind the caller wants.  1, 0 or -1 as plat_copy. */
+int
+plat_copy(const char *path, const char *dst, int folder)
 {
 	char real[PATH_MAX], dstdir_path[PATH_MAX];
 	const char *slash, *dstname;
@@ -307,16 +290,4 @@ copy_path(const char *path, const char *dst, int folder)
 	SC(close)(srcdir);
 	SC(close)(dstdir);
 	return rc == 0 ? 1 : fail(r);
-}
-
-int
-plat_copy_file(const char *path, const char *dst)
-{
-	return copy_path(path, dst, 0);
-}
-
-int
-plat_copy_folder(const char *path, const char *dst)
-{
-	return copy_path(path, dst, 1);
 }

@@ -5,6 +5,7 @@
  */
 #include "platform/unix/syscalls.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -49,4 +50,21 @@ sys_call_set(const char *name, void (*fn)(void))
 		}
 	}
 	return 0;
+}
+
+int
+sys_write_all(int fd, const char *buf, size_t len)
+{
+	ssize_t n;
+
+	while (len > 0) {
+		if ((n = SC(write)(fd, buf, len)) < 0) {
+			if (errno == EINTR)
+				continue;
+			return -1;
+		}
+		buf += n;
+		len -= (size_t)n;
+	}
+	return 1;
 }

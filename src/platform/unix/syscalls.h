@@ -117,4 +117,8 @@ extern struct sys_call g_syscalls[SC_COUNT];
  * NULL.  1: done; 0: no call of that name. */
 int sys_call_set(const char *name, void (*fn)(void));
 
+/* Writes LEN bytes of BUF to FD whole, through the table's write, going
+ * on after a signal.  1: written; -1: failed, errno set. */
+int sys_write_all(int fd, const char *buf, size_t len);
+
 #endif

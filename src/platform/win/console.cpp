@@ -10,7 +10,6 @@
  */
 #include <windows.h>
 
-#include <stdarg.h>
 #include <stdio.h>
 
 #include "keymap.h"
@@ -27,23 +26,8 @@ static_assert(KEYMAP_ENHANCED_KEY == ENHANCED_KEY, "state bits");
 static HANDLE g_console_in = INVALID_HANDLE_VALUE;
 static int g_second_code = -1;	/* owed from the last two-code key */
 
-static void
-write_stdout(const char *text, size_t len)
-{
-	fwrite(text, 1, len, stdout);
-}
-
 /* The text is the ANSI code page, where 0x80..0xFF are characters. */
-void
-plat_printf(const char *fmt, ...)
-{
-	va_list ap;
-
-	va_start(ap, fmt);
-	(void)out_vformat(0, write_stdout, fmt, ap);
-	va_end(ap);
-	fflush(stdout);
-}
+const int g_console_text_flags = 0;
 
 /* 1 when the console input handle is open; opened once and kept, so keys
  * typed ahead between two questions stay in its buffer. */

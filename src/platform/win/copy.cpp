@@ -229,9 +229,9 @@ copy_tree(const char *src, const char *dst, int depth)
 }
 
 /* Copies the entry PATH to DST; FOLDER says which kind is wanted.  1, 0
- * or -1 as plat_copy_file. */
-static int
-copy_path(const char *path, const char *dst, int folder)
+ * or -1 as plat_copy. */
+int
+plat_copy(const char *path, const char *dst, int folder)
 {
 	DWORD attr, code;
 
@@ -252,16 +252,4 @@ copy_path(const char *path, const char *dst, int folder)
 	code = folder ? copy_tree(path, dst, 0) :
 	    copy_one_file(path, dst, attr);
 	return code == 0 ? 1 : fail(code);
-}
-
-int
-plat_copy_file(const char *path, const char *dst)
-{
-	return copy_path(path, dst, 0);
-}
-
-int
-plat_copy_folder(const char *path, const char *dst)
-{
-	return copy_path(path, dst, 1);
 }

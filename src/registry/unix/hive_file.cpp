@@ -144,24 +144,6 @@ make_temp(const char *path, char *out, size_t size)
 	return fd;
 }
 
-/* Writes LEN bytes of BUF to FD whole.  1, or -1. */
-static int
-write_all(int fd, const char *buf, size_t len)
-{
-	ssize_t n;
-
-	while (len > 0) {
-		if ((n = SC(write)(fd, buf, len)) < 0) {
-			if (errno == EINTR)
-				continue;
-			return -1;
-		}
-		buf += n;
-		len -= (size_t)n;
-	}
-	return 1;
-}
-
 /* Gives the file open as FD the mode and owner in ST where the file
  * system keeps them.  One that does not (FAT) refuses, which is no
  * reason to keep the old hive. */
@@ -312,7 +294,7 @@ copy_to_temp(const char *src, const char *near, char *tmp, size_t size)
 		if (n < 0)
 			ok = errno == EINTR;
 		else
-			ok = write_all(out, buf, (size_t)n) == 1;
+			ok = sys_write_all(out, buf, (size_t)n) == 1;
 		if (!ok)
 			e = errno;
 	}
