@@ -189,14 +189,14 @@ join(char *out, const char *base, const char *name)
 static DWORD
 copy_listed(const char *src, const char *dst, int depth)
 {
-	char spec[MAX_PATH], from[MAX_PATH], to[MAX_PATH];
+	char search[MAX_PATH], from[MAX_PATH], to[MAX_PATH];
 	WIN32_FIND_DATAA fd;
 	HANDLE find;
 	DWORD code = 0;
 
-	if ((code = join(spec, src, "*")) != 0)
+	if ((code = join(search, src, "*")) != 0)
 		return code;
-	if ((find = FindFirstFileA(spec, &fd)) == INVALID_HANDLE_VALUE)
+	if ((find = FindFirstFileA(search, &fd)) == INVALID_HANDLE_VALUE)
 		return GetLastError();
 	do {
 		if (strcmp(fd.cFileName, ".") == 0 ||

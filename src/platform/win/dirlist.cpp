@@ -12,18 +12,18 @@ int
 plat_list_folder(const char *dir, const char *pattern,
     int (*visit)(const char *name, void *ctx), void *ctx)
 {
-	char spec[MAX_PATH];
+	char search[MAX_PATH];
 	WIN32_FIND_DATAA found;
 	HANDLE h;
 	int n, result = 1;
 
 	if (dir == NULL || visit == NULL)
 		return -1;
-	n = snprintf(spec, sizeof(spec), "%s\\%s", dir,
+	n = snprintf(search, sizeof(search), "%s\\%s", dir,
 	    pattern != NULL ? pattern : "*");
-	if (n < 0 || (size_t)n >= sizeof(spec))
+	if (n < 0 || (size_t)n >= sizeof(search))
 		return -1;
-	h = FindFirstFileA(spec, &found);
+	h = FindFirstFileA(search, &found);
 	if (h == INVALID_HANDLE_VALUE) {
 		/* An existing folder with no name that fits the pattern. */
 		return GetLastError() == ERROR_FILE_NOT_FOUND ? 1 : -1;

@@ -37,7 +37,7 @@ say_error(DWORD code, char *why, size_t size)
 int
 plat_check_folder(const char *dir, char *why, size_t size)
 {
-	char spec[MAX_PATH];
+	char search[MAX_PATH];
 	WIN32_FIND_DATAA found;
 	HANDLE h;
 	DWORD attr, code;
@@ -56,12 +56,12 @@ plat_check_folder(const char *dir, char *why, size_t size)
 		snprintf(why, size, "not a folder");
 		return -1;
 	}
-	n = snprintf(spec, sizeof(spec), "%s\\*", dir);
-	if (n < 0 || (size_t)n >= sizeof(spec)) {
+	n = snprintf(search, sizeof(search), "%s\\*", dir);
+	if (n < 0 || (size_t)n >= sizeof(search)) {
 		snprintf(why, size, "path too long");
 		return -1;
 	}
-	h = FindFirstFileA(spec, &found);
+	h = FindFirstFileA(search, &found);
 	if (h == INVALID_HANDLE_VALUE) {
 		code = GetLastError();
 		if (code == ERROR_FILE_NOT_FOUND)
