@@ -104,12 +104,6 @@ int plat_check_system(const char *system_root, char *why, size_t size);
  * (error N)". */
 int plat_check_folder(const char *dir, char *why, size_t size);
 
-/* PATH (a Windows path) as it is shown to the user: offline, the path on
- * the disk, '/'-separated, each name in the letter case found there (a
- * tail that does not exist as named); on Windows, PATH unchanged.
- * 1: OUT (SIZE bytes) holds it; -1: it was cut to fit. */
-int plat_display_path(const char *path, char *out, size_t size);
-
 /* ---- the backup of a run (backup/backup.h builds on these) ---- */
 
 /* The current local time: year, month (1-12), day, hour, minute, second.
@@ -128,10 +122,12 @@ int plat_backup_place(int index, char *out, size_t size);
  * -1: failed, errno set as the C run-time of Windows sets it. */
 int plat_make_folder(const char *path);
 
-/* The path by which the file system holds the existing entry PATH (a
- * Windows path): on Windows PATH itself, offline the Linux path with the
- * letter case found on the disk, no link below SystemRoot followed.
- * 1: OUT holds it; 0: nothing is there; -1: OUT is too small. */
+/* The path by which the file system holds the entry PATH (a Windows
+ * path), as the removal touches it and the user is shown it: on Windows
+ * PATH itself, offline the Linux path with the letter case found on the
+ * disk, no link below SystemRoot followed.  1: OUT holds it; 0: nothing
+ * is there, OUT holds the part that exists and the rest as named; -1:
+ * OUT is too small. */
 int plat_disk_path(const char *path, char *out, size_t size);
 
 /* Copies the entry at PATH (a Windows path) to the new entry DST, which

@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include "backup/backup.h"
+#include "common/bounded.h"
 #include "platform/platform.h"
 #include "ask/ask.h"
 #include "scans/scans.h"
@@ -38,7 +39,8 @@ check_driver_file(const char *folder, const char *name)
 	if (n < 0 || (size_t)n >= sizeof(path) || !file_present(path))
 		return;
 	/* The path the removal will touch, as the system shows it. */
-	plat_display_path(path, shown, sizeof(shown));
+	if (plat_disk_path(path, shown, sizeof(shown)) < 0)
+		copy_bounded(shown, path, sizeof(shown));
 	plat_printf("Found file '%s.sys'\n(%s)\n", name, shown);
 	g_found_count++;
 	if (ask_user("Do you want to delete this file ?") <= 0)

@@ -6,6 +6,7 @@
 
 #include <stdio.h>
 
+#include "common/bounded.h"
 #include "common/crt_errno.h"
 #include "platform/platform.h"
 #include "registry/registry.h"
@@ -113,7 +114,8 @@ check_folders(void)
 	for (const auto &f : folders) {
 		if (plat_check_folder(f.dir, why, sizeof(why)) >= 0)
 			continue;
-		plat_display_path(f.dir, shown, sizeof(shown));
+		if (plat_disk_path(f.dir, shown, sizeof(shown)) < 0)
+			copy_bounded(shown, f.dir, sizeof(shown));
 		report_not_read(f.place, shown, why);
 	}
 }

@@ -157,23 +157,3 @@ plat_check_folder(const char *dir, char *why, size_t size)
 	say_errno(err, "cannot be listed", why, size);
 	return -1;
 }
-
-/* Copies SRC to OUT of SIZE bytes.  1, or -1 when it was cut. */
-static int
-copy_path(const char *src, char *out, size_t size)
-{
-	int n = snprintf(out, size, "%s", src);
-
-	return n >= 0 && (size_t)n < size ? 1 : -1;
-}
-
-int
-plat_display_path(const char *path, char *out, size_t size)
-{
-	char real[PATH_BYTES];
-
-	/* A path that cannot be resolved at all is shown as named. */
-	if (winpath_resolve(path, real, sizeof(real)) < 0)
-		return copy_path(path, out, size);
-	return copy_path(real, out, size);
-}

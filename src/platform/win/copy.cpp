@@ -131,10 +131,8 @@ plat_disk_path(const char *path, char *out, size_t size)
 
 	if (n + 1 > size)
 		return -1;
-	if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
-		return 0;
 	memcpy(out, path, n + 1);
-	return 1;
+	return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }
 
 /* Makes the copy of the file at SRC durable: CopyFile leaves it to the

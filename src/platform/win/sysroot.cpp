@@ -72,11 +72,3 @@ plat_check_folder(const char *dir, char *why, size_t size)
 	FindClose(h);
 	return 1;
 }
-
-int
-plat_display_path(const char *path, char *out, size_t size)
-{
-	int n = snprintf(out, size, "%s", path);
-
-	return n >= 0 && (size_t)n < size ? 1 : -1;
-}
