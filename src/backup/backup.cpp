@@ -13,6 +13,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "common/crt_errno.h"
 #include "platform/platform.h"
 #include "registry/registry.h"
 #include "scans/targets.h"
@@ -21,8 +22,6 @@
 #define BACKUP_TREE "SystemRoot"
 /* "-2" to "-99": runs started in the same second. */
 #define BACKUP_TRIES 99
-#define CRT_EACCES 13
-#define CRT_EINVAL 22
 
 char g_backup_dir[BACKUP_PATH_BUF];
 

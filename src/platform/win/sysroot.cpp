@@ -6,10 +6,10 @@
 
 #include <stdio.h>
 
+#include "common/crt_errno.h"
 #include "platform/platform.h"
 #include "platform/win/errmap.h"
 
-#define CRT_EACCES 13
 
 int
 plat_check_system(const char *system_root, char *why, size_t size)
