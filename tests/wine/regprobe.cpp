@@ -6,7 +6,8 @@
  * and HKCU\0VkmProbe straight through advapi32, runs its own cases of the
  * roots the offline registry does not have, then the cases it shares with
  * the offline hives' unit test (tests/common/reg_cases.h), and prints "ok NAME" or "FAIL NAME: got X want Y"
- * for each, then "N passed, N failed".  Exit status: 0 all passed, 1 a
+ * for each, then the check of the permissions a run's backup folder is
+ * made with, then "N passed, N failed".  Exit status: 0 all passed, 1 a
  * case failed, 2 the keys could not be seeded.  The scratch keys are
  * removed at the start (a killed run leaves them) and at the end.
  *
@@ -14,7 +15,9 @@
  * results are printed the same way, so long names stay readable.
  */
 #include <windows.h>
+#include <sddl.h>
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -22,6 +25,7 @@
 #include "../common/reg_cases.h"
 #include "common/bounded.h"
 #include "platform/platform.h"
+#include "platform/win/backup_sd.h"
 #include "registry/registry.h"
 
 #define LM_SCRATCH REG_CASE_KEY
@@ -270,10 +274,53 @@ run_case(const struct probe_case *c, char *got)
 	}
 }
 
+/* ---- the permissions of the run's backup folder ---- */
+
+/* The DACL of the descriptor a backup folder is made with, as the system
+ * reads it back ("D:..."), into GOT (TEXT_MAX bytes). */
+static void
+descriptor_text(char *got)
+{
+	PSECURITY_DESCRIPTOR sd;
+	char *text = NULL;
+
+	if (backup_folder_security(&sd) != 1) {
+		snprintf(got, TEXT_MAX, "not made: errno %d", errno);
+		return;
+	}
+	if (ConvertSecurityDescriptorToStringSecurityDescriptorA(sd,
+	    SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, NULL))
+		copy_bounded(got, text, TEXT_MAX);
+	else
+		snprintf(got, TEXT_MAX, "unreadable: error %lu", GetLastError());
+	LocalFree(text);
+	LocalFree(sd);
+}
+
+/* Prints whether GOT is WANT (expanded) for the case NAME; counts it in
+ * PASSED or FAILED. */
+static void
+report(const char *name, const char *got, const char *want_text,
+    int *passed, int *failed)
+{
+	static char want[TEXT_MAX], shown[TEXT_MAX];
+
+	reg_expand(want_text, want, sizeof(want));
+	if (strcmp(got, want) == 0) {
+		plat_printf("ok %s\n", name);
+		(*passed)++;
+	} else {
+		compress(got, shown);
+		plat_printf("FAIL %s: got %s want %s\n", name, shown,
+		    want_text);
+		(*failed)++;
+	}
+}
+
 int
 main(void)
 {
-	static char got[TEXT_MAX], want[TEXT_MAX], shown[TEXT_MAX];
+	static char got[TEXT_MAX];
 	int passed = 0, failed = 0;
 
 	wipe_scratch();
@@ -285,18 +332,15 @@ main(void)
 	    sizeof(cases) / sizeof(cases[0]);
 	    c++) {
 		run_case(c, got);
-		reg_expand(c->want, want, sizeof(want));
-		if (strcmp(got, want) == 0) {
-			plat_printf("ok %s\n", c->name);
-			passed++;
-		} else {
-			compress(got, shown);
-			plat_printf("FAIL %s: got %s want %s\n", c->name, shown,
-			    c->want);
-			failed++;
-		}
+		report(c->name, got, c->want, &passed, &failed);
 	}
 	wipe_scratch();
+	/* SYSTEM and the Administrators with full control, passed on to
+	 * folders (CI) and files (OI) inside; protected (P): nothing taken
+	 * over from the folder above. */
+	descriptor_text(got);
+	report("backup descriptor", got,
+	    "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", &passed, &failed);
 	plat_printf("%d passed, %d failed\n", passed, failed);
 	return failed > 0 ? 1 : 0;
 }
