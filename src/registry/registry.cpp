@@ -206,35 +206,51 @@ read_string_value(const char *path, const char *value_name, char *buf,
 		copy_bounded(buf, default_text, size);
 }
 
+/* Deletes every subkey of the open KEY with its tree, children first.
+ * Each is opened as itself: a link goes as a link, and what it names
+ * stays.  ERROR_SUCCESS, or the registry's error of the first failure. */
+static LONG
+delete_subkeys(HKEY key)
+{
+	char name[CHILD_NAME_MAX];
+	HKEY child;
+	LONG rc;
+
+	for (;;) {
+		rc = reg_open_subkey_at(key, 0, REG_OPTION_OPEN_LINK, DELETE |
+		    KEY_ENUMERATE_SUB_KEYS, &child, name, sizeof(name));
+		if (rc == ERROR_NO_MORE_ITEMS)
+			return ERROR_SUCCESS;
+		if (rc != ERROR_SUCCESS)
+			return rc;
+		rc = delete_subkeys(child);
+		if (rc == ERROR_SUCCESS)
+			rc = reg_delete_open_key(key, name, child);
+		RegCloseKey(child);
+		/* A child that survives its own delete would come back at
+		 * index 0 for ever: give up on the whole tree instead. */
+		if (rc != ERROR_SUCCESS)
+			return rc;
+	}
+}
+
 /* delete_key_tree, with the registry's error of the first failure as
  * its result: ERROR_SUCCESS when the tree is gone. */
 static LONG
 delete_tree(HKEY parent, const char *subpath)
 {
 	HKEY key;
-	char child[CHILD_NAME_MAX];
-	DWORD len;
 	LONG rc;
 
 	if (subpath == NULL || subpath[0] == '\0')
 		return ERROR_INVALID_PARAMETER;
-	rc = RegOpenKeyExA(parent, subpath, 0, DELETE | KEY_ENUMERATE_SUB_KEYS,
-	    &key);
+	rc = RegOpenKeyExA(parent, subpath, REG_OPTION_OPEN_LINK, DELETE |
+	    KEY_ENUMERATE_SUB_KEYS, &key);
 	if (rc != ERROR_SUCCESS)
 		return rc;
-	for (;;) {
-		len = sizeof(child);
-		rc = RegEnumKeyExA(key, 0, child, &len, NULL, NULL, NULL, NULL);
-		if (rc == ERROR_NO_MORE_ITEMS) {
-			rc = RegDeleteKeyA(parent, subpath);
-			break;
-		}
-		/* A child that survives its own delete would come back at
-		 * index 0 for ever: give up on the whole tree instead. */
-		if (rc != ERROR_SUCCESS ||
-		    (rc = delete_tree(key, child)) != ERROR_SUCCESS)
-			break;
-	}
+	rc = delete_subkeys(key);
+	if (rc == ERROR_SUCCESS)
+		rc = reg_delete_open_key(parent, subpath, key);
 	RegCloseKey(key);
 	return rc;
 }
@@ -278,8 +294,8 @@ key_path_deletable(const char *path)
 
 	if (split_root_key(path, &root, &rest) <= 0)
 		return -1;
-	rc = rest[0] == '\0' ? ERROR_ACCESS_DENIED : RegOpenKeyExA(root, rest, 0,
-	    DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
+	rc = rest[0] == '\0' ? ERROR_ACCESS_DENIED : RegOpenKeyExA(root, rest,
+	    REG_OPTION_OPEN_LINK, DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
 	if (rc != ERROR_SUCCESS) {
 		errno = registry_errno(rc);
 		return 0;

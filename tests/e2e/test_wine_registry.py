@@ -10,7 +10,7 @@ import pytest
 from vkmtest import harness
 from vkmtest.texts import build_dir
 
-CASES = 57
+CASES = 64
 
 
 @pytest.mark.targets("win32", "win64")
