@@ -74,8 +74,8 @@ enum_subkey(const char *path, int index, char *name, size_t capacity)
 		return 0;
 	}
 	len = (DWORD)capacity;
-	result = RegEnumKeyExA(key, (DWORD)index, name, &len, NULL, NULL, NULL,
-	    NULL) == ERROR_SUCCESS ? 1 : -1;
+	result = reg_enum_key_name(key, (DWORD)index, name, &len) ==
+	    ERROR_SUCCESS ? 1 : -1;
 	RegCloseKey(key);
 	return result;
 }
@@ -136,13 +136,18 @@ walk_subkey(struct key_walk *walk, int index, char *name, size_t capacity)
 	DWORD len = (DWORD)capacity;
 	LONG rc;
 
-	if (index < 0 || capacity == 0 || walk_key(walk) == 0)
+	if (index < 0 || capacity == 0 || walk_key(walk) == 0) {
+		errno = CRT_EINVAL;
 		return -1;
-	rc = RegEnumKeyExA(walk_key(walk), (DWORD)index, name, &len, NULL,
-	    NULL, NULL, NULL);
+	}
+	rc = reg_enum_key_name(walk_key(walk), (DWORD)index, name, &len);
 	if (rc == ERROR_NO_MORE_ITEMS)
 		return 0;
-	return rc == ERROR_SUCCESS ? 1 : -1;
+	if (rc == ERROR_SUCCESS)
+		return 1;
+	errno = rc == ERROR_NO_UNICODE_TRANSLATION ? CRT_EILSEQ :
+	    rc == ERROR_MORE_DATA ? CRT_ERANGE : registry_errno(rc);
+	return -1;
 }
 
 int
@@ -204,6 +209,30 @@ read_string_value(const char *path, const char *value_name, char *buf,
 	}
 	if (!found && default_text != NULL)
 		copy_bounded(buf, default_text, size);
+}
+
+int
+walk_read_value(struct key_walk *walk, int index, const char *value_name,
+    char *buf, const char *default_text, size_t size)
+{
+	/* Room for any name, also one the walk could not give whole. */
+	char name[4 * CHILD_NAME_MAX];
+	HKEY key;
+	int result = -1;
+
+	if (size == 0)
+		return -1;
+	/* Opened by its index, not by a name that may not spell it; a link
+	 * is read through, as a key path would be. */
+	if (index >= 0 && walk_key(walk) != 0 &&
+	    reg_open_subkey_at(walk_key(walk), (DWORD)index, 0, KEY_READ, &key,
+	    name, sizeof(name)) == ERROR_SUCCESS) {
+		result = query_string(key, value_name, buf, size);
+		RegCloseKey(key);
+	}
+	if (result <= 0 && default_text != NULL)
+		copy_bounded(buf, default_text, size);
+	return result;
 }
 
 /* Deletes every subkey of the open KEY with its tree, children first.

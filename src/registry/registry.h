@@ -32,9 +32,19 @@ int open_key_walk(const char *path, struct key_walk *walk);
 
 /* Fetches the name of subkey INDEX of the walked key into NAME (CAPACITY
  * characters, NUL included).  1: name in NAME; 0: INDEX is past the last
- * subkey; -1: the name cannot be fetched (one that does not fit
- * included). */
+ * subkey; -1: the name cannot be fetched, errno set: 34 (ERANGE) it does
+ * not fit, 42 (EILSEQ) the ANSI code page cannot spell it (NAME then
+ * holds it with '?' for each character it lacks, when that fits), else
+ * as the C run-time of Windows sets it. */
 int walk_subkey(struct key_walk *walk, int index, char *name, size_t capacity);
+
+/* Reads the string value VALUE_NAME of subkey INDEX of the walked key
+ * into BUF of SIZE bytes, as read_string_value does, also when the
+ * subkey's name cannot be given whole (walk_subkey gave -1).  1: read;
+ * 0: no such string, DEFAULT_TEXT in BUF; -1: the subkey cannot be
+ * opened, DEFAULT_TEXT in BUF. */
+int walk_read_value(struct key_walk *walk, int index, const char *value_name,
+    char *buf, const char *default_text, size_t size);
 
 /* The walked key's number of subkeys now, or -1 when it cannot be read. */
 int walk_subkey_count(struct key_walk *walk);

@@ -218,6 +218,60 @@ def test_values_that_do_not_match(target, system, run):
                     + found_dry(1))
 
 
+# Item keys whose names the ANSI code page (Windows-1252 under Wine) cannot
+# spell: Windows' narrow calls give "vkm310O" or "vkm310?" for them, which
+# open another key or none.  Offline, where names are UTF-8, the longest
+# name (400 bytes) does not fit the scan's 260.  Beside them a key of
+# another product.
+LONG_ODD = "\u03a9" * 200
+ODD_NAMES = {UNINSTALL_KEY + "\\{VKM310-\u03a9}": {"DisplayName": "VKM310 \u03a9"},
+             SERVICES_KEY + "\\vkm310\u03a9": {
+                 "ImagePath": r"System32\drivers\vkm310.sys"},
+             UNINSTALL_KEY + "\\" + LONG_ODD: {"DisplayName": "VKM310"},
+             UNINSTALL_KEY + "\\{\u03a9ther}": {"DisplayName": "Other"}}
+
+
+def test_names_outside_the_code_page(target, system, run):
+    """On Windows such an item can be neither named nor removed: it is a
+    place not read, so the run never calls the system clean, and it
+    stays.  A key whose value names no target is looked at and passed
+    over.  Offline every name can be spelled: the two that fit are items
+    and go."""
+    for key, values in ODD_NAMES.items():
+        system.add_key(key, values)
+    system.commit()
+    parents = [UNINSTALL_KEY, SERVICES_KEY]
+    before = {k: system.key_state(k) for k in parents}
+    native = target == "native"
+    text, status = run(["-f", "-agree"],
+                       keys=[(CHOICES, b"a")] if native else [])
+    assert status == 0
+    if native:
+        found = ["Found 'VKM310' in\n\tUNINSTALL\\{VKM310-\u03a9}\n"
+                 "(VKM310 \u03a9)\n",
+                 "Found 'vkm310' in service vkm310\u03a9\n"
+                 "(System32\\drivers\\vkm310.sys)\n"]
+        body, _ = answered(found, [Q_KEY, Q_KEY], "a")
+        long = ("Not read: %s: a subkey name cannot be read (error 34)\n"
+                % UNINSTALL_KEY)
+        assert text == (banner(target) + body.replace(found[1], long
+                                                      + found[1])
+                        + fixed_all(2, "1 place(s) could not be read: the"
+                                    " system was not fully checked\n"))
+        assert [k for k in ODD_NAMES if system.key_exists(k)] == [
+            UNINSTALL_KEY + "\\" + LONG_ODD, UNINSTALL_KEY + "\\{\u03a9ther}"]
+        return
+    why = "name not in the ANSI code page"
+    assert text == (banner(target)
+                    + "Not read: %s\\{VKM310-?}: %s\n" % (UNINSTALL_KEY, why)
+                    + "Not read: %s\\%s: %s\n" % (UNINSTALL_KEY, "?" * 200, why)
+                    + "Not read: %s\\vkm310?: %s\n" % (SERVICES_KEY, why)
+                    + "\nNothing found, but 3 place(s) could not be read:"
+                    " this system is not known to be clean\n")
+    for k in parents:
+        assert system.key_state(k) == before[k], k
+
+
 # Driver-store key names that, taken as a folder name, would name another
 # folder ("sib." is "sib", "..." the folder above, "*" every vendor's
 # folder, "nul" a device, "a:b" a stream of "a", "trail " "trail"), or
