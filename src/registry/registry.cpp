@@ -330,7 +330,9 @@ key_path_deletable(const char *path)
 		return 0;
 	}
 	RegCloseKey(key);
-	return 1;
+	/* Where a delete cannot be taken back, the whole tree is proved
+	 * before its first key goes. */
+	return tree_keepable(root, rest) > 0 ? 1 : 0;
 }
 
 int
