@@ -11,7 +11,7 @@ import pytest
 from vkmtest import harness
 from vkmtest.texts import build_dir
 
-CASES = 57
+CASES = 64
 # The backup folder's permissions.
 ACL_CASES = 1
 

@@ -13,6 +13,10 @@
  *
  * "{c255}" in a path or expected text stands for 255 times the letter c;
  * results are printed the same way, so long names stay readable.
+ *
+ * "regprobe link KEY TARGET" makes the key KEY below HKLM (its parents
+ * as plain keys) a registry link to the key TARGET below HKLM, which
+ * Wine's regedit cannot make; status 0 when made, 2 when not.
  */
 #include <windows.h>
 #include <sddl.h>
@@ -122,18 +126,24 @@ compress(const char *text, char *out)
 	out[n] = '\0';
 }
 
+typedef LONG(WINAPI *nt_delete_key_fn)(HANDLE);
+
 /* Deletes the key SUBKEY of ROOT with everything below it, without the
- * layer under test, so that a fault there cannot leave keys behind.
- * 1: deleted. */
+ * layer under test, so that a fault there cannot leave keys behind.  A
+ * link is opened and deleted as itself (RegDeleteKey would delete the
+ * key it names).  1: deleted. */
 static int
 wipe(HKEY root, const char *subkey)
 {
+	nt_delete_key_fn nt_delete_key = (nt_delete_key_fn)(void (*)(void))
+	    GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey");
 	HKEY key;
 	char child[NAME_BUF];
 	DWORD len;
+	int gone;
 
-	if (RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS, &key) !=
-	    ERROR_SUCCESS)
+	if (RegOpenKeyExA(root, subkey, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS,
+	    &key) != ERROR_SUCCESS)
 		return 0;
 	for (;;) {
 		len = sizeof(child);
@@ -141,8 +151,9 @@ wipe(HKEY root, const char *subkey)
 		    NULL) != ERROR_SUCCESS || !wipe(key, child))
 			break;
 	}
+	gone = nt_delete_key != NULL && nt_delete_key((HANDLE)key) == 0;
 	RegCloseKey(key);
-	return RegDeleteKeyA(root, subkey) == ERROR_SUCCESS;
+	return gone;
 }
 
 static void
@@ -153,11 +164,12 @@ wipe_scratch(void)
 	wipe(HKEY_CURRENT_USER, CU_FIRST);
 }
 
-/* Creates the key PATH below ROOT one level at a time: Wine refuses an
- * ANSI path of more than 260 characters (ERROR_MORE_DATA), and the
- * 255-character name below the scratch key makes one. */
+/* Creates the key PATH below ROOT one level at a time, the last one
+ * with OPTIONS: Wine refuses an ANSI path of more than 260 characters
+ * (ERROR_MORE_DATA), and the 255-character name below the scratch key
+ * makes one. */
 static LONG
-create_key(HKEY root, char *path, HKEY *key)
+create_key(HKEY root, char *path, DWORD options, HKEY *key)
 {
 	HKEY parent = root, child;
 	char *part = path, *sep;
@@ -167,8 +179,8 @@ create_key(HKEY root, char *path, HKEY *key)
 		sep = strchr(part, '\\');
 		if (sep != NULL)
 			*sep = '\0';
-		rc = RegCreateKeyExA(parent, part, 0, NULL, 0, KEY_ALL_ACCESS,
-		    NULL, &child, NULL);
+		rc = RegCreateKeyExA(parent, part, 0, NULL, sep == NULL ?
+		    options : 0, KEY_ALL_ACCESS, NULL, &child, NULL);
 		if (parent != root)
 			RegCloseKey(parent);
 		if (rc != ERROR_SUCCESS || sep == NULL)
@@ -177,6 +189,33 @@ create_key(HKEY root, char *path, HKEY *key)
 		part = sep + 1;
 	}
 	*key = child;
+	return rc;
+}
+
+/* Makes PATH below HKLM a link to the key TARGET below HKLM.  0 or the
+ * registry's error. */
+static LONG
+make_link(const char *path, const char *target)
+{
+	static char part[TEXT_MAX];
+	static const char prefix[] = "\\Registry\\Machine\\";
+	WCHAR value[TEXT_MAX];
+	HKEY key;
+	int n;
+	LONG rc;
+
+	snprintf(part, sizeof(part), "%s%s", prefix, target);
+	n = MultiByteToWideChar(CP_ACP, 0, part, -1, value, TEXT_MAX);
+	copy_bounded(part, path, sizeof(part));
+	if (n <= 1)
+		return ERROR_INVALID_PARAMETER;
+	rc = create_key(HKEY_LOCAL_MACHINE, part, REG_OPTION_CREATE_LINK, &key);
+	if (rc != ERROR_SUCCESS)
+		return rc;
+	/* A link's target is stored without a NUL. */
+	rc = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
+	    (const BYTE *)value, (DWORD)(n - 1) * sizeof(WCHAR));
+	RegCloseKey(key);
 	return rc;
 }
 
@@ -191,7 +230,14 @@ plant_seeds(void)
 	for (const struct seed *s = seeds; s < seeds +
 	    sizeof(seeds) / sizeof(seeds[0]); s++) {
 		reg_expand(s->key, path, sizeof(path));
-		rc = create_key(s->root, path, &key);
+		if (s->type == REG_LINK) {
+			if ((rc = make_link(path, s->data)) == ERROR_SUCCESS)
+				continue;
+			plat_printf("FAIL setup: link %s: error %ld\n", s->key,
+			    (long)rc);
+			return 0;
+		}
+		rc = create_key(s->root, path, 0, &key);
 		if (rc != ERROR_SUCCESS) {
 			plat_printf("FAIL setup: create %s: error %ld\n",
 			    s->key, (long)rc);
@@ -318,11 +364,13 @@ report(const char *name, const char *got, const char *want_text,
 }
 
 int
-main(void)
+main(int argc, char **argv)
 {
 	static char got[TEXT_MAX];
 	int passed = 0, failed = 0;
 
+	if (argc == 4 && strcmp(argv[1], "link") == 0)
+		return make_link(argv[2], argv[3]) == ERROR_SUCCESS ? 0 : 2;
 	wipe_scratch();
 	if (!plant_seeds()) {
 		wipe_scratch();
