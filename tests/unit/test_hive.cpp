@@ -2089,7 +2089,10 @@ TEST_F(HiveTest, HiveFaultSweep)
 		return std::string();
 	};
 
-	ASSERT_EQ(run(0, false), run(0, false));
+	/* Two runs alike but for their backup folder's time. */
+	const std::regex stamp("vkm310_backup-[0-9-]+");
+	ASSERT_EQ(std::regex_replace(run(0, false), stamp, "B"),
+	    std::regex_replace(run(0, false), stamp, "B"));
 	ASSERT_TRUE(std::regex_search(fake_console_output(), summary))
 	    << fake_console_output();
 	ASSERT_NE(fake_console_output().find("4 item(s) fixed"),
