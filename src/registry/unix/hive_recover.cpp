@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include "common/bounded.h"
 #include "hive_log.h"
 #include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
@@ -65,8 +66,8 @@ refused(struct hive_file *f, int k, int why, int err)
 
 	f->log_why = why;
 	f->log_err = err;
-	snprintf(f->log_name, sizeof(f->log_name), "%s",
-	    slash != NULL ? slash + 1 : path);
+	copy_bounded(f->log_name, slash != NULL ? slash + 1 : path,
+	    sizeof(f->log_name));
 	return 0;
 }
 
