@@ -390,15 +390,13 @@ static int
 backup_logs(const struct hive_file *f, const char *dst)
 {
 	char to[PATH_BYTES], tmp[PATH_BYTES];
-	const char *leaf;
+	int dir = (int)(strrchr(dst, '/') - dst);
 
 	for (int k = 0; k < LOG_FILES; k++) {
 		if (!f->logs[k].found)
 			continue;
-		leaf = strrchr(f->logs[k].path, '/') + 1;
-		if (folder_of(dst, to, sizeof(to)) < 0 || (size_t)snprintf(
-		    to + strlen(to), sizeof(to) - strlen(to), "/%s", leaf) >=
-		    sizeof(to) - strlen(to)) {
+		if ((size_t)snprintf(to, sizeof(to), "%.*s/%s", dir, dst,
+		    strrchr(f->logs[k].path, '/') + 1) >= sizeof(to)) {
 			errno = ENAMETOOLONG;
 			return -1;
 		}
