@@ -85,15 +85,32 @@ enum {
 	HIVE_LINK,		/* a symbolic link, not followed */
 	HIVE_DAMAGED,		/* no hive in it: empty, cut short, bad header */
 	HIVE_UNREADABLE,	/* cannot be opened or read: see err */
-	HIVE_DIRTY,		/* read, never written: not closed cleanly */
+	HIVE_DIRTY,		/* read, never written: not closed cleanly, and
+				 * its logs not applied: see log_why */
 	HIVE_UNWRITABLE,	/* read, never written: file or folder read-only */
+	HIVE_RECOVERED,		/* not closed cleanly, brought up to date from
+				 * its logs in memory: read, may be changed */
+};
+
+/* Why the logs of a hive that was not closed cleanly were not applied. */
+enum {
+	LOG_NONE_APPLIES,	/* no log, or none with anything newer */
+	LOG_DAMAGED,		/* the log named is damaged */
+	LOG_FOREIGN,		/* the log named is another hive's */
+	LOG_LINK,		/* the log named is a symbolic link */
+	LOG_NOT_FILE,		/* the log named is a folder, device, pipe */
+	LOG_UNREADABLE,		/* the log named cannot be read: see err */
+	LOG_FAILED		/* applying them failed here: see err */
 };
 
 struct reg_hive {
 	char name[16];		/* "HKLM\SOFTWARE" */
 	char path[1024];	/* its file, as the platform shows paths */
 	int state;		/* HIVE_READ ... */
-	int err;		/* for HIVE_UNREADABLE: C run-time errno */
+	int err;		/* for HIVE_UNREADABLE, LOG_UNREADABLE and
+				 * LOG_FAILED: C run-time errno */
+	int log_why;		/* for HIVE_DIRTY: LOG_NONE_APPLIES ... */
+	char log[256];		/* and the log it names, as the disk does */
 };
 
 /* Reads hive INDEX (0, 1, ...) of those the registry is made of, unless
