@@ -84,6 +84,10 @@ test: build
 bench: build
 	PYTHONPATH=tests $(PYTHON) bench/run_bench.py
 
+# A release is built at the time of its last commit (SOURCE_DATE_EPOCH:
+# the banner's date, the .exe files' link time, the zip's entries), so
+# the same tree gives the same zip on any day.
+dist: export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || echo 0)
 dist: build
 	sh scripts/dist.sh
 
