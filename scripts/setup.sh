@@ -8,7 +8,7 @@ PACKAGES="build-essential cmake pkg-config googletest libgtest-dev
 	g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
 	wine wine32:i386 wine64 libhivex-dev libhivex-bin libwin-hivex-perl python3-hivex
 	clang libclang-rt-14-dev python3-pytest python3-pexpect zip strace time
-	ntfs-3g musl-tools"
+	ntfs-3g"
 
 missing=
 for p in $PACKAGES; do
