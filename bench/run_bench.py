@@ -151,12 +151,14 @@ def peak_kb(argv, env, workdir, pty=False):
     return int(read(tf).split()[-1])
 
 
-def run_in_pty(argv, env, timeout=300):
+def run_in_pty(argv, env, timeout=300, cwd=None):
     """Runs ARGV (the tool, maybe behind /usr/bin/time or strace) in a
     pseudo-terminal, answering its first item question with "A" (yes to
-    all).  (wall seconds, output, questions answered)."""
+    all).  (wall seconds, output, questions answered).  Without CWD it
+    runs, and leaves its backup folder, in a scratch folder that goes
+    with it."""
     r = harness.run_tool("native", [], keys=[(CHOICES, b"a")], env=env,
-                         timeout=timeout, program=argv)
+                         timeout=timeout, program=argv, cwd=cwd)
     if r.status != 0:
         raise SystemExit("bench: %s ended with %s" % (argv, r.status))
     return r.seconds, r.text, r.text.count(CHOICES)
@@ -677,7 +679,9 @@ def measure_offline(R, info, work):
     t_clean = []
     for i in range(CLEAN_RUNS):
         copy_system(base, run_dir)
-        t, text, asked = run_in_pty([TOOL, "-f", "-agree"], renv)
+        # In the current folder, where hives_kept looks for the backup.
+        t, text, asked = run_in_pty([TOOL, "-f", "-agree"], renv,
+                                    cwd=os.getcwd())
         t_clean.append(t)
         if i == 0:
             R["clean_summary"] = summary_line(text)
