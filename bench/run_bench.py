@@ -11,7 +11,8 @@ avoid:
     run answered with "A" (a fresh copy of the system for each),
     peak memory (/usr/bin/time %M), hive loads, mapped loads and writes
     (strace), the peer (hivexregedit --export of the scanned keys) and a
-    profile of the dry run (perf);
+    profile of the dry run (perf); the static file's dry run
+    (build/static) beside the dynamic build's, and both files' sizes;
   - under Wine, for each bitness the host runs: the .exe's dry run
     against bench/win/floor.cpp built for the same bitness, in a prefix
     of that bitness, once clean and once holding the system's leftovers
@@ -49,6 +50,7 @@ from vkmtest.texts import CHOICES
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 TOOL = os.path.join(ROOT, "build", "native", "vkm310_cleanup")
+STATIC = os.path.join(ROOT, "build", "static", "vkm310_cleanup")
 ARCHES = ("win64", "win32")
 EXE = {a: os.path.join(ROOT, "build", a, "vkm310_cleanup.exe") for a in ARCHES}
 WIN_FLOOR = {a: os.path.join(ROOT, "build", a, "bench", "win", "floor.exe")
@@ -60,6 +62,7 @@ RESULTS = os.path.join(HERE, "RESULTS.md")
 RUNS = int(os.environ.get("BENCH_RUNS", "7"))
 CLEAN_RUNS = int(os.environ.get("BENCH_CLEAN_RUNS", "5"))
 TARGET_RATIO = 1.5
+STATIC_RATIO = 1.1
 SW_KEYS = [r"Microsoft\Windows\CurrentVersion\DIFx\DriverStore",
            r"Microsoft\Windows\CurrentVersion\Uninstall"]
 PEER_KEYS = ([("SOFTWARE", k) for k in SW_KEYS] +
@@ -148,12 +151,14 @@ def peak_kb(argv, env, workdir, pty=False):
     return int(read(tf).split()[-1])
 
 
-def run_in_pty(argv, env, timeout=300):
+def run_in_pty(argv, env, timeout=300, cwd=None):
     """Runs ARGV (the tool, maybe behind /usr/bin/time or strace) in a
     pseudo-terminal, answering its first item question with "A" (yes to
-    all).  (wall seconds, output, questions answered)."""
+    all).  (wall seconds, output, questions answered).  Without CWD it
+    runs, and leaves its backup folder, in a scratch folder that goes
+    with it."""
     r = harness.run_tool("native", [], keys=[(CHOICES, b"a")], env=env,
-                         timeout=timeout, program=argv)
+                         timeout=timeout, program=argv, cwd=cwd)
     if r.status != 0:
         raise SystemExit("bench: %s ended with %s" % (argv, r.status))
     return r.seconds, r.text, r.text.count(CHOICES)
@@ -647,12 +652,18 @@ def measure_offline(R, info, work):
                        os.path.join(work, "peer.reg"), check=False)
         t_peer.append(t)
     R["dry"], R["floor"], R["peer"] = t_dry, t_floor, t_peer
+    static = os.path.exists(STATIC)
+    R["static"], R["static_dry"], R["static_same"] = \
+        static_runs(env, out, dry_text) if static else ([], [], None)
+    R["sizes"] = file_sizes(work)
     R["dry_summary"] = summary_line(dry_text)
     R["floor_summary"] = summary_line(floor_text)
     log("dry run %.3f s (%s), floor %.3f s (%s), peer %.3f s" % (
         median(t_dry), R["dry_summary"], median(t_floor),
         R["floor_summary"], median(t_peer)))
     R["dry_mem"] = peak_kb([TOOL], env, work)
+    if static:
+        R["static_mem"] = peak_kb([STATIC], env, work)
     R["floor_mem"] = peak_kb([FLOOR, info["windir"]], env, work)
     R["dry_io"] = strace_hive_io([TOOL], env, hives, work)
     R["floor_io"] = strace_hive_io([FLOOR, info["windir"]], env, hives, work)
@@ -668,7 +679,9 @@ def measure_offline(R, info, work):
     t_clean = []
     for i in range(CLEAN_RUNS):
         copy_system(base, run_dir)
-        t, text, asked = run_in_pty([TOOL, "-f", "-agree"], renv)
+        # In the current folder, where hives_kept looks for the backup.
+        t, text, asked = run_in_pty([TOOL, "-f", "-agree"], renv,
+                                    cwd=os.getcwd())
         t_clean.append(t)
         if i == 0:
             R["clean_summary"] = summary_line(text)
@@ -690,6 +703,41 @@ def measure_offline(R, info, work):
     copy_system(base, run_dir)
     R["clean_sys"] = cleanup_syscalls(renv, work)
     R["hive_bytes"] = sum(os.path.getsize(p) for p in hives.values())
+
+
+def static_runs(env, out, dry_text):
+    """The static file's dry runs and the dynamic build's, in pairs whose
+    order swaps each time, so that neither always runs first or after
+    the peer's long runs: ([static], [dynamic], whether every run of
+    either printed what the dynamic build printed before)."""
+    t_static, t_dry = [], []
+    same = True
+    timed([STATIC], env, out)
+    for i in range(3 * RUNS):
+        pair = [(STATIC, t_static), (TOOL, t_dry)]
+        for prog, times in (pair if i % 2 else pair[::-1]):
+            times.append(timed([prog], env, out))
+            same = same and read(out) == dry_text
+    log("static file: dry run %.3f s, the dynamic build beside it %.3f s"
+        % (median(t_static), median(t_dry)))
+    return t_static, t_dry, same
+
+
+def file_sizes(work):
+    """Bytes of the static file, of the dynamic build (with its debug
+    information, and stripped) and of the libhivex it loads."""
+    stripped = os.path.join(work, "stripped")
+    run_quiet(["strip", "-o", stripped, TOOL], check=True)
+    sizes = {"dynamic": os.path.getsize(TOOL),
+             "dynamic_stripped": os.path.getsize(stripped)}
+    os.unlink(stripped)
+    ldd = subprocess.run(["ldd", TOOL], stdout=subprocess.PIPE).stdout.decode()
+    m = re.search(r"libhivex\S* => (\S+)", ldd)
+    if m:
+        sizes["libhivex"] = os.path.getsize(os.path.realpath(m.group(1)))
+    if os.path.exists(STATIC):
+        sizes["static"] = os.path.getsize(STATIC)
+    return sizes
 
 
 def read_run(argv, env, out):
@@ -789,6 +837,25 @@ def items_row(what, dry_summary, floor_summary, planted):
         d == f == planted)
 
 
+def static_rows(R):
+    """The static file against the dynamic build: its dry run's time and
+    what it reports."""
+    what = ("offline: the static file's dry run within %.1f× the dynamic "
+            "build's" % STATIC_RATIO)
+    same = "offline: the static file reports what the dynamic build reports"
+    if not R["static"]:
+        why = "not measured: %s is not built" % os.path.relpath(STATIC, ROOT)
+        return [(what, why, None), (same, why, None)]
+    r = median(R["static"]) / median(R["static_dry"])
+    return [
+        (what, "%.2f× (%.3f s / %.3f s); fastest runs %.2f×" % (
+            r, median(R["static"]), median(R["static_dry"]),
+            min(R["static"]) / min(R["static_dry"])), r <= STATIC_RATIO),
+        (same, "the same output, byte for byte: %s" % (
+            "yes" if R["static_same"] else "NO"), R["static_same"]),
+    ]
+
+
 def target_rows(R):
     """[(target, measured, True / False / None for not measured)]."""
     info = R["system"]
@@ -808,6 +875,7 @@ def target_rows(R):
          items_of(R["after_summary"]) == 0 and
          items_of(R["after_floor"]) == 0),
         ("offline dry run under 1 s", fmt_s(R["dry"]), median(R["dry"]) < 1),
+    ] + static_rows(R) + [
         ("dry run: each hive loaded once, mapped, never written",
          "loads %d/%d, mapped %d/%d, writes %d/%d (SOFTWARE/SYSTEM)" % (
              dio["SOFTWARE"]["loads"], dio["SYSTEM"]["loads"],
@@ -900,6 +968,23 @@ def results_header(R, L):
              "for each bitness.  Each prints the items it found.\n")
 
 
+def results_static(R, L):
+    """The sizes of both builds and the static file's memory."""
+    z = R["sizes"]
+    kib = lambda n: "%.0f KiB" % (n / 1024)
+    if R["static"]:
+        L.append("Static file / dynamic build (dry run): **%.2f×**; peak "
+                 "memory %.1f MiB against %.1f MiB.\n" % (
+                     median(R["static"]) / median(R["static_dry"]),
+                     R["static_mem"] / 1024, R["dry_mem"] / 1024))
+    L.append("Sizes: the static file (glibc and libhivex within, stripped) %s; "
+             "the dynamic build %s (%s stripped), which loads libhivex "
+             "(%s) and the C library beside it.\n" % (
+                 kib(z["static"]) if "static" in z else "not built",
+                 kib(z["dynamic"]), kib(z["dynamic_stripped"]),
+                 kib(z["libhivex"]) if "libhivex" in z else "?"))
+
+
 def results_offline(R, L):
     dry, floor, peer = median(R["dry"]), median(R["floor"]), median(R["peer"])
     L.append("## Offline\n")
@@ -909,6 +994,14 @@ def results_offline(R, L):
                                                R["dry_summary"]))
     L.append("| floor (`bench/floor.cpp`) | %s | %s | \"%s\" |" % (
         fmt_s(R["floor"]), spread(R["floor"]), R["floor_summary"]))
+    if R["static"]:
+        L.append("| dry run, static file (`build/static`) | %s | %s | "
+                 "%d runs, each beside one of the dynamic build's; the "
+                 "same output: %s |" % (
+                     fmt_s(R["static"]), spread(R["static"]),
+                     len(R["static"]), "yes" if R["static_same"] else "NO"))
+        L.append("| dry run, the dynamic build beside it | %s | %s | |" % (
+            fmt_s(R["static_dry"]), spread(R["static_dry"])))
     L.append("| peer (`hivexregedit --export`, %d invocations, summed) | %s | "
              "%s | one process per scanned key; each exports the whole "
              "subtree |" % (len(PEER_KEYS), fmt_s(R["peer"]),
@@ -920,6 +1013,7 @@ def results_offline(R, L):
     L.append("")
     L.append("Dry run / floor: **%.2f×**; dry run / peer: %.2f×.\n" % (
         dry / floor, dry / peer))
+    results_static(R, L)
     L.append("| run | peak memory (`/usr/bin/time` %M) | hive loads "
              "SOFTWARE / SYSTEM | of them mapped | hive writes | other "
              "opens of the hive files |")
@@ -1063,8 +1157,9 @@ def write_results(R, rows):
     for arch in ARCHES:
         results_wine(arch, R["wine"].get(arch) or {"skipped": "not run"}, L)
     L.append("## Rerunning\n")
-    L.append("`make bench` builds everything (`make build`: the tool and "
-             "`bench/win/floor.cpp` for each bitness), then runs "
+    L.append("`make bench` builds everything (`make build`: the tool, its "
+             "static file and `bench/win/floor.cpp` for each bitness), then "
+             "runs "
              "`/usr/bin/python3 bench/run_bench.py`, which builds the system "
              "in a temp folder, compiles `bench/floor.cpp` to "
              "`build/bench/floor`, takes every measurement above on this "

@@ -1,11 +1,12 @@
 #!/bin/sh
 # Packs the release zip: build/dist/vkm310_cleanup-VERSION.zip with both
-# Windows executables (win32/, win64/), README.txt and LICENSE.txt.  The
-# texts get CR LF line ends so that Notepad on Windows XP shows them as
-# lines.  Entries are sorted and carry one fixed time and mode
-# (SOURCE_DATE_EPOCH, else the last commit's time), and zip -X leaves out
-# the owner and extra time fields, so the same executables give the same
-# zip.
+# Windows executables (win32/, win64/), the static Linux one
+# (linux-x86_64/), README.txt and LICENSE.txt.  The texts get CR LF line
+# ends so that Notepad on Windows XP shows them as lines.  Entries are
+# sorted and carry one fixed time and mode (SOURCE_DATE_EPOCH, else the
+# last commit's time), and zip -X leaves out the owner and extra time
+# fields, so the same executables give the same zip; its sha256 is
+# printed last.
 set -eu
 
 cd "$(dirname "$0")/.."
@@ -15,7 +16,8 @@ if [ -z "$version" ]; then
 	echo "dist: no project VERSION in CMakeLists.txt" >&2
 	exit 1
 fi
-for exe in build/win32/vkm310_cleanup.exe build/win64/vkm310_cleanup.exe; do
+for exe in build/win32/vkm310_cleanup.exe build/win64/vkm310_cleanup.exe \
+    build/static/vkm310_cleanup; do
 	if [ ! -f "$exe" ]; then
 		echo "dist: $exe is missing; run make build first" >&2
 		exit 1
@@ -29,12 +31,14 @@ stage=build/dist/$name
 zipfile=$PWD/build/dist/$name.zip
 
 rm -rf "$stage" "$zipfile"
-mkdir -p "$stage/win32" "$stage/win64"
+mkdir -p "$stage/win32" "$stage/win64" "$stage/linux-x86_64"
 cp build/win32/vkm310_cleanup.exe "$stage/win32/"
 cp build/win64/vkm310_cleanup.exe "$stage/win64/"
+cp build/static/vkm310_cleanup "$stage/linux-x86_64/"
 sed 's/\r*$/\r/' README.md > "$stage/README.txt"
 sed 's/\r*$/\r/' LICENSE > "$stage/LICENSE.txt"
-chmod 755 "$stage"/win32/vkm310_cleanup.exe "$stage"/win64/vkm310_cleanup.exe
+chmod 755 "$stage"/win32/vkm310_cleanup.exe "$stage"/win64/vkm310_cleanup.exe \
+    "$stage"/linux-x86_64/vkm310_cleanup
 chmod 644 "$stage"/README.txt "$stage"/LICENSE.txt
 find "$stage" -exec touch -h -t "$stamp" {} +
 
@@ -43,3 +47,4 @@ find "$stage" -exec touch -h -t "$stamp" {} +
 	TZ=UTC zip -X -D -q "$zipfile" -@)
 rm -rf "$stage"
 echo "dist: build/dist/$name.zip"
+(cd build/dist && sha256sum "$name.zip")

@@ -1,10 +1,16 @@
 // Hive names and texts (registry/unix/hive_names.cpp): folding as Windows
-// folds key names, and UTF-16LE data to UTF-8.
+// folds key names, and UTF-16LE data to UTF-8; the static file's own
+// name conversions for libhivex (registry/unix/static/charsets.cpp) held
+// against glibc's iconv.
 #include <gtest/gtest.h>
+
+#include <errno.h>
+#include <iconv.h>
 
 #include <string>
 
 #include "hive_names.h"
+#include "static/charsets.h"
 
 namespace {
 
@@ -98,6 +104,12 @@ const Utf16Case utf16_cases[] = {
 	{ "two high surrogates", "\x3d\xd8\x3d\xd8",
 	    "\xef\xbf\xbd\xef\xbf\xbd" },
 	{ "odd last byte dropped", std::string("A\0B", 3), "A" },
+	{ "byte-order mark is a character", "\xff\xfe", "\xef\xbb\xbf" },
+	{ "U+FFFF, no character yet kept", "\xff\xff", "\xef\xbf\xbf" },
+	{ "last code point, U+10FFFF", "\xff\xdb\xff\xdf",
+	    "\xf4\x8f\xbf\xbf" },
+	{ "pair after a letter, low half missing",
+	    std::string("A\0\x3d\xd8", 4), "A\xef\xbf\xbd" },
 };
 
 TEST(HiveNames, Utf16ToUtf8Table)
@@ -114,6 +126,114 @@ TEST(HiveNames, Utf16ToUtf8Table)
 		EXPECT_EQ(out.substr(0, need), c.utf8);
 		EXPECT_EQ(out[need], '#');	// nothing written past it
 	}
+}
+
+/* What one conversion did: its result, errno, the input bytes it used
+ * and the output it wrote. */
+struct Converted {
+	size_t result;
+	int err;
+	size_t used;
+	std::string out;
+};
+
+bool
+operator==(const Converted &a, const Converted &b)
+{
+	return a.result == b.result && a.err == b.err && a.used == b.used &&
+	    a.out == b.out;
+}
+
+std::ostream &
+operator<<(std::ostream &o, const Converted &c)
+{
+	return o << "result " << (long)c.result << " errno " << c.err <<
+	    " used " << c.used << " out " << ::testing::PrintToString(c.out);
+}
+
+/* IN converted from the set FROM to UTF-8 into ROOM bytes, by glibc's
+ * iconv (GLIBC) or by charsets.h. */
+Converted
+convert(bool glibc, const char *from, const std::string &in, size_t room)
+{
+	std::string buf(room + 1, '#');
+	const char *src = in.data();
+	char *dst = &buf[0];
+	size_t left = in.size(), free_ = room;
+	Converted c;
+
+	errno = 0;
+	if (glibc) {
+		iconv_t cd = iconv_open("UTF-8", from);
+		char *s = (char *)src;
+
+		EXPECT_NE(cd, (iconv_t)-1) << from;
+		c.result = iconv(cd, &s, &left, &dst, &free_);
+		c.err = c.result == (size_t)-1 ? errno : 0;
+		src = s;
+		iconv_close(cd);
+	} else {
+		c.result = charset_convert(charset_find("UTF-8", from), &src,
+		    &left, &dst, &free_);
+		c.err = c.result == (size_t)-1 ? errno : 0;
+	}
+	EXPECT_EQ(buf[room], '#');	// nothing written past ROOM
+	EXPECT_EQ((size_t)(src - in.data()), in.size() - left);
+	EXPECT_EQ((size_t)(dst - buf.data()), room - free_);
+	c.used = in.size() - left;
+	c.out = buf.substr(0, room - free_);
+	return c;
+}
+
+/* Every UTF-16LE input of the table and every Latin-1 byte, into every
+ * room from none to more than enough: the same result, error, input
+ * used and output as glibc's iconv, the conversion libhivex gets in the
+ * dynamic build. */
+TEST(HiveNames, StaticConversionsMatchGlibcIconv)
+{
+	std::string latin1;
+
+	for (int b = 0; b < 256; b++)
+		latin1 += (char)b;
+	struct { const char *from; std::string in; } inputs[] = {
+		{ "LATIN1", latin1 },
+		{ "LATIN1", "" },
+	};
+	auto check = [](const char *from, const std::string &in) {
+		for (size_t room = 0; room <= 2 * in.size() + 4; room++) {
+			SCOPED_TRACE(room);
+			EXPECT_EQ(convert(false, from, in, room),
+			    convert(true, from, in, room));
+		}
+	};
+	for (const Utf16Case &c : utf16_cases) {
+		SCOPED_TRACE(c.what);
+		check("UTF-16LE", c.utf16);
+	}
+	for (const auto &i : inputs)
+		check(i.from, i.in);
+}
+
+struct CharsetName {
+	const char *to, *from;
+	int conv;
+};
+
+const CharsetName charset_names[] = {
+	{ "UTF-8", "LATIN1", CHARSET_LATIN1_TO_UTF8 },
+	{ "UTF-8", "UTF-16LE", CHARSET_UTF16LE_TO_UTF8 },
+	{ "utf8", "iso-8859-1", CHARSET_LATIN1_TO_UTF8 },
+	{ "LATIN1", "UTF-8", CHARSET_NONE },
+	{ "UTF-16LE", "UTF-8", CHARSET_NONE },
+	{ "UTF-8", "UTF-16", CHARSET_NONE },
+	{ "UTF-8", "UTF-16LE//IGNORE", CHARSET_NONE },
+};
+
+TEST(HiveNames, StaticConversionsByName)
+{
+	for (const CharsetName &c : charset_names)
+		EXPECT_EQ(charset_find(c.to, c.from), c.conv) << c.to << " " <<
+		    c.from;
 }
 
 }  // namespace

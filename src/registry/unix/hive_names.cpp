@@ -66,8 +66,7 @@ name_hash(const char *s, size_t len)
 	return h;
 }
 
-/* Length of the UTF-8 form of code point C, written to OUT unless NULL. */
-static size_t
+size_t
 put_utf8(unsigned long c, char *out)
 {
 	unsigned char b[4];

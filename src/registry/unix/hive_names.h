@@ -22,6 +22,10 @@ void fold_name(const char *s, size_t len, char *out);
 /* A hash of S (LEN bytes) that equal names share. */
 unsigned name_hash(const char *s, size_t len);
 
+/* The length of the UTF-8 form of code point C (below 0x200000): 1 to 4
+ * bytes, written to OUT unless it is NULL. */
+size_t put_utf8(unsigned long c, char *out);
+
 /* Converts N bytes of UTF-16LE at SRC to UTF-8 at DST (NULL: counts
  * only) and returns the UTF-8 length.  Every unit counts, NULs included,
  * so data stored without its NUL comes back without one.  An unpaired
