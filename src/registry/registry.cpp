@@ -275,6 +275,7 @@ key_path_deletable(const char *path)
 	HKEY root, key;
 	const char *rest;
 	LONG rc;
+	int ok;
 
 	if (split_root_key(path, &root, &rest) <= 0)
 		return -1;
@@ -284,8 +285,14 @@ key_path_deletable(const char *path)
 		errno = registry_errno(rc);
 		return 0;
 	}
+	/* Offline the hive's new file must be possible too: a change that
+	 * cannot be written would be found only after the rest of the
+	 * item went. */
+	ok = reg_can_commit(key, &rc) >= 0;
 	RegCloseKey(key);
-	return 1;
+	if (!ok)
+		errno = registry_errno(rc);
+	return ok;
 }
 
 int

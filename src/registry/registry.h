@@ -58,7 +58,8 @@ int delete_key_path(const char *path);
 
 /* Tells whether the key at PATH may be deleted: it opens for DELETE and
  * the listing of its subkeys, as the tree delete opens it (offline: its
- * hive is writable and was closed cleanly).  Nothing is changed.
+ * hive is writable and was closed cleanly, and the new file that the
+ * delete is written to can be made beside it).  Nothing is changed.
  * 1: it may; 0: it may not, or it is missing, or nothing below the root,
  * errno set as for delete_key_path; -1: unknown root. */
 int key_path_deletable(const char *path);

@@ -710,6 +710,24 @@ reg_rollback(void)
 }
 
 int
+reg_can_commit(HKEY key, LONG *rc)
+{
+	struct key_pos pos;
+	LONG r;
+
+	if (key_start(key, &pos) != ERROR_SUCCESS || pos.hive == VIRTUAL_ROOT)
+		return 0;
+	if (hive_replace_tried(pos.hive) > 0)
+		return 1;
+	r = errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL :
+	    errno == EACCES || errno == EPERM || errno == EROFS ?
+	    ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
+	if (rc != NULL)
+		*rc = r;
+	return -1;
+}
+
+int
 reg_commit(LONG *rc)
 {
 	int result = 0;
