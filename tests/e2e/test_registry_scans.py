@@ -1,5 +1,6 @@
 """The four registry scans, and the driver-store folders, on every target."""
 
+import errno
 import os
 import subprocess
 
@@ -9,7 +10,7 @@ from vkmtest.texts import (CHOICES, CLASS_KEY, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY,
                    SERVICES_KEY, UNINSTALL_KEY, answered, banner, fixed_all,
                    found_dry, found_fixed, question)
 from vkmtest import ROOT
-from vkmtest.winsys import MKHIVE, split_hive
+from vkmtest.winsys import MKHIVE, fill_disk, split_hive
 
 FAILED_NAME = "FAILED (error 22)\n"
 FAILED_KEY = "FAILED (error 13)\n"
@@ -299,42 +300,100 @@ def test_links_are_removed_as_links(target, system, run):
     assert os.path.isdir(os.path.join(outside, "Empty"))
 
 
+def chattr(flag, path):
+    """Marks PATH immutable (+i) or append-only (+a); skips the test where
+    the file system keeps no such marks."""
+    r = subprocess.run(["chattr", flag, path], stderr=subprocess.PIPE)
+    if r.returncode != 0:
+        pytest.skip("chattr %s: %s" % (flag, r.stderr.decode().strip()))
+
+
+def use_up_inodes(folder):
+    """Makes empty files in FOLDER until its file system has no inode
+    left."""
+    try:
+        for i in range(100000):
+            open(os.path.join(folder, "inode%d" % i), "wb").close()
+    except OSError as e:
+        assert e.errno == errno.ENOSPC, e
+
+
+def unchattr(folder):
+    subprocess.run(["chattr", "-R", "-i", "-a", folder],
+                   stderr=subprocess.DEVNULL)
+
+
+DEEP = r"system32\DRVSTORE\vkm310_1\sub\deep\z.sys"
+# case: (tmpfs options for System32\config, or None; what is done to the
+# installation; the hives said to be read only, and why; the line after
+# the answer; the error; whether the run names its backup).  The item is
+# whole afterwards in every case: its key and every file of its folder.
+KEY_CANNOT_GO = {
+    "dirty": (None, lambda s, c: subprocess.run(
+        [MKHIVE, "--dirty", s.hive_file("SOFTWARE")], check=True),
+        (["SOFTWARE"], "Windows was not shut down cleanly"), "", 13, False),
+    "read-only": ("size=4m", lambda s, c: subprocess.run(
+        ["mount", "-o", "remount,ro", c], check=True),
+        (["SOFTWARE", "SYSTEM"], "hive file cannot be written"), "", 13,
+        False),
+    # The key could go, the folder cannot: nothing goes.
+    "folder-cannot-go": (None, lambda s, c: chattr("+i", s.path(DEEP)),
+                         ([], ""), "", 13, False),
+    # No rename can replace a hive in an append-only folder.
+    "append-only": (None, lambda s, c: chattr("+a", c),
+                    (["SOFTWARE", "SYSTEM"], "hive file cannot be written"),
+                    "", 13, False),
+    # The hive's new file cannot even be made: found before the folder
+    # is touched.
+    "no-inode": ("size=4m,nr_inodes=16", lambda s, c: use_up_inodes(c),
+                 ([], ""), "", 28, False),
+    # The new hive does not fit: found only when it is written, after
+    # the folder went, which is put back from the backup.
+    "full": ("size=2m", lambda s, c: fill_disk(c, 0), ([], ""), "", 28,
+             True),
+    "hard-link": (None, lambda s, c: os.link(
+        s.hive_file("SOFTWARE"), os.path.join(s.base, "linked")),
+        (["SOFTWARE"], "hive file cannot be written"),
+        "Registry hive '%s' has other hard links: not changed\n", 13, False),
+}
+
+
 @pytest.mark.targets("native")
-@pytest.mark.parametrize("case", ["dirty", "read-only"])
+@pytest.mark.parametrize("case", list(KEY_CANNOT_GO))
 def test_driver_store_item_whose_key_cannot_go(target, system, run, case):
-    """A hive that is only read: the folder is not touched either, FAILED
-    is printed, and the item is not counted."""
+    """A driver-store item whose key or folder cannot go: nothing of it
+    goes, FAILED is printed, and it is not counted."""
+    tmpfs, fault, (hives, why), said, err, backup = KEY_CANNOT_GO[case]
     system.add_key(DRVSTORE_KEY + r"\vkm310_1", {"Services": "vkm310"})
     config = os.path.dirname(system.hive_file("SOFTWARE"))
-    if case == "read-only":
-        r = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs",
+    if tmpfs:
+        r = subprocess.run(["mount", "-t", "tmpfs", "-o", tmpfs, "tmpfs",
                             config], stderr=subprocess.PIPE)
         if r.returncode != 0:
             pytest.skip("cannot mount a tmpfs here (needs root): %s"
                         % r.stderr.decode().strip())
     try:
         system.commit()
-        if case == "dirty":
-            subprocess.run([MKHIVE, "--dirty", system.hive_file("SOFTWARE")],
-                           check=True)
-        else:
-            subprocess.run(["mount", "-o", "remount,ro", config], check=True)
-        system.plant(r"system32\DRVSTORE\vkm310_1\vkm310.sys")
+        files = [r"system32\DRVSTORE\vkm310_1\vkm310.sys", DEEP,
+                 r"system32\DRVSTORE\vkm310_1\zz.inf"]
+        for f in files:
+            system.plant(f)
+        fault(system, config)
         text, status = run(["-f", "-agree"], keys=[(CHOICES, b"y")])
-        why = ("Windows was not shut down cleanly" if case == "dirty"
-               else "hive file cannot be written")
-        # A read-only file system holds both hives.
-        hives = ["SOFTWARE"] + (["SYSTEM"] if case == "read-only" else [])
         assert text == (banner(target) + "".join(
             "Read only: HKLM\\%s (%s): %s; nothing in it can be removed\n"
             % (h, system.hive_file(h), why) for h in hives)
                         + "Found 'vkm310' in\n\tDRVSTORE\\vkm310_1\n"
-                        + question(Q_DRVSTORE, "y") + FAILED_KEY
-                        + found_fixed(1, 0))
+                        + question(Q_DRVSTORE, "y")
+                        + (said % system.hive_file("SOFTWARE") if said else "")
+                        + "FAILED (error %d)\n" % err
+                        + found_fixed(1, 0, backup=backup))
         assert system.key_exists(DRVSTORE_KEY + r"\vkm310_1")
-        assert system.exists(r"system32\DRVSTORE\vkm310_1\vkm310.sys")
+        for f in files:
+            assert system.exists(f), f
     finally:
-        if case == "read-only":
+        unchattr(system.windir)
+        if tmpfs:
             subprocess.run(["umount", "-l", config])
 
 

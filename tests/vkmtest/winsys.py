@@ -10,6 +10,7 @@ and tuples name other types: ("expand", s), ("multi", [s, ...]),
 ("binary", bytes), ("nonul", s) for a REG_SZ stored without its NUL.
 """
 
+import errno
 import os
 import shutil
 import struct
@@ -26,6 +27,24 @@ REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
 # them on disk: the program composes them in other letter case.
 FOLDERS = ["INF", "System32/drivers", "System32/DRVSTORE", "System32/config",
            "LastGood/System32/drivers"]
+
+
+def fill_disk(folder, free):
+    """Fills the file system of FOLDER until FREE bytes are left."""
+    fd = os.open(os.path.join(folder, "filler"), os.O_WRONLY | os.O_CREAT)
+    try:
+        while True:
+            os.write(fd, b"\0" * 65536)
+    except OSError as e:
+        assert e.errno == errno.ENOSPC
+    size = os.fstat(fd).st_size
+    while True:
+        st = os.statvfs(folder)
+        if st.f_bavail * st.f_frsize >= free:
+            break
+        size -= 4096
+        os.ftruncate(fd, size)
+    os.close(fd)
 
 
 def split_hive(keypath):

@@ -533,8 +533,10 @@ RegOpenKeyExA(HKEY key, const char *sub_key, DWORD options, REGSAM sam,
 	 * Windows refuses DELETE to a caller that may not delete, so the
 	 * caller learns it before it changes anything else. */
 	if ((sam & DELETE) != 0 && pos.hive != VIRTUAL_ROOT &&
-	    g_hives[pos.hive].read_only)
+	    g_hives[pos.hive].read_only) {
+		tell_read_only(&g_hives[pos.hive]);
 		return ERROR_ACCESS_DENIED;
+	}
 	if (key == HKEY_LOCAL_MACHINE && (sam & DELETE) != 0 &&
 	    (rc = delete_check(&pos, sub_key != NULL ? sub_key : "")) !=
 	    ERROR_SUCCESS)
