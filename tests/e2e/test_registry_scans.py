@@ -266,7 +266,8 @@ def test_links_are_removed_as_links(target, system, run):
     link, each to a folder outside Windows: the targets and the files in
     them stay.  Natively the links go.  Under Wine these are Linux links
     inside drive_c, which Wine shows as reparse points but cannot remove
-    without touching their targets: they stay, and so do the items' keys."""
+    without touching their targets: they stay, and so do the items, whole
+    (what went of the folder before the link comes back)."""
     outside = os.path.dirname(system.windir)
     for d in ("Outside", "Outside2", "Empty"):
         os.makedirs(os.path.join(outside, d))
@@ -290,14 +291,39 @@ def test_links_are_removed_as_links(target, system, run):
         assert system.subkeys(DRVSTORE_KEY) == []
     else:
         assert text.count(FAILED_NAME) == 2
-        assert text.endswith(found_fixed(2, 0, backup=True))
+        assert text.endswith(found_fixed(2, 0))
         assert sorted(system.subkeys(DRVSTORE_KEY)) == ["vkm310_in",
                                                          "vkm310_top"]
+        assert system.exists(r"system32\DRVSTORE\vkm310_in\vkm310.sys")
     for link in links:
         assert system.exists(link) != native, link
     for d in ("Outside", "Outside2"):
         assert open(os.path.join(outside, d, "keep.txt")).read() == "keep"
     assert os.path.isdir(os.path.join(outside, "Empty"))
+
+
+@pytest.mark.targets("win32", "win64")
+def test_driver_store_key_named_as_a_short_name(target, system, run):
+    """A driver-store key named as the 8.3 short name of another package's
+    folder: Windows would open that folder through the name, but the
+    removal reaches only a folder of the key's own name.  The other
+    folder stays whole, the item is left with FAILED."""
+    other = r"system32\DRVSTORE\vkm310_precious_other_pkg"
+    system.plant(other + r"\keep.sys")
+    short = system.short_name(other)
+    assert short is not None
+    system.add_key(DRVSTORE_KEY + "\\" + short, {"Services": "vkm310"})
+    system.add_key(DRVSTORE_KEY + r"\vkm310_precious_other_pkg",
+                   {"Services": "otherdriver"})
+    system.commit()
+    text, status = run(["-f", "-agree"], keys=[(CHOICES, b"y")])
+    assert text == (banner(target)
+                    + "Found 'vkm310' in\n\tDRVSTORE\\%s\n" % short
+                    + question(Q_DRVSTORE, "y") + FAILED_NAME
+                    + found_fixed(1, 0))
+    assert system.exists(other + r"\keep.sys")
+    assert sorted(system.subkeys(DRVSTORE_KEY)) == sorted(
+        [short, "vkm310_precious_other_pkg"])
 
 
 def chattr(flag, path):

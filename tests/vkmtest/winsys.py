@@ -312,6 +312,18 @@ class WinePrefix(System):
         return subprocess.run([loader] + list(args), env=env, check=check,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
+    def short_name(self, rel):
+        """The 8.3 short name Wine gives the entry REL (below the Windows
+        folder), as `dir /x` lists it; None when it has none."""
+        parent, _, name = rel.rpartition("\\")
+        r = self.wine("cmd", "/c", "dir", "/x",
+                      self.system_root + "\\" + parent)
+        for line in r.stdout.decode("latin-1").splitlines():
+            words = line.split()
+            if len(words) >= 2 and words[-1] == name and "~" in words[-2]:
+                return words[-2]
+        return None
+
     def add_key(self, keypath, values=None):
         self.pending.append((keypath, values or {}))
 

@@ -320,12 +320,21 @@ put_back_listed(const char *src, const char *dst, int depth)
 int
 plat_put_back(const char *copy, const char *path, int folder)
 {
-	DWORD attr, code;
+	DWORD attr, code, here;
 
 	if (copy == NULL || path == NULL)
 		return fail(ERROR_INVALID_PARAMETER);
-	if ((attr = GetFileAttributesA(copy)) == INVALID_FILE_ATTRIBUTES)
-		return fail(GetLastError());
+	if ((attr = GetFileAttributesA(copy)) == INVALID_FILE_ATTRIBUTES) {
+		code = GetLastError();
+		/* A link is never copied (plat_copy): one still there is
+		 * whole, one gone cannot come back. */
+		here = GetFileAttributesA(path);
+		if ((code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) &&
+		    here != INVALID_FILE_ATTRIBUTES &&
+		    (here & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+			return 1;
+		return fail(code);
+	}
 	if (((attr & FILE_ATTRIBUTE_DIRECTORY) != 0) != (folder != 0))
 		return fail(folder ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
 	code = put_back_one(copy, path, attr, 0);
