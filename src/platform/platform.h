@@ -105,12 +105,14 @@ int plat_list_folder(const char *dir, const char *pattern,
 int plat_check_system(const char *system_root, char *why, size_t size);
 
 /* Tells whether the folder DIR (a Windows path) can be listed whole.
- * 1: it can; 0: nothing is there (offline also: it lies below a link,
- * which the walk names itself); -1: something is there but cannot be
- * listed, WHY (SIZE bytes) says why: "not a folder", "a symbolic link,
- * not followed", "cannot be listed: access denied", "cannot be listed
- * (error N)". */
-int plat_check_folder(const char *dir, char *why, size_t size);
+ * 1: it can; 0: nothing is there; -1: something is there but cannot be
+ * listed, or (offline) a folder on the way to it below SystemRoot is a
+ * link or cannot be listed: WHY (SIZE bytes) says why ("not a folder",
+ * "a symbolic link, not followed", "cannot be listed: access denied",
+ * "cannot be listed (error N)") and WHERE (WHERE_SIZE bytes) names the
+ * folder it says it of, as the disk spells it: DIR, or one on the way. */
+int plat_check_folder(const char *dir, char *why, size_t size, char *where,
+    size_t where_size);
 
 /* ---- the backup of a run (backup/backup.h builds on these) ---- */
 
