@@ -696,15 +696,22 @@ def test_terminal_reply_answers_no_question(target, system):
 
 
 @pytest.mark.targets("native")
-def test_no_backup_inside_the_windows_folder(target, system):
+@pytest.mark.parametrize("spelling", ["as-on-disk", "other-case"])
+def test_no_backup_inside_the_windows_folder(target, system, spelling):
     """Started inside the offline Windows folder, the run makes no backup
-    there, says so once, and removes nothing."""
+    there, says so once, and removes nothing: the folders are compared,
+    not their names, which SystemRoot may spell in another letter case."""
     system.add_key(UNINSTALL_KEY + r"\{X}", {"DisplayName": "VKM310"})
     system.commit()
     system.plant(r"system32\drivers\vkm310.sys")
     cwd = system.path("system32")
+    env = dict(system.env)
+    if spelling == "other-case":
+        top, name = os.path.split(system.windir)
+        env["SystemRoot"] = os.path.join(top, name.swapcase())
+        assert not os.path.exists(env["SystemRoot"])
     result = harness.run_tool(target, ["-f", "-agree"], keys=YES_TO_ALL,
-                              env=system.env, cwd=cwd)
+                              env=env, cwd=cwd)
     assert result.text == (
         banner(target) + "Found 'VKM310' in\n\tUNINSTALL\\{X}\n(VKM310)\n"
         + question(Q_KEY, "a")
