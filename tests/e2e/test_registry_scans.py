@@ -114,6 +114,9 @@ def test_backup_restores_what_was_removed(target, system, run):
     system.plant(store + r"\sub\data.bin", blob)
     system.plant(r"system32\drivers\vkm310.sys", blob)
     system.commit()
+    folders = None
+    if target == "native":
+        folders = mark_folders(system.windir)
     states = {k: system.key_state(k) for k in ITEM_KEYS}
     dry, _ = run([])
     text, _ = run(["-f", "-agree"], keys=[(CHOICES, b"a")])
@@ -134,6 +137,11 @@ def test_backup_restores_what_was_removed(target, system, run):
     system.restore(system.backups[0])
     for k in ITEM_KEYS:
         assert system.key_state(k) == states[k], k
+    if folders is not None:
+        # The restore left every folder's mode and owner as it was, the
+        # Windows folder's own included, and brought back the removed
+        # ones with theirs.
+        assert folder_modes(system.windir) == folders
     assert run([])[0] == dry
     with open(system.path(store + r"\tarnwickreader.sys"), "rb") as f:
         assert f.read() == b"MZ leftover\n"
@@ -141,6 +149,27 @@ def test_backup_restores_what_was_removed(target, system, run):
     assert text.endswith(fixed_all(5))
     assert len(system.backups) == 2 and system.backups[0] != system.backups[1]
     assert snapshot(system.backups[0]) == first
+
+
+def folder_modes(top):
+    """{folder below TOP, TOP itself as '.': (mode, owner, group)}."""
+    found = {}
+    for d, _, _ in os.walk(top):
+        st = os.lstat(d)
+        found[os.path.relpath(d, top)] = (st.st_mode & 0o7777, st.st_uid,
+                                          st.st_gid)
+    return found
+
+
+def mark_folders(top):
+    """Gives each folder below TOP, and TOP, a mode (and as root an owner)
+    of its own; returns folder_modes(TOP)."""
+    modes = [0o751, 0o705, 0o710, 0o750, 0o775, 0o711, 0o1755, 0o730]
+    for i, d in enumerate(sorted(d for d, _, _ in os.walk(top))):
+        os.chmod(d, modes[i % len(modes)])
+        if os.geteuid() == 0:
+            os.chown(d, 1000 + i, 2000 + i)
+    return folder_modes(top)
 
 
 def snapshot(folder):

@@ -208,8 +208,10 @@ class Offline(System):
 
     def restore(self, backup):
         """Puts back what the run with the backup folder BACKUP removed:
-        the files, folders and hives below its SystemRoot."""
-        restore_tree(os.path.join(backup, "SystemRoot"), self.windir)
+        the files, folders and hives below its SystemRoot, with the
+        README's command."""
+        subprocess.run(["cp", "-a", os.path.join(backup, "SystemRoot", "."),
+                        self.windir + "/"], check=True)
 
     def hive_file(self, hive):
         return os.path.join(self.windir, "System32", "config", hive)
