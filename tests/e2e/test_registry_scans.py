@@ -2,6 +2,7 @@
 
 import errno
 import os
+import stat
 import subprocess
 
 import pytest
@@ -373,6 +374,20 @@ def use_up_inodes(folder):
         assert e.errno == errno.ENOSPC, e
 
 
+def mkfifo(system, rel):
+    os.mkfifo(system.path(rel))
+    return [rel]
+
+
+def mknod_or_skip(system, rel):
+    """Makes a character device like /dev/null at REL (root only)."""
+    try:
+        os.mknod(system.path(rel), 0o600 | stat.S_IFCHR, os.makedev(1, 3))
+    except PermissionError as e:
+        pytest.skip("cannot make a device node here: %s" % e)
+    return [rel]
+
+
 def unchattr(folder):
     subprocess.run(["chattr", "-R", "-i", "-a", folder],
                    stderr=subprocess.DEVNULL)
@@ -380,15 +395,16 @@ def unchattr(folder):
 
 DEEP = r"system32\DRVSTORE\vkm310_1\sub\deep\z.sys"
 # case: (tmpfs options for System32\config, or None; what is done to the
-# installation; the hives said to be read only, and why; the line after
-# the answer; the error; whether the run names its backup).  The item is
-# whole afterwards in every case: its key and every file of its folder.
+# installation, which gives the entries it planted in the item folder;
+# the hives said to be read only, and why; the line after the answer;
+# the error; whether the run names its backup).  The item is whole
+# afterwards in every case: its key and every entry of its folder.
 KEY_CANNOT_GO = {
     "dirty": (None, lambda s, c: subprocess.run(
-        [MKHIVE, "--dirty", s.hive_file("SOFTWARE")], check=True),
+        [MKHIVE, "--dirty", s.hive_file("SOFTWARE")], check=True) and None,
         (["SOFTWARE"], "Windows was not shut down cleanly"), "", 13, False),
     "read-only": ("size=4m", lambda s, c: subprocess.run(
-        ["mount", "-o", "remount,ro", c], check=True),
+        ["mount", "-o", "remount,ro", c], check=True) and None,
         (["SOFTWARE", "SYSTEM"], "hive file cannot be written"), "", 13,
         False),
     # The key could go, the folder cannot: nothing goes.
@@ -406,6 +422,11 @@ KEY_CANNOT_GO = {
     # the folder went, which is put back from the backup.
     "full": ("size=2m", lambda s, c: fill_disk(c, 0), ([], ""), "", 28,
              True),
+    # What the backup cannot keep: the item is not removed.
+    "fifo-inside": (None, lambda s, c: mkfifo(s, DEEP + "_fifo"),
+                    ([], ""), "", 22, False),
+    "device-inside": (None, lambda s, c: mknod_or_skip(s, DEEP + "_null"),
+                      ([], ""), "", 22, False),
     "hard-link": (None, lambda s, c: os.link(
         s.hive_file("SOFTWARE"), os.path.join(s.base, "linked")),
         (["SOFTWARE"], "hive file cannot be written"),
@@ -433,7 +454,7 @@ def test_driver_store_item_whose_key_cannot_go(target, system, run, case):
                  r"system32\DRVSTORE\vkm310_1\zz.inf"]
         for f in files:
             system.plant(f)
-        fault(system, config)
+        planted = fault(system, config) or []
         text, status = run(["-f", "-agree"], keys=[(CHOICES, b"y")])
         assert text == (banner(target) + "".join(
             "Read only: HKLM\\%s (%s): %s; nothing in it can be removed\n"
@@ -444,7 +465,7 @@ def test_driver_store_item_whose_key_cannot_go(target, system, run, case):
                         + "FAILED (error %d)\n" % err
                         + found_fixed(1, 0, backup=backup))
         assert system.key_exists(DRVSTORE_KEY + r"\vkm310_1")
-        for f in files:
+        for f in files + planted:
             assert system.exists(f), f
     finally:
         unchattr(system.windir)
