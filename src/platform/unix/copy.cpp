@@ -446,8 +446,9 @@ plat_copy(const char *path, const char *dst, int folder)
 	r = winpath_open_at(path, real, sizeof(real), &srcdir, &leaf);
 	if (r == 0)
 		return 0;
+	/* Not known to be there or not: no copy, so no removal. */
 	if (r < 0)
-		return fail(ENAMETOOLONG);
+		return fail(errno);
 	if ((dstdir = open_holder(dst, dstdir_path, sizeof(dstdir_path),
 	    &dstname)) < 0) {
 		r = errno;

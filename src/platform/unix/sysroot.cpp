@@ -209,7 +209,8 @@ check_way(const char *dir, char *why, size_t size, char *where,
 	if (plat_getenv("SystemRoot", root, sizeof(root)) != 1 ||
 	    root[0] == '\0' ||
 	    winpath_resolve(root, real_root, sizeof(real_root)) != 1 ||
-	    winpath_resolve(dir, real, sizeof(real)) < 0)
+	    (winpath_resolve(dir, real, sizeof(real)) < 0 &&
+	    errno == ENAMETOOLONG))
 		return 0;
 	n = strlen(real_root);
 	while (n > 1 && real_root[n - 1] == '/')
@@ -234,12 +235,21 @@ plat_check_folder(const char *dir, char *why, size_t size, char *where,
 
 	why[0] = '\0';
 	snprintf(where, where_size, "%s", dir);
-	if ((r = winpath_open_at(dir, real, sizeof(real), &dirfd, &leaf)) < 0)
+	r = winpath_open_at(dir, real, sizeof(real), &dirfd, &leaf);
+	if (r < 0 && errno == ENAMETOOLONG) {
 		snprintf(why, size, "path too long");
-	if (r == 0)
-		return check_way(dir, why, size, where, where_size);
-	if (r != 1)
-		return r;
+		return -1;
+	}
+	if (r <= 0) {
+		/* Not reached: a folder on the way may be why. */
+		err = errno;
+		if (check_way(dir, why, size, where, where_size) < 0)
+			return -1;
+		if (r == 0)
+			return 0;
+		say_errno(err, "cannot be listed", why, size);
+		return -1;
+	}
 	snprintf(where, where_size, "%s", real);
 	if (SC(fstatat)(dirfd, real + leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
 		SC(close)(dirfd);

@@ -520,8 +520,14 @@ hive_open_fd(const char *want, char *path, size_t size, int *cond, int *err)
 	int dirfd, fd;
 
 	*cond = HIVE_MISSING;
-	if (winpath_open_at(want, path, size, &dirfd, &leaf) != 1)
+	if ((fd = winpath_open_at(want, path, size, &dirfd, &leaf)) != 1) {
+		/* A folder on the way that could not be looked in. */
+		if (fd < 0 && errno != ENAMETOOLONG) {
+			*err = errno;
+			*cond = HIVE_UNREADABLE;
+		}
 		return -1;
+	}
 	fd = SC(openat)(dirfd, path + leaf, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
 	    O_NONBLOCK | O_NOCTTY, 0);
 	if (fd < 0) {
