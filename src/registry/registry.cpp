@@ -149,11 +149,14 @@ int
 walk_subkey_count(struct key_walk *walk)
 {
 	DWORD count = 0;
+	LONG rc = ERROR_INVALID_HANDLE;
 
-	if (walk_key(walk) == 0 || RegQueryInfoKeyA(walk_key(walk), NULL,
-	    NULL, NULL, &count, NULL, NULL, NULL, NULL, NULL, NULL, NULL) !=
-	    ERROR_SUCCESS)
+	if (walk_key(walk) == 0 || (rc = RegQueryInfoKeyA(walk_key(walk), NULL,
+	    NULL, NULL, &count, NULL, NULL, NULL, NULL, NULL, NULL, NULL)) !=
+	    ERROR_SUCCESS) {
+		errno = registry_errno(rc);
 		return -1;
+	}
 	return count > 0x7fffffffUL ? 0x7fffffff : (int)count;
 }
 

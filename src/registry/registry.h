@@ -36,7 +36,8 @@ int open_key_walk(const char *path, struct key_walk *walk);
  * included). */
 int walk_subkey(struct key_walk *walk, int index, char *name, size_t capacity);
 
-/* The walked key's number of subkeys now, or -1 when it cannot be read. */
+/* The walked key's number of subkeys now, or -1 when it cannot be read
+ * (errno set as the C run-time of Windows sets it). */
 int walk_subkey_count(struct key_walk *walk);
 
 /* Closes the walked key. */

@@ -260,12 +260,14 @@ static const struct registry_scan services_scan = {
 };
 
 /* What became of the subkey at an index. */
-enum { SUBKEY_END = -1, SUBKEY_KEPT = 0, SUBKEY_REMOVED = 1 };
+enum { SUBKEY_UNREAD = -2, SUBKEY_END = -1, SUBKEY_KEPT = 0,
+	SUBKEY_REMOVED = 1 };
 
 /* Reports, asks about and removes the subkey at INDEX of SCAN_KEY, open
  * in WALK.  SUBKEY_REMOVED: it is gone, and the next one has moved into
  * its index; SUBKEY_KEPT: otherwise; SUBKEY_END: there is no subkey at
- * INDEX or after it. */
+ * INDEX or after it; SUBKEY_UNREAD: the key's subkeys cannot be read
+ * (errno set). */
 static int
 check_subkey(const struct registry_scan *scan, const char *scan_key,
     struct key_walk *walk, int index)
@@ -278,9 +280,11 @@ check_subkey(const struct registry_scan *scan, const char *scan_key,
 		return SUBKEY_END;
 	/* A name that cannot be fetched is passed over; the walk goes on
 	 * only while the key still has subkeys beyond it. */
-	if (n < 0)
-		return walk_subkey_count(walk) > index + 1 ? SUBKEY_KEPT :
-		    SUBKEY_END;
+	if (n < 0) {
+		if ((n = walk_subkey_count(walk)) < 0)
+			return SUBKEY_UNREAD;
+		return n > index + 1 ? SUBKEY_KEPT : SUBKEY_END;
+	}
 	/* A damaged hive can hold a name that is empty or holds a backslash:
 	 * as a path it would name the scan key itself or a key below another
 	 * subkey, and the removal would take the wrong tree. */
@@ -301,29 +305,38 @@ check_subkey(const struct registry_scan *scan, const char *scan_key,
 	return SUBKEY_REMOVED;
 }
 
+/* Names SCAN_KEY as a place not read, for the C run-time's error ERR. */
+static void
+scan_key_not_read(const char *scan_key, int err)
+{
+	char why[64];
+
+	if (err == CRT_EACCES)
+		snprintf(why, sizeof(why), "access denied");
+	else
+		snprintf(why, sizeof(why), "cannot be read (error %d)", err);
+	report_not_read(scan_key, NULL, why);
+}
+
 /* Walks every subkey of SCAN_KEY, which is opened once for the pass. */
 static void
 walk_scan_key(const struct registry_scan *scan, const char *scan_key)
 {
 	struct key_walk walk;
 	int index = 0, rc;
-	char why[64];
 
-	/* An absent key holds nothing; one that cannot be read might. */
-	if ((rc = open_key_walk(scan_key, &walk)) < 0) {
-		if (errno == CRT_EACCES)
-			snprintf(why, sizeof(why), "access denied");
-		else
-			snprintf(why, sizeof(why), "cannot be read (error %d)",
-			    errno);
-		report_not_read(scan_key, NULL, why);
-	}
+	/* An absent key holds nothing; one that cannot be read, or whose
+	 * way from the root cannot be, might. */
+	if ((rc = open_key_walk(scan_key, &walk)) < 0)
+		scan_key_not_read(scan_key, errno);
 	if (rc <= 0)
 		return;
 	for (;;) {
 		int r = check_subkey(scan, scan_key, &walk, index);
 
-		if (r == SUBKEY_END || is_cancelled())
+		if (r == SUBKEY_UNREAD)
+			scan_key_not_read(scan_key, errno);
+		if (r < 0 || is_cancelled())
 			break;
 		if (r == SUBKEY_KEPT)
 			index++;

@@ -17,7 +17,7 @@ from vkmtest import harness
 from vkmtest.texts import (CHOICES, CLEAN, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY, Q_OEM,
                    SERVICES_KEY, UNINSTALL_KEY, banner, fixed_all, found_dry,
                    found_fixed, question)
-from vkmtest.winsys import Offline
+from vkmtest.winsys import Offline, split_hive
 
 LASTGOOD = r"LastGood\system32\drivers"
 NOT_SCANNED = "driver files and OEM INF files are not scanned\n"
@@ -212,12 +212,38 @@ FOLDER_FAULTS = {
     "drvstore-link": (r"System32\DRVSTORE", "driver store folder",
                       "a symbolic link, not followed"),
 }
-# (id, hives made unreadable, a folder made unreadable or None).
+
+
+def damage_subkey_list(system, keypath):
+    """Points the subkey list of the key KEYPATH where no cell is: its
+    subkeys cannot be listed."""
+    hive, names = split_hive(keypath)
+    path = system.hive_file(hive)
+    h = hivex.Hivex(path)
+    node = h.root()
+    for n in names:
+        node = h.node_get_child(node, n)
+    data = bytearray(open(path, "rb").read())
+    data[node + 0x20:node + 0x24] = (0x7ffff000).to_bytes(4, "little")
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+# Damage on the way to scan keys, or in a scan key's own list: (the key
+# damaged, the scan keys named as not read when their scans come).
+KEY_FAULTS = {
+    "above-scan-keys": (DRVSTORE_KEY.rsplit("\\", 2)[0],
+                        [DRVSTORE_KEY, UNINSTALL_KEY]),
+    "in-scan-key": (UNINSTALL_KEY, [UNINSTALL_KEY]),
+}
+# (id, hives made unreadable, a hive, folder or key fault, a folder made
+# unreadable or None).
 PLACE_ROWS = [("both-" + f, ("SOFTWARE", "SYSTEM"), f, None)
               for f in HIVE_FAULTS]
 PLACE_ROWS += [("system-" + f, ("SYSTEM",), f, None)
                for f in ("fifo", "dangling-link", "bad-header")]
 PLACE_ROWS += [(f, (), None, f) for f in FOLDER_FAULTS]
+PLACE_ROWS += [(f, (), f, None) for f in KEY_FAULTS]
 
 
 @pytest.mark.targets("native")
@@ -232,7 +258,11 @@ def test_places_not_read(target, system, run, tmp_path, hives, fault,
     system.add_key(UNINSTALL_KEY + r"\vkm310", {"DisplayName": "VKM310"})
     system.commit()
     system.plant(r"inf\oem3.inf", b"[SourceDisksFiles]\r\nvkm310.sys=1\r\n")
-    expected = ""
+    expected, later = "", []
+    if fault in KEY_FAULTS:
+        damage_subkey_list(system, KEY_FAULTS[fault][0])
+        later = ["Not read: %s: cannot be read (error 22)\n" % k
+                 for k in KEY_FAULTS[fault][1]]
     for h in hives:
         path = system.hive_file(h)
         HIVE_FAULTS[fault][0](path)
@@ -248,11 +278,11 @@ def test_places_not_read(target, system, run, tmp_path, hives, fault,
             (tmp_path / "elsewhere").mkdir()
             os.symlink(str(tmp_path / "elsewhere"), path)
         expected += "Not read: %s (%s): %s\n" % (place, path, why)
-    unread = len(hives) + (folder is not None)
+    unread = len(hives) + (folder is not None) + len(later)
     items, tail = [], ""
     if folder != "inf-file":
         items.append("Found 'vkm310.sys' in file oem3.inf\n")
-    if "SOFTWARE" not in hives:
+    if "SOFTWARE" not in hives and not later:
         items.append("Found 'VKM310' in\n\tUNINSTALL\\vkm310\n(VKM310)\n")
     for args, keys in (([], []), (["-f", "-agree"], YES_TO_ALL[:len(items)])):
         text, status = run(args, keys=keys)
@@ -267,6 +297,8 @@ def test_places_not_read(target, system, run, tmp_path, hives, fault,
             tail = found_dry(len(items)) + "%d " % unread + UNREAD
         assert text.endswith(tail), text
         assert text.count("Not read: ") == unread, text
+        for line in later:
+            assert line in text, text
     if folder != "inf-file":
         assert not system.exists(r"inf\oem3.inf")
 
