@@ -374,6 +374,30 @@ def use_up_inodes(folder):
         assert e.errno == errno.ENOSPC, e
 
 
+def files_at(system, rels):
+    return [system.path(r) for r in rels]
+
+
+def entry_state(path):
+    """Mode, owner, group and, for a file, the bytes of PATH."""
+    st = os.lstat(path)
+    data = None
+    if stat.S_ISREG(st.st_mode):
+        with open(path, "rb") as f:
+            data = f.read()
+    return (st.st_mode, st.st_uid, st.st_gid, data)
+
+
+def tree_state(top):
+    """entry_state of every entry below TOP, by its path below TOP."""
+    found = {}
+    for d, dirs, files in os.walk(top):
+        for n in dirs + files:
+            p = os.path.join(d, n)
+            found[os.path.relpath(p, top)] = entry_state(p)
+    return found
+
+
 def mkfifo(system, rel):
     os.mkfifo(system.path(rel))
     return [rel]
@@ -454,6 +478,12 @@ def test_driver_store_item_whose_key_cannot_go(target, system, run, case):
                  r"system32\DRVSTORE\vkm310_1\zz.inf"]
         for f in files:
             system.plant(f)
+        folder = system.path(r"system32\DRVSTORE\vkm310_1")
+        os.chmod(files_at(system, files)[0], 0o604)
+        os.chmod(os.path.join(folder, "sub"), 0o750)
+        if os.geteuid() == 0:
+            os.chown(files_at(system, files)[2], 1234, 5678)
+        before = tree_state(folder)
         planted = fault(system, config) or []
         text, status = run(["-f", "-agree"], keys=[(CHOICES, b"y")])
         assert text == (banner(target) + "".join(
@@ -467,6 +497,10 @@ def test_driver_store_item_whose_key_cannot_go(target, system, run, case):
         assert system.key_exists(DRVSTORE_KEY + r"\vkm310_1")
         for f in files + planted:
             assert system.exists(f), f
+        # What went and came back has its bytes, mode and owner again.
+        assert tree_state(folder) == dict(before, **{
+            os.path.relpath(system.path(f), folder): entry_state(
+                system.path(f)) for f in planted})
     finally:
         unchattr(system.windir)
         if tmpfs:
