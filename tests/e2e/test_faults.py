@@ -258,7 +258,8 @@ def test_hive_that_cannot_be_written(target, tmp_path, request, case):
     """The keys of an unwritable SOFTWARE hive are reported and, agreed to,
     not counted as removed; the file keeps its bytes.  The run goes on to
     the other items and ends as usual.  With no room for the backup
-    (the folder is made, no copy fits) nothing at all is removed."""
+    (the folder is made, no copy fits) nothing at all is removed, and the
+    run names no backup."""
     base = request.getfixturevalue("small_disk") if case == "disk-full" \
         else str(tmp_path)
     cwd = request.getfixturevalue("small_disk") \
@@ -299,7 +300,7 @@ def test_hive_that_cannot_be_written(target, tmp_path, request, case):
         + "Found file 'vkm310.sys'\n(%s)\n" % s.shown(
             r"system32\drivers\vkm310.sys")
         + ("FAILED (error 28)\n" if no_backup else "")
-        + found_fixed(4, fixed, backup=True))
+        + found_fixed(4, fixed))
     for h in HIVES:
         if h == "SOFTWARE" or no_backup or not writable_system:
             assert open(s.hive_file(h), "rb").read() == originals[h], h
