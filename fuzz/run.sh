@@ -17,7 +17,8 @@ seconds=$2
 src=$(cd "$(dirname "$0")" && pwd)
 bin=$build/fuzz
 artifacts=$build/fuzz-artifacts
-targets="fuzz_inf fuzz_keypath fuzz_keyseq fuzz_hive fuzz_hive_names"
+targets="fuzz_inf fuzz_keypath fuzz_keyseq fuzz_hive fuzz_hive_names
+fuzz_hive_log"
 
 # Scratch space in memory where there is some: the hive target writes
 # two hives for every input.
@@ -83,12 +84,36 @@ EOF
 	"$bin/mkhive" "$1/empty" || return 1
 }
 
+# Seeds of the log target: a dirty hive followed by the log, in either
+# format, that brings it a service key and a new bin.
+log_seeds() {
+	PYTHONPATH=$src/../tests /usr/bin/python3 - "$1" "$bin/mkhive" \
+	    <<'EOF' || return 1
+import os, sys
+from vkmtest.winsys import fill_hive, log_hive
+
+out, mkhive = sys.argv[1:]
+for fmt, log in (("new", "LOG1"), ("old", "LOG")):
+    hive = "%s/%s.hive" % (out, fmt)
+    fill_hive(hive, {("Select",): {"Current": 1}}, mkhive)
+    log_hive(hive, {("ControlSet001", "Services", "vkm310"): {
+        "ImagePath": "vkm310.sys", "Blob": ("binary", b"b" * 5000)}},
+        fmt, (log,), mkhive)
+    with open("%s/%s" % (out, fmt), "wb") as f:
+        for p in (hive, hive + "." + log):
+            with open(p, "rb") as part:
+                f.write(part.read())
+            os.unlink(p)
+EOF
+}
+
 # The structures a hive is made of, for the mutator to insert.
 hive_dict() {
 	for word in regf hbin nk vk sk lf lh li ri db; do
 		printf '"%s"\n' "$word"
 	done
 	printf '"\\xff\\xff\\xff\\xff"\n"\\x00\\x00\\x00\\x00"\n'
+	printf '"DIRT"\n"HvLE"\n'
 }
 
 # The last coverage line and the final statistics of a log.
@@ -123,8 +148,13 @@ for t in $targets; do
 	rm -rf "${artifacts:?}/$t"
 	mkdir -p "$artifacts/$t"
 	extra=
-	if [ "$t" = fuzz_hive ]; then
-		if ! hive_seeds "$corpus"; then
+	case $t in
+	fuzz_hive) seeds=hive_seeds ;;
+	fuzz_hive_log) seeds=log_seeds ;;
+	*) seeds= ;;
+	esac
+	if [ -n "$seeds" ]; then
+		if ! $seeds "$corpus"; then
 			echo "$t: FAILED: the seeds could not be made" >&2
 			status=1
 			continue

@@ -6,6 +6,12 @@
  *				and nothing else
  *	mkhive --dirty FILE	mark FILE as not closed cleanly, as fast
  *				startup or a crash leaves it
+ *	mkhive --log new|old BEFORE AFTER LOG [LOG2]
+ *				write the transaction log LOG that brings
+ *				the hive BEFORE to AFTER (with LOG2, the
+ *				earlier half of the new log's entries go
+ *				there), and mark BEFORE as Windows leaves a
+ *				hive whose newest changes are in its logs
  *
  * The tests fill the hive through libhivex: tests/vkmtest/winsys.py
  * (python hivex) and the make() of tests/unit/test_hive.cpp.  Exit
@@ -19,7 +25,13 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
+#include "registry/unix/hive_log.h"
+
 #define BLOCK 4096
+#define SECTOR 512
 
 #define ROOT_NAME "$$$PROTO.HIV"
 #define KEY_HIVE_ENTRY 0x0004
@@ -159,10 +171,22 @@ put_security_cell(unsigned char *p, size_t off)
 	return size;
 }
 
-/* Builds a hive of one base block and one bin holding the root key, its
- * security cell and a free cell for the rest. */
+/* Writes the leaf of PATH, as Windows writes the hive's name, into the
+ * base block's name field at P (64 bytes, UTF-16LE). */
 static void
-build_empty(unsigned char *hive)
+put_name(unsigned char *p, const char *path)
+{
+	const char *leaf = strrchr(path, '/') != NULL ? strrchr(path, '/') + 1 :
+	    path;
+
+	for (int k = 0; k < 31 && leaf[k] != '\0'; k++)
+		put16(p + 2 * k, (unsigned char)leaf[k]);
+}
+
+/* Builds a hive of one base block and one bin holding the root key, its
+ * security cell and a free cell for the rest, named after PATH. */
+static void
+build_empty(unsigned char *hive, const char *path)
 {
 	unsigned char *base = hive, *bin = hive + BLOCK;
 	size_t root = 0x20, sk, end;
@@ -186,6 +210,7 @@ build_empty(unsigned char *hive)
 	put32(base + 36, (unsigned long)root);
 	put32(base + 40, BLOCK);	/* size of the bins */
 	put32(base + 44, 1);		/* clustering factor */
+	put_name(base + 48, path);
 	put32(base + 508, header_checksum(base));
 }
 
@@ -195,7 +220,7 @@ write_empty(const char *path)
 	static unsigned char hive[2 * BLOCK];
 	int fd, rc = 0;
 
-	build_empty(hive);
+	build_empty(hive, path);
 	if ((fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644)) < 0)
 		return -1;
 	if (write(fd, hive, sizeof(hive)) != (ssize_t)sizeof(hive))
@@ -230,16 +255,184 @@ mark_dirty(const char *path)
 	return rc;
 }
 
+/* ---- transaction logs ---- */
+
+typedef std::string bytes;
+
+static int
+read_file(const char *path, bytes *out)
+{
+	char buf[BLOCK];
+	size_t n;
+	FILE *f = fopen(path, "rb");
+
+	if (f == NULL)
+		return -1;
+	out->clear();
+	while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
+		out->append(buf, n);
+	fclose(f);
+	return 0;
+}
+
+static int
+write_file(const char *path, const bytes &data)
+{
+	FILE *f = fopen(path, "wb");
+	int rc = 0;
+
+	if (f == NULL)
+		return -1;
+	if (fwrite(data.data(), 1, data.size(), f) != data.size())
+		rc = -1;
+	if (fclose(f) != 0)
+		rc = -1;
+	return rc;
+}
+
+static unsigned char *
+at(bytes &b, size_t off)
+{
+	return (unsigned char *)&b[off];
+}
+
+/* The bins blocks (offsets from the first bin) in which AFTER differs
+ * from BEFORE, or which BEFORE does not have. */
+static std::vector<size_t>
+changed_blocks(const bytes &before, const bytes &after)
+{
+	std::vector<size_t> out;
+	size_t end = BLOCK + get32((const unsigned char *)after.data() + 40);
+
+	for (size_t off = BLOCK; off < end; off += BLOCK) {
+		if (off + BLOCK > before.size() ||
+		    before.compare(off, BLOCK, after, off, BLOCK) != 0)
+			out.push_back(off - BLOCK);
+	}
+	return out;
+}
+
+/* The first sector of a log: the base block of BEFORE as a log's, of
+ * TYPE, sequence number SEQ, bins size BINS. */
+static bytes
+log_base(const bytes &before, unsigned long type, unsigned long seq,
+    unsigned long bins)
+{
+	bytes b = before.substr(0, SECTOR);
+
+	put32(at(b, 4), seq);
+	put32(at(b, 8), seq);
+	put32(at(b, 28), type);
+	put32(at(b, 40), bins);
+	put32(at(b, 508), header_checksum(at(b, 0)));
+	return b;
+}
+
+/* A new log's entry of sequence number SEQ holding the block OFF of
+ * AFTER. */
+static bytes
+log_entry(const bytes &after, size_t off, unsigned long seq)
+{
+	bytes e(SECTOR * ((40 + 8 + BLOCK + SECTOR - 1) / SECTOR), '\0');
+	const unsigned char *a = (const unsigned char *)after.data();
+
+	memcpy(at(e, 0), "HvLE", 4);
+	put32(at(e, 4), (unsigned long)e.size());
+	put32(at(e, 8), get32(a + 0x90) & 1);
+	put32(at(e, 12), seq);
+	put32(at(e, 16), get32(a + 40));
+	put32(at(e, 20), 1);
+	put32(at(e, 40), (unsigned long)off);
+	put32(at(e, 44), BLOCK);
+	memcpy(at(e, 48), a + BLOCK + off, BLOCK);
+	uint64_t h1 = marvin32(at(e, 40), e.size() - 40, 0xc5554e7a884def82ull);
+	put32(at(e, 24), (unsigned long)h1);
+	put32(at(e, 28), (unsigned long)(h1 >> 32));
+	uint64_t h2 = marvin32(at(e, 0), 32, 0xc5554e7a884def82ull);
+	put32(at(e, 32), (unsigned long)h2);
+	put32(at(e, 36), (unsigned long)(h2 >> 32));
+	return e;
+}
+
+/* The old log: the dirty vector, a bit per sector, whole blocks marked,
+ * then the sectors. */
+static bytes
+old_log(const bytes &before, const bytes &after, unsigned long seq)
+{
+	unsigned long bins = get32((const unsigned char *)after.data() + 40);
+	std::vector<size_t> blocks = changed_blocks(before, after);
+	bytes log = log_base(before, 1, seq, bins), map(bins / BLOCK, '\0');
+
+	for (size_t off : blocks)
+		map[off / BLOCK] = (char)0xff;
+	log += "DIRT" + map;
+	log.resize((log.size() + SECTOR - 1) / SECTOR * SECTOR, '\0');
+	for (size_t off : blocks)
+		log += after.substr(BLOCK + off, BLOCK);
+	return log;
+}
+
+/* Writes the log(s) that bring BEFORE to AFTER, then marks BEFORE dirty
+ * the way a hive with unreconciled logs is: its first sequence number
+ * one above its second, which the first log entry carries. */
+static int
+write_logs(bool fresh, const char *before_path, const char *after_path,
+    const char *log1, const char *log2)
+{
+	bytes before, after, logs[2];
+	unsigned long seq;
+	std::vector<size_t> blocks;
+	size_t half;
+
+	if (read_file(before_path, &before) != 0 ||
+	    read_file(after_path, &after) != 0)
+		return -1;
+	if (before.size() < 2 * BLOCK || after.size() < 2 * BLOCK) {
+		errno = EINVAL;
+		return -1;
+	}
+	seq = get32(at(before, 8));
+	blocks = changed_blocks(before, after);
+	half = log2 != NULL ? blocks.size() / 2 : 0;
+	if (!fresh) {
+		logs[0] = old_log(before, after, seq);
+	} else {
+		/* The earlier entries in the second log, when there is one. */
+		logs[1] = log_base(before, 6, seq, get32(at(before, 40)));
+		logs[0] = log_base(before, 6, seq + half, get32(at(before, 40)));
+		for (size_t k = 0; k < blocks.size(); k++)
+			logs[k < half ? 1 : 0] += log_entry(after, blocks[k],
+			    seq + k);
+	}
+	if (write_file(log1, logs[0]) != 0 ||
+	    (log2 != NULL && write_file(log2, logs[1]) != 0))
+		return -1;
+	put32(at(before, 4), seq + 1);
+	put32(at(before, 508), header_checksum(at(before, 0)));
+	return write_file(before_path, before);
+}
+
 static void
 usage(void)
 {
 	fprintf(stderr, "usage: mkhive OUTFILE\n"
-	    "       mkhive --dirty FILE\n");
+	    "       mkhive --dirty FILE\n"
+	    "       mkhive --log new|old BEFORE AFTER LOG [LOG2]\n");
 }
 
 int
 main(int argc, char **argv)
 {
+	if ((argc == 6 || argc == 7) && strcmp(argv[1], "--log") == 0 &&
+	    (strcmp(argv[2], "new") == 0 || (strcmp(argv[2], "old") == 0 &&
+	    argc == 6))) {
+		if (write_logs(argv[2][0] == 'n', argv[3], argv[4], argv[5],
+		    argc == 7 ? argv[6] : NULL) != 0) {
+			perror(argv[5]);
+			return 1;
+		}
+		return 0;
+	}
 	if (argc == 3 && strcmp(argv[1], "--dirty") == 0) {
 		if (mark_dirty(argv[2]) != 0) {
 			perror(argv[2]);

@@ -12,7 +12,7 @@
 #include "scans/targets.h"
 
 #define VALUE_BUF 1024
-#define WHY_BUF 128
+#define WHY_BUF 512
 #define SHOWN_BUF 1024
 
 int g_unread_count;
@@ -46,13 +46,44 @@ check_system_root(void)
 	return 0;
 }
 
-/* The reason for a hive in state STATE, error ERR; NULL when it was read
- * and may be changed. */
+/* Why the dirty hive H counts as not read, in BUF: its logs were not
+ * applied, so what it holds may be older than what Windows saw last. */
 static const char *
-hive_reason(int state, int err, char *buf, size_t size)
+dirty_reason(const struct reg_hive *h, char *buf, size_t size)
 {
-	switch (state) {
+	static const char *const whats[] = {
+		"", "is damaged", "belongs to another hive",
+		"is a symbolic link, not followed", "is not a plain file",
+	};
+	char log[WHY_BUF / 2 + 64];
+
+	if (h->log_why == LOG_UNREADABLE && h->err == CRT_EACCES)
+		snprintf(log, sizeof(log),
+		    "its log %s cannot be read: access denied", h->log);
+	else if (h->log_why == LOG_UNREADABLE)
+		snprintf(log, sizeof(log), "its log %s cannot be read (error %d)",
+		    h->log, h->err);
+	else if (h->log_why == LOG_FAILED)
+		snprintf(log, sizeof(log), "its logs cannot be applied (error %d)",
+		    h->err);
+	else if (h->log_why > LOG_NONE_APPLIES && h->log_why <= LOG_NOT_FILE)
+		snprintf(log, sizeof(log), "its log %s %s", h->log,
+		    whats[h->log_why]);
+	else
+		snprintf(log, sizeof(log), "no log brings it up to date");
+	snprintf(buf, size, "Windows was not shut down cleanly and %s; "
+	    "nothing in it can be removed", log);
+	return buf;
+}
+
+/* The reason for the hive H, in BUF when it is made; NULL when it was
+ * read and may be changed. */
+static const char *
+hive_reason(const struct reg_hive *h, char *buf, size_t size)
+{
+	switch (h->state) {
 	case HIVE_READ:
+	case HIVE_RECOVERED:
 		return NULL;
 	case HIVE_MISSING:
 		return "hive file missing";
@@ -63,13 +94,13 @@ hive_reason(int state, int err, char *buf, size_t size)
 	case HIVE_DAMAGED:
 		return "hive file damaged";
 	case HIVE_DIRTY:
-		return "Windows was not shut down cleanly";
+		return dirty_reason(h, buf, size);
 	case HIVE_UNWRITABLE:
 		return "hive file cannot be written";
 	}
-	if (err == CRT_EACCES)
+	if (h->err == CRT_EACCES)
 		return "hive file cannot be read: access denied";
-	snprintf(buf, size, "hive file cannot be read (error %d)", err);
+	snprintf(buf, size, "hive file cannot be read (error %d)", h->err);
 	return buf;
 }
 
@@ -81,12 +112,16 @@ check_hives(void)
 	const char *why;
 
 	for (int i = 0; registry_hive_state(i, &h) > 0; i++) {
-		why = hive_reason(h.state, h.err, buf, sizeof(buf));
+		if (h.state == HIVE_RECOVERED)
+			plat_printf("Recovered: %s (%s): Windows was not shut down cleanly; its logs were applied\n",
+			    h.name, h.path);
+		why = hive_reason(&h, buf, sizeof(buf));
 		if (why == NULL)
 			continue;
 		/* Read, but no change can reach it: its items are still
-		 * reported, each removal fails. */
-		if (h.state == HIVE_DIRTY || h.state == HIVE_UNWRITABLE)
+		 * reported, each removal fails.  A dirty one is read so too,
+		 * but what it holds may be stale: not read in full. */
+		if (h.state == HIVE_UNWRITABLE)
 			plat_printf("Read only: %s (%s): %s; nothing in it can be removed\n",
 			    h.name, h.path, why);
 		else

@@ -17,7 +17,7 @@ from vkmtest import harness
 from vkmtest.texts import (CHOICES, CLEAN, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY, Q_OEM,
                    SERVICES_KEY, UNINSTALL_KEY, banner, fixed_all, found_dry,
                    found_fixed, question)
-from vkmtest.winsys import Offline, split_hive
+from vkmtest.winsys import MKHIVE, Offline, log_hive, split_hive
 
 LASTGOOD = r"LastGood\system32\drivers"
 NOT_SCANNED = "driver files and OEM INF files are not scanned\n"
@@ -194,6 +194,29 @@ def make_dangling(hive):
     os.symlink(hive + ".gone", hive)
 
 
+def log_bad_hash(hive):
+    """A change only in the hive's log, one byte of its page spoiled."""
+    log_hive(hive, {("Pending",): {}})
+    with open(hive + ".LOG1", "r+b") as f:
+        f.seek(600)
+        b = f.read(1)[0]
+        f.seek(600)
+        f.write(bytes([b ^ 1]))
+
+
+def log_of_another_hive(hive):
+    """The hive not closed cleanly, beside it the log of another."""
+    other = hive + ".other"
+    shutil.copy(os.path.join(os.path.dirname(hive), "SOFTWARE"), other)
+    log_hive(other, {("Pending",): {}})
+    os.rename(other + ".LOG1", hive + ".LOG1")
+    os.unlink(other)
+    subprocess.run([MKHIVE, "--dirty", hive], check=True)
+
+
+NOT_CLOSED = "Windows was not shut down cleanly and %s; nothing in it can be removed"
+
+
 HIVE_FAULTS = {
     "missing": (os.unlink, "hive file missing"),
     "empty": (lambda h: os.truncate(h, 0), "hive file damaged"),
@@ -203,6 +226,12 @@ HIVE_FAULTS = {
     "fifo": (make_fifo, "hive file is not a plain file"),
     "dangling-link": (make_dangling,
                       "hive file is a symbolic link, not followed"),
+    "dirty": (lambda h: subprocess.run([MKHIVE, "--dirty", h], check=True),
+              NOT_CLOSED % "no log brings it up to date"),
+    "log-bad-hash": (log_bad_hash,
+                     NOT_CLOSED % "its log SYSTEM.LOG1 is damaged"),
+    "log-foreign": (log_of_another_hive,
+                    NOT_CLOSED % "its log SYSTEM.LOG1 belongs to another hive"),
 }
 FOLDER_FAULTS = {
     # As root every folder can be listed: one that is no folder, or a link
@@ -238,10 +267,13 @@ KEY_FAULTS = {
 }
 # (id, hives made unreadable, a hive, folder or key fault, a folder made
 # unreadable or None).
+# A hive not closed cleanly is read, as it stands: SYSTEM's alone, whose
+# reading finds no item.
+READ_AS_IS = ("dirty", "log-bad-hash", "log-foreign")
 PLACE_ROWS = [("both-" + f, ("SOFTWARE", "SYSTEM"), f, None)
-              for f in HIVE_FAULTS]
+              for f in HIVE_FAULTS if f not in READ_AS_IS]
 PLACE_ROWS += [("system-" + f, ("SYSTEM",), f, None)
-               for f in ("fifo", "dangling-link", "bad-header")]
+               for f in ("fifo", "dangling-link", "bad-header") + READ_AS_IS]
 PLACE_ROWS += [(f, (), None, f) for f in FOLDER_FAULTS]
 PLACE_ROWS += [(f, (), f, None) for f in KEY_FAULTS]
 
@@ -303,25 +335,62 @@ def test_places_not_read(target, system, run, tmp_path, hives, fault,
         assert not system.exists(r"inf\oem3.inf")
 
 
+# (id, log format and log names; None: marked dirty, no log).
+NOT_CLOSED_ROWS = [("no-log", None), ("new-logs", ("new", ("LOG1", "LOG2"))),
+                   ("old-log", ("old", ("LOG",)))]
+
+
 @pytest.mark.targets("native")
-def test_read_only_hive_is_read(target, system, run):
-    """A hive Windows did not close cleanly is read, named as read only,
-    and nothing in it is removed: each removal fails with its reason, and
-    the system counts as read."""
-    from vkmtest.winsys import MKHIVE
-    system.add_key(UNINSTALL_KEY + r"\vkm310", {"DisplayName": "VKM310"})
+@pytest.mark.parametrize("logs", [r[1] for r in NOT_CLOSED_ROWS],
+                         ids=[r[0] for r in NOT_CLOSED_ROWS])
+def test_hive_not_closed_cleanly(target, system, run, logs):
+    """A hive Windows did not close cleanly, its newest key only in its
+    logs: brought up to date from them, the key is found and removed,
+    and the backup keeps the hive and its logs as they were.  Without
+    logs the hive is read as it stands, nothing in it is removed, and it
+    counts as not read."""
+    key = UNINSTALL_KEY + r"\vkm310"
+    if logs is None:
+        system.add_key(key, {"DisplayName": "VKM310"})
     system.commit()
     hive = system.hive_file("SOFTWARE")
-    subprocess.run([MKHIVE, "--dirty", hive], check=True)
+    if logs is None:
+        subprocess.run([MKHIVE, "--dirty", hive], check=True)
+    else:
+        system.log_key(key, {"DisplayName": "VKM310"}, *logs)
+    config = os.path.dirname(hive)
+    before = {n: open(os.path.join(config, n), "rb").read()
+              for n in os.listdir(config)}
     text, status = run(["-f", "-agree"], keys=YES_TO_ALL)
     ends_normally(text, status)
+    found = ("Found 'VKM310' in\n\tUNINSTALL\\vkm310\n(VKM310)\n"
+             + question(Q_KEY, "a"))
+    if logs is None:
+        assert text == (banner(target)
+                        + "Not read: HKLM\\SOFTWARE (%s): Windows was not"
+                        " shut down cleanly and no log brings it up to date;"
+                        " nothing in it can be removed\n" % hive
+                        + found + "FAILED (error 13)\n"
+                        + found_fixed(1, 0, unread="1 " + UNREAD))
+        assert system.key_exists(key)
+        return
     assert text == (banner(target)
-                    + "Read only: HKLM\\SOFTWARE (%s): Windows was not shut"
-                    " down cleanly; nothing in it can be removed\n" % hive
-                    + "Found 'VKM310' in\n\tUNINSTALL\\vkm310\n(VKM310)\n"
-                    + question(Q_KEY, "a") + "FAILED (error 13)\n"
-                    + found_fixed(1, 0))
-    assert system.key_exists(UNINSTALL_KEY + r"\vkm310")
+                    + "Recovered: HKLM\\SOFTWARE (%s): Windows was not shut"
+                    " down cleanly; its logs were applied\n" % hive
+                    + found + fixed_all(1))
+    assert not system.key_exists(key)
+    assert system.key_exists(UNINSTALL_KEY)
+    with open(hive, "rb") as f:
+        head = f.read(12)
+    assert head[4:8] == head[8:12], "the new hive is marked dirty"
+    for name, data in before.items():
+        if name != "SYSTEM":
+            with open(system.backed_up(r"System32\config" "\\" + name),
+                      "rb") as f:
+                assert f.read() == data, name
+        if name != "SOFTWARE":
+            with open(os.path.join(config, name), "rb") as f:
+                assert f.read() == data, name
 
 
 # ---- INF files ----

@@ -286,9 +286,11 @@ def test_hive_that_cannot_be_written(target, tmp_path, request, case):
     no_backup = case == "backup-disk-full"
     sw = "FAILED (error %d)\n" % (13 if case == "dirty" else 28)
     other = "FAILED (error 28)\n" if case != "dirty" else ""
-    read_only = ("Read only: HKLM\\SOFTWARE (%s): Windows was not shut down"
-                 " cleanly; nothing in it can be removed\n" % hive
-                 if case == "dirty" else "")
+    read_only = ("Not read: HKLM\\SOFTWARE (%s): Windows was not shut down"
+                 " cleanly and no log brings it up to date; nothing in it can"
+                 " be removed\n" % hive if case == "dirty" else "")
+    unread = ("1 place(s) could not be read: the system was not fully"
+              " checked\n" if case == "dirty" else "")
     fixed = 0 if no_backup else 2 if writable_system else 1
     assert result.text == (
         banner("native") + read_only
@@ -300,7 +302,7 @@ def test_hive_that_cannot_be_written(target, tmp_path, request, case):
         + "Found file 'vkm310.sys'\n(%s)\n" % s.shown(
             r"system32\drivers\vkm310.sys")
         + ("FAILED (error 28)\n" if no_backup else "")
-        + found_fixed(4, fixed))
+        + found_fixed(4, fixed, unread=unread))
     for h in HIVES:
         if h == "SOFTWARE" or no_backup or not writable_system:
             assert open(s.hive_file(h), "rb").read() == originals[h], h

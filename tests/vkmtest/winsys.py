@@ -109,8 +109,27 @@ def restore_tree(src, dst):
 def fill_hive(path, keys, mkhive=MKHIVE):
     """Writes the hive PATH: mkhive's empty one, then KEYS ({tuple of
     names below the root: {value name: value}}) through libhivex."""
-    import hivex
     subprocess.run([mkhive, path], stdin=subprocess.DEVNULL, check=True)
+    add_to_hive(path, keys)
+
+
+def log_hive(path, keys, fmt="new", logs=("LOG1",), mkhive=MKHIVE):
+    """Puts KEYS (as for fill_hive) into the transaction logs of the hive
+    file PATH only, as Windows leaves a hive whose newest changes have not
+    reached its file: PATH marked dirty, the changes in PATH.LOG1 (and
+    PATH.LOG2, which gets the earlier entries), in the log format FMT:
+    "new" (Windows 8.1 on) or "old"."""
+    after = path + ".after"
+    shutil.copy(path, after)
+    add_to_hive(after, keys)
+    subprocess.run([mkhive, "--log", fmt, path, after]
+                   + ["%s.%s" % (path, l) for l in logs], check=True)
+    os.unlink(after)
+
+
+def add_to_hive(path, keys):
+    """Adds KEYS (as for fill_hive) to the hive file PATH."""
+    import hivex
     h = hivex.Hivex(path, write=True)
     for names, values in sorted(keys.items(), key=lambda kv: len(kv[0])):
         node = h.root()
@@ -248,6 +267,13 @@ class Offline(System):
             if not node:
                 return h, None
         return h, node
+
+    def log_key(self, keypath, values=None, fmt="new", logs=("LOG1",)):
+        """After commit(): the key only in the logs of its hive (see
+        log_hive)."""
+        hive, names = self._names(keypath)
+        log_hive(self.hive_file(hive), {tuple(names): values or {}}, fmt,
+                 logs)
 
     def key_exists(self, keypath):
         return self._node(keypath)[1] is not None

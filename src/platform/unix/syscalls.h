@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <hivex.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <termios.h>
@@ -75,6 +76,8 @@
 	X(tcsetattr, int, -1, (int fd, int w, const struct termios *t), \
 	    (fd, w, t), tcsetattr) \
 	X(poll, int, -1, (struct pollfd *p, nfds_t n, int t), (p, n, t), poll) \
+	X(memfd_create, int, -1, (const char *n, unsigned f), (n, f), \
+	    memfd_create) \
 	X(hivex_open, hive_h *, NULL, (const char *p, int f), (p, f), \
 	    hivex_open) \
 	X(hivex_commit, int, -1, (hive_h *h, const char *p, int f), \

@@ -476,7 +476,7 @@ delete_node(const struct key_pos *pos)
 		tell_read_only(f);
 		return rc;
 	}
-	if (!sk_links_inside(f->path, pos->node) ||
+	if (!sk_links_inside(f, pos->node) ||
 	    delete_tried(f->h, pos->node) != 1)
 		return ERROR_BADKEY;
 	if (hive_backup(f) < 0)

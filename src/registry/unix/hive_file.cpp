@@ -20,6 +20,7 @@
 
 #include "common/ascii.h"
 #include "hive_format.h"
+#include "hive_recover.h"
 #include "platform/platform.h"
 #include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
@@ -435,6 +436,31 @@ backup_place(const struct hive_file *f, char *out, size_t size)
 	return 1;
 }
 
+/* Copies the logs of hive F, recovered from them, beside its copy DST
+ * in the backup folder, by the names they have on the disk: with the
+ * hive's copy they put back the hive as Windows left it.  1, or -1 with
+ * errno set. */
+static int
+backup_logs(const struct hive_file *f, const char *dst)
+{
+	char to[PATH_BYTES], tmp[PATH_BYTES];
+	int dir = (int)(strrchr(dst, '/') - dst);
+
+	for (int k = 0; k < LOG_FILES; k++) {
+		if (!f->logs[k].found)
+			continue;
+		if ((size_t)snprintf(to, sizeof(to), "%.*s/%s", dir, dst,
+		    strrchr(f->logs[k].path, '/') + 1) >= sizeof(to)) {
+			errno = ENAMETOOLONG;
+			return -1;
+		}
+		if (copy_to_temp(f->logs[k].path, to, tmp, sizeof(tmp)) < 0 ||
+		    publish_backup(tmp, to) < 0)
+			return -1;
+	}
+	return 1;
+}
+
 int
 hive_backup(struct hive_file *f)
 {
@@ -448,7 +474,8 @@ hive_backup(struct hive_file *f)
 	}
 	if (backup_place(f, dst, sizeof(dst)) < 0 ||
 	    copy_to_temp(f->path, dst, tmp, sizeof(tmp)) < 0 ||
-	    publish_backup(tmp, dst) < 0 || sync_folder(dst) < 0)
+	    publish_backup(tmp, dst) < 0 ||
+	    (f->recovered && backup_logs(f, dst) < 0) || sync_folder(dst) < 0)
 		return -1;
 	f->backed_up = 1;
 	f->stats.backups++;
@@ -579,13 +606,17 @@ hive_open_file(struct hive_file *f)
 		SC(close)(fd);
 		return -1;
 	}
-	/* A hive Windows did not close cleanly may have its newest state
-	 * in log files we do not replay.  One with other hard links would
-	 * lose them to the rename, and written in place it could be torn
-	 * by a crash: it is left alone. */
+	hive_recover_forget(f);
+	if (!f->changed && f->id.seq1 != f->id.seq2)
+		(void)hive_recover(f, fd);
+	/* A hive Windows did not close cleanly has its newest state in
+	 * its logs: unless they were applied, what the file holds may be
+	 * stale.  One with other hard links would lose them to the rename,
+	 * and written in place it could be torn by a crash: it is left
+	 * alone. */
 	if (f->changed)
 		f->why = HIVE_RO_CHANGED;
-	else if (f->id.seq1 != f->id.seq2)
+	else if (f->id.seq1 != f->id.seq2 && !f->recovered)
 		f->why = HIVE_RO_DIRTY;
 	else if (!replaceable(f->path))
 		f->why = HIVE_RO_NO_ACCESS;
@@ -594,7 +625,7 @@ hive_open_file(struct hive_file *f)
 	else
 		f->why = HIVE_WRITABLE;
 	f->read_only = f->why != HIVE_WRITABLE;
-	f->h = hivex_open_fd(fd, f->path, 0);
+	f->h = hivex_open_fd(f->recovered ? f->image_fd : fd, f->path, 0);
 	SC(close)(fd);
 	if (f->h == NULL)
 		return -1;
@@ -605,7 +636,7 @@ hive_open_file(struct hive_file *f)
 	}
 	f->stats.loads++;
 	f->cond = f->why == HIVE_RO_DIRTY ? HIVE_DIRTY : f->read_only ?
-	    HIVE_UNWRITABLE : HIVE_READ;
+	    HIVE_UNWRITABLE : f->recovered ? HIVE_RECOVERED : HIVE_READ;
 	return 1;
 }
 
@@ -621,7 +652,7 @@ hive_unchanged(struct hive_file *f, int *fd)
 	if ((d = hive_open_fd(f->want, path, sizeof(path), &cond, &err)) < 0)
 		return 0;
 	same = file_id_of(d, &now) == 1 && strcmp(path, f->path) == 0 &&
-	    file_id_same(&now, &f->id);
+	    file_id_same(&now, &f->id) && hive_logs_unchanged(f);
 	if (same && fd != NULL)
 		*fd = d;
 	else
@@ -721,7 +752,8 @@ hive_writable(int i)
 		errno = EACCES;
 		return -1;
 	}
-	h = hivex_open_fd(fd, f->path, HIVEX_OPEN_WRITE);
+	h = hivex_open_fd(f->recovered ? f->image_fd : fd, f->path,
+	    HIVEX_OPEN_WRITE);
 	SC(close)(fd);
 	if (h == NULL) {
 		errno = errno == ENOMEM ? ENOMEM : EIO;
@@ -774,6 +806,8 @@ hive_save(int i)
 		full = !written && (errno == ENOSPC || errno == EDQUOT);
 		SC(close)(fd);
 		if (written) {
+			/* The file holds what the logs brought now. */
+			hive_recover_forget(f);
 			f->unsaved = 0;
 			f->stats.writes++;
 			return 1;
@@ -800,6 +834,7 @@ hive_forget(int i)
 {
 	if (g_hives[i].h != NULL)
 		hivex_close(g_hives[i].h);
+	hive_recover_forget(&g_hives[i]);
 	memset(&g_hives[i], 0, sizeof(g_hives[i]));
 }
 

@@ -4,7 +4,9 @@
  * whole to be changed once it is clear no one else changed it, copied
  * into the run's backup folder before its first change, and written as
  * a new file renamed over the old one with the old one's owner, mode
- * and extended attributes.  Failures leave errno set (Linux numbers).
+ * and extended attributes.  A hive Windows did not close cleanly is
+ * read, and written, as its logs bring it up to date (hive_recover.h).
+ * Failures leave errno set (Linux numbers).
  */
 #ifndef VKM_HIVE_FILE_H
 #define VKM_HIVE_FILE_H

@@ -28,6 +28,15 @@ struct file_id {
 	nlink_t links;		/* not compared: the ctime tells */
 };
 
+/* A transaction log beside a hive file, as this run found it. */
+struct log_file {
+	int found;
+	char path[PATH_BYTES];	/* where, no link followed */
+	struct file_id id;	/* what it was: its sequence numbers unused */
+};
+
+#define LOG_FILES 3		/* .LOG1, .LOG2, .LOG */
+
 struct hive_file {
 	int state;
 	hive_h *h;
@@ -45,6 +54,14 @@ struct hive_file {
 	struct hive_stats stats;
 	int cond;		/* HIVE_READ ... of registry.h: how it was read */
 	int err;		/* with HIVE_UNREADABLE: the errno */
+	/* A hive not closed cleanly: brought up to date from its logs
+	 * (hive_recover.cpp), or why not. */
+	int recovered;		/* 1: what is read is image_fd's, not path's */
+	int image_fd;		/* the hive as recovered, in memory */
+	int log_why;		/* else a LOG_ code of registry.h */
+	int log_err;		/* its errno */
+	char log_name[256];	/* the log it names, as the disk does */
+	struct log_file logs[LOG_FILES];
 };
 
 /* Where a key is: a node of a hive, or HKLM itself. */

@@ -16,6 +16,7 @@
 
 #include "hive_file.h"
 #include "hive_format.h"
+#include "hive_recover.h"
 #include "platform/platform.h"
 #include "platform/unix/syscalls.h"
 
@@ -24,14 +25,14 @@
  * Memory only ever grows past the file and only puts valid links there,
  * so bounds on disk are bounds in memory. */
 int
-sk_links_inside(const char *path, hive_node_h node)
+sk_links_inside(const struct hive_file *f, hive_node_h node)
 {
 	unsigned char b[2 * POINTER_BYTES];
 	struct stat st;
 	unsigned long sk;
 	int fd, ok = 0;
 
-	if ((fd = SC(open)(path, O_RDONLY | O_CLOEXEC, 0)) < 0)
+	if ((fd = hive_open_content(f)) < 0)
 		return 0;
 	if (SC(fstat)(fd, &st) != 0 ||
 	    SC(pread)(fd, b, POINTER_BYTES, (off_t)node + NK_SECURITY) !=
@@ -187,9 +188,9 @@ map_free(struct cell_map *m)
 	memset(m, 0, sizeof(*m));
 }
 
-/* Reads the hive file at PATH and maps its cells.  1, or -1. */
+/* Reads what this run reads of hive F and maps its cells.  1, or -1. */
 static int
-map_read(const char *path, struct cell_map *m)
+map_read(const struct hive_file *f, struct cell_map *m)
 {
 	struct stat st;
 	size_t got = 0, slots;
@@ -197,7 +198,7 @@ map_read(const char *path, struct cell_map *m)
 	int fd;
 
 	memset(m, 0, sizeof(*m));
-	if ((fd = SC(open)(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0)) < 0)
+	if ((fd = hive_open_content(f)) < 0)
 		return -1;
 	if (SC(fstat)(fd, &st) != 0 || st.st_size < BINS_START ||
 	    (m->b = (unsigned char *)malloc((size_t)st.st_size)) == NULL) {
@@ -521,7 +522,7 @@ tree_check(const struct key_pos *pos, size_t parent, const char *path)
 	struct cell_map m;
 	int sound;
 
-	if (map_read(f->path, &m) < 0)
+	if (map_read(f, &m) < 0)
 		return -1;
 	sound = cell_at(&m, f->root - BINS_START, NK_SIZE) != 0 &&
 	    count_claims(&m, f->root) == 1 &&

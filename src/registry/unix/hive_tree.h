@@ -21,9 +21,9 @@
 int tree_check(const struct key_pos *pos, size_t parent, const char *path);
 
 /* 1 when the security cell of NODE (a file offset, as on disk) in the
- * hive file at PATH links to neighbours inside the file, or NODE has
- * none; 0 when not, or when the file cannot be read. */
-int sk_links_inside(const char *path, hive_node_h node);
+ * hive F as this run reads it links to neighbours inside it, or NODE
+ * has none; 0 when not, or when it cannot be read. */
+int sk_links_inside(const struct hive_file *f, hive_node_h node);
 
 /* Tries the delete of NODE in a child process, on its copy of memory H.
  * 1: it went through there; 0: it failed or stopped the child; -1: it
