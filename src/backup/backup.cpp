@@ -30,6 +30,13 @@ char g_backup_dir[BACKUP_PATH_BUF];
 static char g_sep = '\\';
 static int g_backup_failed;
 static int g_backup_errno;
+/* Something the backup kept has gone from the system. */
+static int g_removed;
+/* The folder kept last (its path as the scan gave it), whether it was
+ * there (1) or not (0), and the place of its copy. */
+static char g_kept_folder[BACKUP_PATH_BUF];
+static char g_kept_place[BACKUP_PATH_BUF];
+static int g_kept_there;
 
 void
 backup_reset(void)
@@ -37,6 +44,8 @@ backup_reset(void)
 	g_backup_dir[0] = '\0';
 	g_backup_failed = 0;
 	g_backup_errno = 0;
+	g_removed = 0;
+	g_kept_folder[0] = '\0';
 }
 
 /* Makes a new folder in PLACE (ending in its separator), named after the
@@ -104,12 +113,15 @@ is_sep(char c)
 }
 
 /* Puts into OUT the place of the item at PATH in the backup, and makes
- * the folders above it there.  1: done; 0: nothing is at PATH; -1: PATH
- * is not below SystemRoot or the place cannot be made, errno set. */
+ * the folders above it there, each like the folder it stands for (its
+ * mode and owner), so that copying the backup back changes none of
+ * them.  1: done; 0: nothing is at PATH; -1: PATH is not below
+ * SystemRoot or the place cannot be made, errno set. */
 static int
 item_place(const char *path, char *out, size_t size)
 {
 	char disk[BACKUP_PATH_BUF], root[BACKUP_PATH_BUF];
+	char like[BACKUP_PATH_BUF];
 	const char *rest;
 	size_t n, len;
 	int r;
@@ -136,9 +148,12 @@ item_place(const char *path, char *out, size_t size)
 		errno = CRT_EINVAL;
 		return -1;
 	}
-	/* Each folder on the way: made now, or there from an earlier item. */
+	/* Each folder on the way: made now, or there from an earlier item;
+	 * the disk's path up to REST names the folder it stands for. */
 	for (;;) {
-		if (plat_make_folder(out) < 0)
+		memcpy(like, disk, (size_t)(rest - disk));
+		like[rest - disk] = '\0';
+		if (plat_make_folder_like(out, like) < 0)
 			return -1;
 		out[n++] = g_sep;
 		while (*rest != '\0' && !is_sep(*rest))
@@ -156,10 +171,17 @@ item_place(const char *path, char *out, size_t size)
 static int
 backup_item(const char *path, int folder)
 {
-	char dst[BACKUP_PATH_BUF];
+	char dst[BACKUP_PATH_BUF] = "";
 	int r = item_place(path, dst, sizeof(dst));
 
-	return r <= 0 ? r : plat_copy(path, dst, folder);
+	if (r > 0)
+		r = plat_copy(path, dst, folder);
+	if (folder && r >= 0 && strlen(path) < sizeof(g_kept_folder)) {
+		memcpy(g_kept_folder, path, strlen(path) + 1);
+		memcpy(g_kept_place, dst, strlen(dst) + 1);
+		g_kept_there = r;
+	}
+	return r;
 }
 
 int
@@ -175,6 +197,19 @@ backup_folder(const char *path)
 }
 
 int
+backup_put_back(const char *path)
+{
+	if (g_kept_folder[0] == '\0' || strcmp(path, g_kept_folder) != 0) {
+		errno = CRT_EINVAL;
+		return -1;
+	}
+	/* Not there when it was kept: nothing went. */
+	if (!g_kept_there)
+		return 1;
+	return plat_put_back(g_kept_place, path, 1) > 0 ? 1 : -1;
+}
+
+int
 backup_key(const char *key_path)
 {
 	if (backup_ready() < 0)
@@ -183,8 +218,14 @@ backup_key(const char *key_path)
 }
 
 void
+backup_note_removed(void)
+{
+	g_removed = 1;
+}
+
+void
 print_backup_note(void)
 {
-	if (g_backup_dir[0] != '\0')
+	if (g_backup_dir[0] != '\0' && g_removed)
 		plat_printf("Backup of the removed items: %s\n", g_backup_dir);
 }

@@ -24,11 +24,22 @@ int backup_file(const char *path);
 /* The same for the folder at PATH with everything below it. */
 int backup_folder(const char *path);
 
+/* Puts back, from its copy, what has gone of the folder at PATH, the
+ * one kept last (a removal that stopped half way, or whose key then
+ * could not go): what is still there is left as it is.  1: the folder
+ * is whole again (or was not there when kept); -1: not (errno set). */
+int backup_put_back(const char *path);
+
 /* Keeps the key at KEY_PATH with its whole tree.  1: kept; -1: it cannot
  * be kept (errno set): do not remove it. */
 int backup_key(const char *key_path);
 
-/* After the summary: names the backup folder when the run made one. */
+/* Tells the backup that something it kept has gone from the system
+ * (or may have: part of a key tree). */
+void backup_note_removed(void);
+
+/* After the summary: names the backup folder when the run made one and
+ * something it kept has gone. */
 void print_backup_note(void);
 
 /* Forgets this run's backup folder, so that the next run makes its own

@@ -74,6 +74,14 @@ int plat_remove(const char *path);
  * it: 13 refused or in use, 41 a folder left not empty, 22 otherwise. */
 int plat_remove_folder(const char *path);
 
+/* Tells whether the file system holds the entry at PATH (a Windows path)
+ * under the very name PATH ends with, ASCII letters folded: on Windows
+ * its long name, offline the name found on the disk.  A short 8.3 alias
+ * ("VKM3~IF4"), or a name the system translated, names another entry
+ * than the one asked for.  1: it does; 0: nothing is there; -1: it is
+ * held under another name, or cannot be told, errno set (22). */
+int plat_name_held(const char *path);
+
 /* Reads up to SIZE bytes of F into BUF: the bytes as stored for a file
  * opened "rb".  Returns how many were read, 0 at the end of the file, or
  * -1 on a read error. */
@@ -97,12 +105,14 @@ int plat_list_folder(const char *dir, const char *pattern,
 int plat_check_system(const char *system_root, char *why, size_t size);
 
 /* Tells whether the folder DIR (a Windows path) can be listed whole.
- * 1: it can; 0: nothing is there (offline also: it lies below a link,
- * which the walk names itself); -1: something is there but cannot be
- * listed, WHY (SIZE bytes) says why: "not a folder", "a symbolic link,
- * not followed", "cannot be listed: access denied", "cannot be listed
- * (error N)". */
-int plat_check_folder(const char *dir, char *why, size_t size);
+ * 1: it can; 0: nothing is there; -1: something is there but cannot be
+ * listed, or (offline) a folder on the way to it below SystemRoot is a
+ * link or cannot be listed: WHY (SIZE bytes) says why ("not a folder",
+ * "a symbolic link, not followed", "cannot be listed: access denied",
+ * "cannot be listed (error N)") and WHERE (WHERE_SIZE bytes) names the
+ * folder it says it of, as the disk spells it: DIR, or one on the way. */
+int plat_check_folder(const char *dir, char *why, size_t size, char *where,
+    size_t where_size);
 
 /* ---- the backup of a run (backup/backup.h builds on these) ---- */
 
@@ -126,6 +136,14 @@ int plat_backup_place(int index, char *out, size_t size);
  * errno set as the C run-time of Windows sets it. */
 int plat_make_folder(const char *path);
 
+/* Makes the folder PATH as plat_make_folder does, in the backup, like
+ * the folder LIKE (a Windows path) that it stands for there: offline
+ * with LIKE's mode, owner (where the run may set it) and extended
+ * attributes, so that copying the backup back leaves them as they
+ * were; a run that is not root keeps the right to write into it.
+ * 1, 0 or -1 as plat_make_folder. */
+int plat_make_folder_like(const char *path, const char *like);
+
 /* The path by which the file system holds the entry PATH (a Windows
  * path), as the removal touches it and the user is shown it: on Windows
  * PATH itself, offline the Linux path with the letter case found on the
@@ -139,10 +157,22 @@ int plat_disk_path(const char *path, char *out, size_t size);
  * FOLDER 0 asks for a file, 1 for a folder with everything below it.
  * Links, junctions and other reparse points are copied as links offline
  * and passed over on Windows, never followed or entered; a folder of
- * another file system is not entered either.
+ * another file system is not entered either.  Offline each file and
+ * folder keeps its mode, owner (where the run may set it) and extended
+ * attributes; a FIFO, device or socket cannot be kept (errno 22).
  * 1: copied; 0: nothing at PATH; -1: failed (an entry of the other kind
  * at PATH, or DST already there, included), errno set as the C run-time
  * of Windows sets it. */
 int plat_copy(const char *path, const char *dst, int folder);
+
+/* Puts back at PATH (a Windows path) what its copy COPY (made by
+ * plat_copy; FOLDER as there) holds and PATH no longer does: an entry
+ * that is missing comes back whole, a folder still there is entered,
+ * and anything else still there is left as it is, never replaced.
+ * Offline each entry gets the mode, owner and extended attributes the
+ * copy kept, a folder gone whole its name as the copy spells it.
+ * 1: nothing of the copy is missing now; -1: something could not be put
+ * back, errno set as the C run-time of Windows sets it. */
+int plat_put_back(const char *copy, const char *path, int folder);
 
 #endif

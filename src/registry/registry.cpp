@@ -154,11 +154,14 @@ int
 walk_subkey_count(struct key_walk *walk)
 {
 	DWORD count = 0;
+	LONG rc = ERROR_INVALID_HANDLE;
 
-	if (walk_key(walk) == 0 || RegQueryInfoKeyA(walk_key(walk), NULL,
-	    NULL, NULL, &count, NULL, NULL, NULL, NULL, NULL, NULL, NULL) !=
-	    ERROR_SUCCESS)
+	if (walk_key(walk) == 0 || (rc = RegQueryInfoKeyA(walk_key(walk), NULL,
+	    NULL, NULL, &count, NULL, NULL, NULL, NULL, NULL, NULL, NULL)) !=
+	    ERROR_SUCCESS) {
+		errno = registry_errno(rc);
 		return -1;
+	}
 	return count > 0x7fffffffUL ? 0x7fffffff : (int)count;
 }
 
@@ -320,6 +323,7 @@ key_path_deletable(const char *path)
 	HKEY root, key;
 	const char *rest;
 	LONG rc;
+	int ok;
 
 	if (split_root_key(path, &root, &rest) <= 0)
 		return -1;
@@ -329,7 +333,15 @@ key_path_deletable(const char *path)
 		errno = registry_errno(rc);
 		return 0;
 	}
+	/* Offline the hive's new file must be possible too: a change that
+	 * cannot be written would be found only after the rest of the
+	 * item went. */
+	ok = reg_can_commit(key, &rc) >= 0;
 	RegCloseKey(key);
+	if (!ok) {
+		errno = registry_errno(rc);
+		return 0;
+	}
 	/* Where a delete cannot be taken back, the whole tree is proved
 	 * before its first key goes. */
 	return tree_keepable(root, rest) > 0 ? 1 : 0;

@@ -46,7 +46,8 @@ int walk_subkey(struct key_walk *walk, int index, char *name, size_t capacity);
 int walk_read_value(struct key_walk *walk, int index, const char *value_name,
     char *buf, const char *default_text, size_t size);
 
-/* The walked key's number of subkeys now, or -1 when it cannot be read. */
+/* The walked key's number of subkeys now, or -1 when it cannot be read
+ * (errno set as the C run-time of Windows sets it). */
 int walk_subkey_count(struct key_walk *walk);
 
 /* Closes the walked key. */
@@ -68,8 +69,9 @@ int delete_key_path(const char *path);
 
 /* Tells whether the key at PATH may be deleted: it opens for DELETE and
  * the listing of its subkeys, as the tree delete opens it (offline: its
- * hive is writable and was closed cleanly).  On Windows, where a delete
- * cannot be taken back, so does every key of its tree, and
+ * hive is writable and was closed cleanly, and the new file that the
+ * delete is written to can be made beside it).  On Windows, where a
+ * delete cannot be taken back, so does every key of its tree, and
  * backup_key_path can keep the tree whole: a registry link in it (which
  * the backup cannot make again) is named to the user and refused.
  * Nothing is changed.  1: it may; 0: it may not, or it is missing, or

@@ -46,9 +46,10 @@ check_driver_file(const char *folder, const char *name)
 	if (ask_user("Do you want to delete this file ?") <= 0)
 		return;
 	/* Kept first: a file that cannot be kept stays. */
-	if (backup_file(path) >= 0 && plat_remove(path) == 0)
+	if (backup_file(path) >= 0 && plat_remove(path) == 0) {
 		g_fixed_count++;
-	else
+		backup_note_removed();
+	} else
 		plat_printf("FAILED (error %d)\n", errno);
 }
 

@@ -198,8 +198,11 @@ remove_pair(const char *inf_path, const char *pnf_path)
 	if (plat_remove(inf_path) != 0) {
 		plat_printf("FAILED (error %d)\n", errno);
 		result = 0;
-	}
-	if (plat_remove(pnf_path) != 0 && errno != ENOENT) {
+	} else
+		backup_note_removed();
+	if (plat_remove(pnf_path) == 0)
+		backup_note_removed();
+	else if (errno != ENOENT) {
 		plat_printf("FAILED (error %d)\n", errno);
 		result = 0;
 	}

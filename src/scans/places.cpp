@@ -6,7 +6,6 @@
 
 #include <stdio.h>
 
-#include "common/bounded.h"
 #include "common/crt_errno.h"
 #include "platform/platform.h"
 #include "registry/registry.h"
@@ -145,12 +144,12 @@ check_folders(void)
 	char why[WHY_BUF], shown[SHOWN_BUF];
 
 	/* A folder that is not there holds no leftovers: only one that is
-	 * there and cannot be listed is a place not read. */
+	 * there and cannot be listed, or cannot be reached (a folder on
+	 * the way is a link, or cannot be listed), is a place not read. */
 	for (const auto &f : folders) {
-		if (plat_check_folder(f.dir, why, sizeof(why)) >= 0)
+		if (plat_check_folder(f.dir, why, sizeof(why), shown,
+		    sizeof(shown)) >= 0)
 			continue;
-		if (plat_disk_path(f.dir, shown, sizeof(shown)) < 0)
-			copy_bounded(shown, f.dir, sizeof(shown));
 		report_not_read(f.place, shown, why);
 	}
 }

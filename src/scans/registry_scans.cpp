@@ -162,23 +162,48 @@ removal_failed(int err)
 
 /* Keeps the key's tree in the backup, then deletes it.  A key that
  * cannot be deleted (a read-only hive, no access) is found so before
- * anything is kept; one that cannot be kept stays.  FAILED printed. */
+ * anything is kept; one that cannot be kept stays.  FAILED printed.
+ * A delete that failed may still have taken part of the tree (Windows
+ * keeps what went), so the backup is named either way. */
 static int
 remove_key(const char *subkey, const char *key_path)
 {
 	(void)subkey;
 	if (key_path_deletable(key_path) <= 0 || backup_key(key_path) < 0)
 		return removal_failed(errno);
+	backup_note_removed();
 	if (delete_key_path(key_path) > 0)
 		return 1;
 	return removal_failed(errno);
 }
 
+/* A removal step of the driver-store item FOLDER failed with the C
+ * run-time's error ERR: what went of the folder comes back from its
+ * copy, so that the item is as it was and a later run finds it again.
+ * A folder that cannot be put back whole is named.  0: not fixed. */
+static int
+put_back_failed(const char *folder, int err)
+{
+	char shown[FOLDER_PATH_BUF];
+
+	if (backup_put_back(folder) < 0) {
+		if (plat_disk_path(folder, shown, sizeof(shown)) < 0)
+			snprintf(shown, sizeof(shown), "%s", folder);
+		plat_printf("Could not put back '%s' whole (error %d): its copy is in the backup folder\n",
+		    shown, errno);
+		backup_note_removed();
+	}
+	return removal_failed(err);
+}
+
 /* Removes the driver-store item SUBKEY: its folder in the driver store,
- * then its key.  The key must be removable before the folder is touched,
- * and goes only once the folder is gone (or was never there), so a later
- * run still finds both when either stays.  Both are kept in the backup
- * before either goes.  1: both gone; 0: FAILED printed, the key left. */
+ * then its key, whole or not at all.  Every check that can be made
+ * comes before anything is touched: the key must be removable, and the
+ * folder must be the one of the key's own name, not one the file system
+ * reaches through another name (a short 8.3 alias).  Both are kept in
+ * the backup before either goes; when the folder does not go whole, or
+ * the key then does not go, what went of the folder comes back from
+ * its copy.  1: both gone; 0: FAILED printed, the item as it was. */
 static int
 remove_driver_store_item(const char *subkey, const char *key_path)
 {
@@ -192,12 +217,15 @@ remove_driver_store_item(const char *subkey, const char *key_path)
 		return removal_failed(CRT_EINVAL);
 	if (key_path_deletable(key_path) <= 0)
 		return removal_failed(errno);
+	if (plat_name_held(folder) < 0)
+		return removal_failed(errno);
 	if (backup_key(key_path) < 0 || backup_folder(folder) < 0)
 		return removal_failed(errno);
 	if (plat_remove_folder(folder) < 0)
-		return removal_failed(errno);
+		return put_back_failed(folder, errno);
+	backup_note_removed();
 	if (delete_key_path(key_path) <= 0)
-		return removal_failed(errno);
+		return put_back_failed(folder, errno);
 	return 1;
 }
 
@@ -263,12 +291,14 @@ unnamed_subkey(const struct registry_scan *scan, const char *scan_key,
 }
 
 /* What became of the subkey at an index. */
-enum { SUBKEY_END = -1, SUBKEY_KEPT = 0, SUBKEY_REMOVED = 1 };
+enum { SUBKEY_UNREAD = -2, SUBKEY_END = -1, SUBKEY_KEPT = 0,
+	SUBKEY_REMOVED = 1 };
 
 /* Reports, asks about and removes the subkey at INDEX of SCAN_KEY, open
  * in WALK.  SUBKEY_REMOVED: it is gone, and the next one has moved into
  * its index; SUBKEY_KEPT: otherwise; SUBKEY_END: there is no subkey at
- * INDEX or after it. */
+ * INDEX or after it; SUBKEY_UNREAD: the key's subkeys cannot be read
+ * (errno set). */
 static int
 check_subkey(const struct registry_scan *scan, const char *scan_key,
     struct key_walk *walk, int index)
@@ -282,7 +312,9 @@ check_subkey(const struct registry_scan *scan, const char *scan_key,
 	if (n < 0) {
 		int err = errno;
 
-		if (walk_subkey_count(walk) <= index)
+		if ((n = walk_subkey_count(walk)) < 0)
+			return SUBKEY_UNREAD;
+		if (n <= index)
 			return SUBKEY_END;
 		unnamed_subkey(scan, scan_key, walk, index, subkey, err);
 		return SUBKEY_KEPT;
@@ -307,29 +339,38 @@ check_subkey(const struct registry_scan *scan, const char *scan_key,
 	return SUBKEY_REMOVED;
 }
 
+/* Names SCAN_KEY as a place not read, for the C run-time's error ERR. */
+static void
+scan_key_not_read(const char *scan_key, int err)
+{
+	char why[64];
+
+	if (err == CRT_EACCES)
+		snprintf(why, sizeof(why), "access denied");
+	else
+		snprintf(why, sizeof(why), "cannot be read (error %d)", err);
+	report_not_read(scan_key, NULL, why);
+}
+
 /* Walks every subkey of SCAN_KEY, which is opened once for the pass. */
 static void
 walk_scan_key(const struct registry_scan *scan, const char *scan_key)
 {
 	struct key_walk walk;
 	int index = 0, rc;
-	char why[64];
 
-	/* An absent key holds nothing; one that cannot be read might. */
-	if ((rc = open_key_walk(scan_key, &walk)) < 0) {
-		if (errno == CRT_EACCES)
-			snprintf(why, sizeof(why), "access denied");
-		else
-			snprintf(why, sizeof(why), "cannot be read (error %d)",
-			    errno);
-		report_not_read(scan_key, NULL, why);
-	}
+	/* An absent key holds nothing; one that cannot be read, or whose
+	 * way from the root cannot be, might. */
+	if ((rc = open_key_walk(scan_key, &walk)) < 0)
+		scan_key_not_read(scan_key, errno);
 	if (rc <= 0)
 		return;
 	for (;;) {
 		int r = check_subkey(scan, scan_key, &walk, index);
 
-		if (r == SUBKEY_END || is_cancelled())
+		if (r == SUBKEY_UNREAD)
+			scan_key_not_read(scan_key, errno);
+		if (r < 0 || is_cancelled())
 			break;
 		if (r == SUBKEY_KEPT)
 			index++;

@@ -17,7 +17,7 @@ from vkmtest import harness
 from vkmtest.texts import (CHOICES, CLEAN, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY, Q_OEM,
                    SERVICES_KEY, UNINSTALL_KEY, banner, fixed_all, found_dry,
                    found_fixed, question)
-from vkmtest.winsys import MKHIVE, Offline, log_hive
+from vkmtest.winsys import MKHIVE, Offline, log_hive, split_hive
 
 LASTGOOD = r"LastGood\system32\drivers"
 NOT_SCANNED = "driver files and OEM INF files are not scanned\n"
@@ -241,7 +241,32 @@ FOLDER_FAULTS = {
     "drvstore-link": (r"System32\DRVSTORE", "driver store folder",
                       "a symbolic link, not followed"),
 }
-# (id, hives made unreadable, a folder made unreadable or None).
+
+
+def damage_subkey_list(system, keypath):
+    """Points the subkey list of the key KEYPATH where no cell is: its
+    subkeys cannot be listed."""
+    hive, names = split_hive(keypath)
+    path = system.hive_file(hive)
+    h = hivex.Hivex(path)
+    node = h.root()
+    for n in names:
+        node = h.node_get_child(node, n)
+    data = bytearray(open(path, "rb").read())
+    data[node + 0x20:node + 0x24] = (0x7ffff000).to_bytes(4, "little")
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+# Damage on the way to scan keys, or in a scan key's own list: (the key
+# damaged, the scan keys named as not read when their scans come).
+KEY_FAULTS = {
+    "above-scan-keys": (DRVSTORE_KEY.rsplit("\\", 2)[0],
+                        [DRVSTORE_KEY, UNINSTALL_KEY]),
+    "in-scan-key": (UNINSTALL_KEY, [UNINSTALL_KEY]),
+}
+# (id, hives made unreadable, a hive, folder or key fault, a folder made
+# unreadable or None).
 # A hive not closed cleanly is read, as it stands: SYSTEM's alone, whose
 # reading finds no item.
 READ_AS_IS = ("dirty", "log-bad-hash", "log-foreign")
@@ -250,6 +275,7 @@ PLACE_ROWS = [("both-" + f, ("SOFTWARE", "SYSTEM"), f, None)
 PLACE_ROWS += [("system-" + f, ("SYSTEM",), f, None)
                for f in ("fifo", "dangling-link", "bad-header") + READ_AS_IS]
 PLACE_ROWS += [(f, (), None, f) for f in FOLDER_FAULTS]
+PLACE_ROWS += [(f, (), f, None) for f in KEY_FAULTS]
 
 
 @pytest.mark.targets("native")
@@ -264,7 +290,11 @@ def test_places_not_read(target, system, run, tmp_path, hives, fault,
     system.add_key(UNINSTALL_KEY + r"\vkm310", {"DisplayName": "VKM310"})
     system.commit()
     system.plant(r"inf\oem3.inf", b"[SourceDisksFiles]\r\nvkm310.sys=1\r\n")
-    expected = ""
+    expected, later = "", []
+    if fault in KEY_FAULTS:
+        damage_subkey_list(system, KEY_FAULTS[fault][0])
+        later = ["Not read: %s: cannot be read (error 22)\n" % k
+                 for k in KEY_FAULTS[fault][1]]
     for h in hives:
         path = system.hive_file(h)
         HIVE_FAULTS[fault][0](path)
@@ -280,11 +310,11 @@ def test_places_not_read(target, system, run, tmp_path, hives, fault,
             (tmp_path / "elsewhere").mkdir()
             os.symlink(str(tmp_path / "elsewhere"), path)
         expected += "Not read: %s (%s): %s\n" % (place, path, why)
-    unread = len(hives) + (folder is not None)
+    unread = len(hives) + (folder is not None) + len(later)
     items, tail = [], ""
     if folder != "inf-file":
         items.append("Found 'vkm310.sys' in file oem3.inf\n")
-    if "SOFTWARE" not in hives:
+    if "SOFTWARE" not in hives and not later:
         items.append("Found 'VKM310' in\n\tUNINSTALL\\vkm310\n(VKM310)\n")
     for args, keys in (([], []), (["-f", "-agree"], YES_TO_ALL[:len(items)])):
         text, status = run(args, keys=keys)
@@ -299,6 +329,8 @@ def test_places_not_read(target, system, run, tmp_path, hives, fault,
             tail = found_dry(len(items)) + "%d " % unread + UNREAD
         assert text.endswith(tail), text
         assert text.count("Not read: ") == unread, text
+        for line in later:
+            assert line in text, text
     if folder != "inf-file":
         assert not system.exists(r"inf\oem3.inf")
 
@@ -629,7 +661,7 @@ def test_links_go_their_targets_stay(target, system, run, tmp_path):
 # link names a place on this machine), each to a folder holding what would
 # be leftovers there; plus a folder inside the Windows folder.
 OFF_DISK = ["System32\\DRVSTORE", "System32\\drivers", LASTGOOD, "INF",
-            "System32", "System32\\config"]
+            "System32", "System32\\config", "LastGood", "LastGood\\System32"]
 
 
 @pytest.mark.targets("native")
@@ -660,6 +692,9 @@ def test_folders_leading_off_the_disk(target, system, run, tmp_path, folder):
             " symbolic link, not followed\n" % system.windir))
         return
     ends_normally(text, status)
+    # Never called clean: the place behind the link was not read.
+    assert re.search(r"^Not read: .*\(%s[/)]" % re.escape(link), text,
+                     re.M), text
     assert text.count("Not followed: '%s' is a symbolic link\n" % link) == 1
     assert "Not followed" not in text.replace(
         "Not followed: '%s'" % link, ""), text
@@ -762,15 +797,22 @@ def test_terminal_reply_answers_no_question(target, system):
 
 
 @pytest.mark.targets("native")
-def test_no_backup_inside_the_windows_folder(target, system):
+@pytest.mark.parametrize("spelling", ["as-on-disk", "other-case"])
+def test_no_backup_inside_the_windows_folder(target, system, spelling):
     """Started inside the offline Windows folder, the run makes no backup
-    there, says so once, and removes nothing."""
+    there, says so once, and removes nothing: the folders are compared,
+    not their names, which SystemRoot may spell in another letter case."""
     system.add_key(UNINSTALL_KEY + r"\{X}", {"DisplayName": "VKM310"})
     system.commit()
     system.plant(r"system32\drivers\vkm310.sys")
     cwd = system.path("system32")
+    env = dict(system.env)
+    if spelling == "other-case":
+        top, name = os.path.split(system.windir)
+        env["SystemRoot"] = os.path.join(top, name.swapcase())
+        assert not os.path.exists(env["SystemRoot"])
     result = harness.run_tool(target, ["-f", "-agree"], keys=YES_TO_ALL,
-                              env=system.env, cwd=cwd)
+                              env=env, cwd=cwd)
     assert result.text == (
         banner(target) + "Found 'VKM310' in\n\tUNINSTALL\\{X}\n(VKM310)\n"
         + question(Q_KEY, "a")

@@ -4,7 +4,6 @@ copy in the run's backup folder is the original, and a failed change is
 not counted as done.  Native only: these are the offline hive's own guarantees."""
 
 import ctypes
-import errno
 import os
 import random
 import re
@@ -19,7 +18,7 @@ import pytest
 from vkmtest import harness
 from vkmtest.texts import (CHOICES, DRVSTORE_KEY as STORE, Q_KEY, UNINSTALL_KEY as
                    UNINSTALL, banner, fixed_all, found_fixed, question)
-from vkmtest.winsys import Offline, MKHIVE
+from vkmtest.winsys import Offline, MKHIVE, fill_disk
 
 pytestmark = pytest.mark.targets("native")
 
@@ -241,24 +240,6 @@ def test_killed_cleanup_leaves_consistent_hives(target, tmp_path):
 
 # ---- hives that cannot be written ----
 
-def fill_disk(folder, free):
-    """Fills the file system of FOLDER until FREE bytes are left."""
-    fd = os.open(os.path.join(folder, "filler"), os.O_WRONLY | os.O_CREAT)
-    try:
-        while True:
-            os.write(fd, b"\0" * 65536)
-    except OSError as e:
-        assert e.errno == errno.ENOSPC
-    size = os.fstat(fd).st_size
-    while True:
-        st = os.statvfs(folder)
-        if st.f_bavail * st.f_frsize >= free:
-            break
-        size -= 4096
-        os.ftruncate(fd, size)
-    os.close(fd)
-
-
 @pytest.fixture
 def small_disk(tmp_path):
     mnt = tmp_path / "disk"
@@ -277,7 +258,8 @@ def test_hive_that_cannot_be_written(target, tmp_path, request, case):
     """The keys of an unwritable SOFTWARE hive are reported and, agreed to,
     not counted as removed; the file keeps its bytes.  The run goes on to
     the other items and ends as usual.  With no room for the backup
-    (the folder is made, no copy fits) nothing at all is removed."""
+    (the folder is made, no copy fits) nothing at all is removed, and the
+    run names no backup."""
     base = request.getfixturevalue("small_disk") if case == "disk-full" \
         else str(tmp_path)
     cwd = request.getfixturevalue("small_disk") \
@@ -320,7 +302,7 @@ def test_hive_that_cannot_be_written(target, tmp_path, request, case):
         + "Found file 'vkm310.sys'\n(%s)\n" % s.shown(
             r"system32\drivers\vkm310.sys")
         + ("FAILED (error 28)\n" if no_backup else "")
-        + found_fixed(4, fixed, backup=True, unread=unread))
+        + found_fixed(4, fixed, unread=unread))
     for h in HIVES:
         if h == "SOFTWARE" or no_backup or not writable_system:
             assert open(s.hive_file(h), "rb").read() == originals[h], h

@@ -1,6 +1,8 @@
 """The four registry scans, and the driver-store folders, on every target."""
 
+import errno
 import os
+import stat
 import subprocess
 
 import pytest
@@ -10,7 +12,7 @@ from vkmtest.texts import (CHOICES, CLASS_KEY, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY,
                    found_dry, found_fixed, question)
 from vkmtest import ROOT
 from vkmtest.texts import build_dir
-from vkmtest.winsys import MKHIVE, split_hive
+from vkmtest.winsys import MKHIVE, fill_disk, split_hive
 
 FAILED_NAME = "FAILED (error 22)\n"
 FAILED_KEY = "FAILED (error 13)\n"
@@ -122,6 +124,9 @@ def test_backup_restores_what_was_removed(target, system, run):
     system.plant(store + r"\sub\data.bin", blob)
     system.plant(r"system32\drivers\vkm310.sys", blob)
     system.commit()
+    folders = None
+    if target == "native":
+        folders = mark_folders(system.windir)
     states = {k: system.key_state(k) for k in ITEM_KEYS}
     dry, _ = run([])
     text, _ = run(["-f", "-agree"], keys=[(CHOICES, b"a")])
@@ -146,6 +151,11 @@ def test_backup_restores_what_was_removed(target, system, run):
     system.restore(system.backups[0])
     for k in ITEM_KEYS:
         assert system.key_state(k) == states[k], k
+    if folders is not None:
+        # The restore left every folder's mode and owner as it was, the
+        # Windows folder's own included, and brought back the removed
+        # ones with theirs.
+        assert folder_modes(system.windir) == folders
     assert run([])[0] == dry
     with open(system.path(store + r"\tarnwickreader.sys"), "rb") as f:
         assert f.read() == b"MZ leftover\n"
@@ -153,6 +163,27 @@ def test_backup_restores_what_was_removed(target, system, run):
     assert text.endswith(fixed_all(5))
     assert len(system.backups) == 2 and system.backups[0] != system.backups[1]
     assert snapshot(system.backups[0]) == first
+
+
+def folder_modes(top):
+    """{folder below TOP, TOP itself as '.': (mode, owner, group)}."""
+    found = {}
+    for d, _, _ in os.walk(top):
+        st = os.lstat(d)
+        found[os.path.relpath(d, top)] = (st.st_mode & 0o7777, st.st_uid,
+                                          st.st_gid)
+    return found
+
+
+def mark_folders(top):
+    """Gives each folder below TOP, and TOP, a mode (and as root an owner)
+    of its own; returns folder_modes(TOP)."""
+    modes = [0o751, 0o705, 0o710, 0o750, 0o775, 0o711, 0o1755, 0o730]
+    for i, d in enumerate(sorted(d for d, _, _ in os.walk(top))):
+        os.chmod(d, modes[i % len(modes)])
+        if os.geteuid() == 0:
+            os.chown(d, 1000 + i, 2000 + i)
+    return folder_modes(top)
 
 
 def snapshot(folder):
@@ -382,7 +413,8 @@ def test_links_are_removed_as_links(target, system, run):
     link, each to a folder outside Windows: the targets and the files in
     them stay.  Natively the links go.  Under Wine these are Linux links
     inside drive_c, which Wine shows as reparse points but cannot remove
-    without touching their targets: they stay, and so do the items' keys."""
+    without touching their targets: they stay, and so do the items, whole
+    (what went of the folder before the link comes back)."""
     outside = os.path.dirname(system.windir)
     for d in ("Outside", "Outside2", "Empty"):
         os.makedirs(os.path.join(outside, d))
@@ -406,9 +438,10 @@ def test_links_are_removed_as_links(target, system, run):
         assert system.subkeys(DRVSTORE_KEY) == []
     else:
         assert text.count(FAILED_NAME) == 2
-        assert text.endswith(found_fixed(2, 0, backup=True))
+        assert text.endswith(found_fixed(2, 0))
         assert sorted(system.subkeys(DRVSTORE_KEY)) == ["vkm310_in",
                                                          "vkm310_top"]
+        assert system.exists(r"system32\DRVSTORE\vkm310_in\vkm310.sys")
     for link in links:
         assert system.exists(link) != native, link
     for d in ("Outside", "Outside2"):
@@ -416,47 +449,183 @@ def test_links_are_removed_as_links(target, system, run):
     assert os.path.isdir(os.path.join(outside, "Empty"))
 
 
+@pytest.mark.targets("win32", "win64")
+def test_driver_store_key_named_as_a_short_name(target, system, run):
+    """A driver-store key named as the 8.3 short name of another package's
+    folder: Windows would open that folder through the name, but the
+    removal reaches only a folder of the key's own name.  The other
+    folder stays whole, the item is left with FAILED."""
+    other = r"system32\DRVSTORE\vkm310_precious_other_pkg"
+    system.plant(other + r"\keep.sys")
+    short = system.short_name(other)
+    assert short is not None
+    system.add_key(DRVSTORE_KEY + "\\" + short, {"Services": "vkm310"})
+    system.add_key(DRVSTORE_KEY + r"\vkm310_precious_other_pkg",
+                   {"Services": "otherdriver"})
+    system.commit()
+    text, status = run(["-f", "-agree"], keys=[(CHOICES, b"y")])
+    assert text == (banner(target)
+                    + "Found 'vkm310' in\n\tDRVSTORE\\%s\n" % short
+                    + question(Q_DRVSTORE, "y") + FAILED_NAME
+                    + found_fixed(1, 0))
+    assert system.exists(other + r"\keep.sys")
+    assert sorted(system.subkeys(DRVSTORE_KEY)) == sorted(
+        [short, "vkm310_precious_other_pkg"])
+
+
+def chattr(flag, path):
+    """Marks PATH immutable (+i) or append-only (+a); skips the test where
+    the file system keeps no such marks."""
+    r = subprocess.run(["chattr", flag, path], stderr=subprocess.PIPE)
+    if r.returncode != 0:
+        pytest.skip("chattr %s: %s" % (flag, r.stderr.decode().strip()))
+
+
+def use_up_inodes(folder):
+    """Makes empty files in FOLDER until its file system has no inode
+    left."""
+    try:
+        for i in range(100000):
+            open(os.path.join(folder, "inode%d" % i), "wb").close()
+    except OSError as e:
+        assert e.errno == errno.ENOSPC, e
+
+
+def files_at(system, rels):
+    return [system.path(r) for r in rels]
+
+
+def entry_state(path):
+    """Mode, owner, group and, for a file, the bytes of PATH."""
+    st = os.lstat(path)
+    data = None
+    if stat.S_ISREG(st.st_mode):
+        with open(path, "rb") as f:
+            data = f.read()
+    return (st.st_mode, st.st_uid, st.st_gid, data)
+
+
+def tree_state(top):
+    """entry_state of every entry below TOP, by its path below TOP."""
+    found = {}
+    for d, dirs, files in os.walk(top):
+        for n in dirs + files:
+            p = os.path.join(d, n)
+            found[os.path.relpath(p, top)] = entry_state(p)
+    return found
+
+
+def mkfifo(system, rel):
+    os.mkfifo(system.path(rel))
+    return [rel]
+
+
+def mknod_or_skip(system, rel):
+    """Makes a character device like /dev/null at REL (root only)."""
+    try:
+        os.mknod(system.path(rel), 0o600 | stat.S_IFCHR, os.makedev(1, 3))
+    except PermissionError as e:
+        pytest.skip("cannot make a device node here: %s" % e)
+    return [rel]
+
+
+def unchattr(folder):
+    subprocess.run(["chattr", "-R", "-i", "-a", folder],
+                   stderr=subprocess.DEVNULL)
+
+
+DEEP = r"system32\DRVSTORE\vkm310_1\sub\deep\z.sys"
+# case: (tmpfs options for System32\config, or None; what is done to the
+# installation, which gives the entries it planted in the item folder;
+# the hives said to be read only, and why; the line after the answer;
+# the error; whether the run names its backup).  The item is whole
+# afterwards in every case: its key and every entry of its folder.
+READ_ONLY = ("Read only: HKLM\\%s (%s): hive file cannot be written;"
+             " nothing in it can be removed\n")
+KEY_CANNOT_GO = {
+    "dirty": (None, lambda s, c: subprocess.run(
+        [MKHIVE, "--dirty", s.hive_file("SOFTWARE")], check=True) and None,
+        (["SOFTWARE"], "Not read: HKLM\\%s (%s): Windows was not shut down"
+         " cleanly and no log brings it up to date; nothing in it can be"
+         " removed\n"), "", 13, False),
+    "read-only": ("size=4m", lambda s, c: subprocess.run(
+        ["mount", "-o", "remount,ro", c], check=True) and None,
+        (["SOFTWARE", "SYSTEM"], READ_ONLY), "", 13, False),
+    # The key could go, the folder cannot: nothing goes.
+    "folder-cannot-go": (None, lambda s, c: chattr("+i", s.path(DEEP)),
+                         ([], ""), "", 13, False),
+    # No rename can replace a hive in an append-only folder.
+    "append-only": (None, lambda s, c: chattr("+a", c),
+                    (["SOFTWARE", "SYSTEM"], READ_ONLY), "", 13, False),
+    # The hive's new file cannot even be made: found before the folder
+    # is touched.
+    "no-inode": ("size=4m,nr_inodes=16", lambda s, c: use_up_inodes(c),
+                 ([], ""), "", 28, False),
+    # The new hive does not fit: found only when it is written, after
+    # the folder went, which is put back from the backup.
+    "full": ("size=2m", lambda s, c: fill_disk(c, 0), ([], ""), "", 28,
+             True),
+    # What the backup cannot keep: the item is not removed.
+    "fifo-inside": (None, lambda s, c: mkfifo(s, DEEP + "_fifo"),
+                    ([], ""), "", 22, False),
+    "device-inside": (None, lambda s, c: mknod_or_skip(s, DEEP + "_null"),
+                      ([], ""), "", 22, False),
+    "hard-link": (None, lambda s, c: os.link(
+        s.hive_file("SOFTWARE"), os.path.join(s.base, "linked")),
+        (["SOFTWARE"], READ_ONLY),
+        "Registry hive '%s' has other hard links: not changed\n", 13, False),
+}
+
+
 @pytest.mark.targets("native")
-@pytest.mark.parametrize("case", ["dirty", "read-only"])
+@pytest.mark.parametrize("case", list(KEY_CANNOT_GO))
 def test_driver_store_item_whose_key_cannot_go(target, system, run, case):
-    """A hive that is only read: the folder is not touched either, FAILED
-    is printed, and the item is not counted."""
+    """A driver-store item whose key or folder cannot go: nothing of it
+    goes, FAILED is printed, and it is not counted."""
+    tmpfs, fault, (hives, line), said, err, backup = KEY_CANNOT_GO[case]
     system.add_key(DRVSTORE_KEY + r"\vkm310_1", {"Services": "vkm310"})
     config = os.path.dirname(system.hive_file("SOFTWARE"))
-    if case == "read-only":
-        r = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs",
+    if tmpfs:
+        r = subprocess.run(["mount", "-t", "tmpfs", "-o", tmpfs, "tmpfs",
                             config], stderr=subprocess.PIPE)
         if r.returncode != 0:
             pytest.skip("cannot mount a tmpfs here (needs root): %s"
                         % r.stderr.decode().strip())
     try:
         system.commit()
-        if case == "dirty":
-            subprocess.run([MKHIVE, "--dirty", system.hive_file("SOFTWARE")],
-                           check=True)
-        else:
-            subprocess.run(["mount", "-o", "remount,ro", config], check=True)
-        system.plant(r"system32\DRVSTORE\vkm310_1\vkm310.sys")
+        files = [r"system32\DRVSTORE\vkm310_1\vkm310.sys", DEEP,
+                 r"system32\DRVSTORE\vkm310_1\zz.inf"]
+        for f in files:
+            system.plant(f)
+        folder = system.path(r"system32\DRVSTORE\vkm310_1")
+        os.chmod(files_at(system, files)[0], 0o604)
+        os.chmod(os.path.join(folder, "sub"), 0o750)
+        if os.geteuid() == 0:
+            os.chown(files_at(system, files)[2], 1234, 5678)
+        before = tree_state(folder)
+        planted = fault(system, config) or []
         text, status = run(["-f", "-agree"], keys=[(CHOICES, b"y")])
-        # A read-only file system holds both hives; a dirty hive without
-        # logs counts as not read.
-        hives = ["SOFTWARE"] + (["SYSTEM"] if case == "read-only" else [])
-        line = ("Not read: HKLM\\%s (%s): Windows was not shut down cleanly"
-                " and no log brings it up to date; nothing in it can be"
-                " removed\n" if case == "dirty" else "Read only: HKLM\\%s"
-                " (%s): hive file cannot be written; nothing in it can be"
-                " removed\n")
-        unread = "1 place(s) could not be read: the system was not fully" \
-            " checked\n" if case == "dirty" else ""
+        # A hive not closed cleanly and without logs was not read.
+        unread = ("%d place(s) could not be read: the system was not fully"
+                  " checked\n" % len(hives) if line.startswith("Not read")
+                  else "")
         assert text == (banner(target) + "".join(
             line % (h, system.hive_file(h)) for h in hives)
                         + "Found 'vkm310' in\n\tDRVSTORE\\vkm310_1\n"
-                        + question(Q_DRVSTORE, "y") + FAILED_KEY
-                        + found_fixed(1, 0, unread=unread))
+                        + question(Q_DRVSTORE, "y")
+                        + (said % system.hive_file("SOFTWARE") if said else "")
+                        + "FAILED (error %d)\n" % err
+                        + found_fixed(1, 0, backup=backup, unread=unread))
         assert system.key_exists(DRVSTORE_KEY + r"\vkm310_1")
-        assert system.exists(r"system32\DRVSTORE\vkm310_1\vkm310.sys")
+        for f in files + planted:
+            assert system.exists(f), f
+        # What went and came back has its bytes, mode and owner again.
+        assert tree_state(folder) == dict(before, **{
+            os.path.relpath(system.path(f), folder): entry_state(
+                system.path(f)) for f in planted})
     finally:
-        if case == "read-only":
+        unchattr(system.windir)
+        if tmpfs:
             subprocess.run(["umount", "-l", config])
 
 

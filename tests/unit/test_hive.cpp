@@ -37,9 +37,11 @@
 #include "hive.h"
 #include "hive_log.h"
 #include "platform/unix/syscalls.h"
+#include "platform/unix/winpath.h"
 #include "registry/registry.h"
 #include "ask/ask.h"
 #include "run/run.h"
+#include "scans/places.h"
 
 namespace {
 
@@ -1343,6 +1345,13 @@ TEST_F(HiveTest, HiveDamagedKeyDeleteRefused)
 			size_t kid = key_cell(h, "Kid1");
 			put_le32(h, kid + 24, le32(h, nk + 24));
 			put_le32(h, kid + 32, le32(h, nk + 32)); } },
+		/* Only the count of what points at the list tells: every
+		 * key of the tree is as it should be. */
+		{ "another key's class name at the subkey list", [](
+		    std::string &h, size_t nk, size_t) {
+			size_t other = key_cell(h, "Data");
+			put_le32(h, other + 52, le32(h, nk + 32));
+			h[other + 78] = 8; } },
 	};
 	const std::vector<std::string> alpha = { "Alpha", "Beta", "Gamma" };
 
@@ -2047,6 +2056,7 @@ TEST_F(HiveTest, HiveFaultSweep)
 	/* The backup folders of the runs land in a scratch folder of their
 	 * own, emptied before each run. */
 	std::string cwd = top + "/cwd", was(4096, '\0');
+	bool attrs = true;	/* the file system keeps user.* attributes */
 	ASSERT_EQ(mkdir(cwd.c_str(), 0755), 0);
 	ASSERT_NE(getcwd(&was[0], was.size()), nullptr);
 	ASSERT_EQ(chdir(cwd.c_str()), 0);
@@ -2054,6 +2064,12 @@ TEST_F(HiveTest, HiveFaultSweep)
 		new_run();
 		backup_reset();
 		hive_set_backup_dir(NULL);
+		/* Every run the same: the backup folder new_run made is the
+		 * run's own to make (a folder more in TOP each run would make
+		 * each look there longer, until the calls counted were all
+		 * the listing of TOP), and the resolver starts afresh. */
+		rmdir(backup.c_str());
+		winpath_forget();
 		for (const std::string &n : list_folder(cwd))
 			nftw((cwd + "/" + n).c_str(), remove_entry, 16,
 			    FTW_DEPTH | FTW_PHYS);
@@ -2073,7 +2089,11 @@ TEST_F(HiveTest, HiveFaultSweep)
 		write_bytes(hive_path("SYSTEM"), system);
 		for (size_t k = 0; k < logs.size(); k++)
 			write_bytes(config + "/" + log_names[k], logs[k]);
-		g_found_count = g_fixed_count = 0;
+		/* What a replaced hive must still carry. */
+		for (const char *name : { "SOFTWARE", "SYSTEM" })
+			attrs &= setxattr(hive_path(name).c_str(), "user.vkm310",
+			    "kept", 4, 0) == 0;
+		g_found_count = g_fixed_count = g_unread_count = 0;
 		g_answer_mode = ReportOnly;
 		fake_console_reset({ 'a' });
 	};
@@ -2094,6 +2114,8 @@ TEST_F(HiveTest, HiveFaultSweep)
 	 * looked at, stops before the disclaimer saying so. */
 	const std::regex summary("\n\nSystemRoot \\([^\n]*\\) is no Windows "
 	    "installation: [^\n]*\n$|"
+	    "\n\nNothing found, but [0-9]+ place\\(s\\) could not be read: "
+	    "this system is not known to be clean\n$|"
 	    "\n\n(Nothing to do, this system is clean !|"
 	    "[0-9]+ item\\(s\\) (fixed\nYou must now reboot your system|"
 	    "found, [0-9]+ fixed))\n([0-9]+ place\\(s\\) could not be read: "
@@ -2162,6 +2184,15 @@ TEST_F(HiveTest, HiveFaultSweep)
 					}
 					EXPECT_TRUE(left == 0 || left == all)
 					    << name << t << left;
+				}
+				/* A replaced hive has the old one's attributes:
+				 * one that could not be given them stays. */
+				char attr[8] = "";
+				ssize_t got = getxattr(hive_path(name.c_str())
+				    .c_str(), "user.vkm310", attr, sizeof(attr));
+				if (attrs) {
+					EXPECT_EQ(std::string(attr, got > 0 ?
+					    (size_t)got : 0), "kept") << name;
 				}
 				/* Nothing goes without its backup. */
 				EXPECT_EQ(kept("system32/Config/" + name), i == 0 ?

@@ -19,6 +19,7 @@
 
 #include "fake_console.h"
 #include "platform/platform.h"
+#include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 
 extern char **environ;
@@ -127,6 +128,27 @@ open_fd_count(void)
 
 /* winpath_resolve */
 
+/* The folder that the next look at it swaps for a link to itself, moved
+ * aside: what an attacker can do between the resolver's look at a name
+ * and its open of it. */
+const char *g_swap_name;
+
+int
+swap_after_look(int dirfd, const char *name, struct stat *st, int flags)
+{
+	int r = fstatat(dirfd, name, st, flags);
+	std::string moved;
+
+	if (r == 0 && g_swap_name != NULL && strcmp(name, g_swap_name) == 0) {
+		moved = std::string(name) + ".moved";
+		g_swap_name = NULL;
+		if (renameat(dirfd, name, dirfd, moved.c_str()) != 0 ||
+		    symlinkat(moved.c_str(), dirfd, name) != 0)
+			ADD_FAILURE() << "cannot swap " << name;
+	}
+	return r;
+}
+
 class WinPath : public TempTree {
 protected:
 	void SetUp() override
@@ -168,6 +190,9 @@ TEST_F(WinPath, ResolvesTable)
 		const char *out;
 		const char *told = "";	// the line this look prints
 		const char *system_root = "%T/Windows";
+		// A folder of that name is swapped for a link to itself,
+		// moved aside, right after the resolver's look at it.
+		const char *swap = NULL;
 	} const cases[] = {
 		{ "%T/Windows/System32/drivers/TARNWICKREADER.SYS", 1,
 		    "%T/Windows/System32/drivers/TARNWICKREADER.SYS" },
@@ -229,6 +254,12 @@ TEST_F(WinPath, ResolvesTable)
 		{ "%T/\xc3\x84" "B", 1, "%T/\xc3\x84" "b" },
 		{ "%T/\xc3\xa4" "b", 0, "%T/\xc3\xa4" "b" },
 		{ "\\", 1, "/" },
+		// The folder found is opened, not whatever its name leads to
+		// by the time of the open.
+		{ "%T/Windows/System32/DRIVERS/tarnwickreader.sys", 0,
+		    "%T/Windows/System32/drivers/tarnwickreader.sys",
+		    "Not followed: '%T/Windows/System32/drivers' is a symbolic link\n",
+		    "%T/Windows", "drivers" },
 	};
 
 	for (const auto &c : cases) {
@@ -241,8 +272,14 @@ TEST_F(WinPath, ResolvesTable)
 		    root).c_str(), 1), 0);
 		fake_console_reset({});
 		memset(out, '#', sizeof(out));
+		winpath_forget();
+		g_swap_name = c.swap;
+		ASSERT_EQ(sys_call_set("fstatat", (void (*)(void))
+		    swap_after_look), 1);
 		EXPECT_EQ(winpath_resolve(path.c_str(), out, sizeof(out)),
 		    c.result);
+		sys_call_set("fstatat", NULL);
+		EXPECT_EQ(g_swap_name, nullptr) << "no look at " << c.swap;
 		EXPECT_EQ(std::string(out), want);
 		EXPECT_EQ(fake_console_output(), with_root(c.told, root));
 	}

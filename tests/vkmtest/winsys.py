@@ -10,6 +10,7 @@ and tuples name other types: ("expand", s), ("multi", [s, ...]),
 ("binary", bytes), ("nonul", s) for a REG_SZ stored without its NUL.
 """
 
+import errno
 import os
 import shutil
 import struct
@@ -26,6 +27,24 @@ REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
 # them on disk: the program composes them in other letter case.
 FOLDERS = ["INF", "System32/drivers", "System32/DRVSTORE", "System32/config",
            "LastGood/System32/drivers"]
+
+
+def fill_disk(folder, free):
+    """Fills the file system of FOLDER until FREE bytes are left."""
+    fd = os.open(os.path.join(folder, "filler"), os.O_WRONLY | os.O_CREAT)
+    try:
+        while True:
+            os.write(fd, b"\0" * 65536)
+    except OSError as e:
+        assert e.errno == errno.ENOSPC
+    size = os.fstat(fd).st_size
+    while True:
+        st = os.statvfs(folder)
+        if st.f_bavail * st.f_frsize >= free:
+            break
+        size -= 4096
+        os.ftruncate(fd, size)
+    os.close(fd)
 
 
 def split_hive(keypath):
@@ -208,8 +227,10 @@ class Offline(System):
 
     def restore(self, backup):
         """Puts back what the run with the backup folder BACKUP removed:
-        the files, folders and hives below its SystemRoot."""
-        restore_tree(os.path.join(backup, "SystemRoot"), self.windir)
+        the files, folders and hives below its SystemRoot, with the
+        README's command."""
+        subprocess.run(["cp", "-a", os.path.join(backup, "SystemRoot", "."),
+                        self.windir + "/"], check=True)
 
     def hive_file(self, hive):
         return os.path.join(self.windir, "System32", "config", hive)
@@ -318,6 +339,18 @@ class WinePrefix(System):
         env["WINELOADER"] = loader
         return subprocess.run([loader] + list(args), env=env, check=check,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def short_name(self, rel):
+        """The 8.3 short name Wine gives the entry REL (below the Windows
+        folder), as `dir /x` lists it; None when it has none."""
+        parent, _, name = rel.rpartition("\\")
+        r = self.wine("cmd", "/c", "dir", "/x",
+                      self.system_root + "\\" + parent)
+        for line in r.stdout.decode("latin-1").splitlines():
+            words = line.split()
+            if len(words) >= 2 and words[-1] == name and "~" in words[-2]:
+                return words[-2]
+        return None
 
     def add_key(self, keypath, values=None):
         self.pending.append((keypath, values or {}))

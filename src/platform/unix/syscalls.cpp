@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -30,6 +31,12 @@ static int
 sys_fcntl_real(int fd, int cmd, int arg)
 {
 	return fcntl(fd, cmd, arg);
+}
+
+static int
+sys_ioctl_real(int fd, unsigned long r, void *a)
+{
+	return ioctl(fd, r, a);
 }
 
 struct sys_call g_syscalls[SC_COUNT] = {

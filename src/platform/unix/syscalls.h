@@ -54,6 +54,8 @@
 	    sys_fcntl_real) \
 	X(fchmod, int, -1, (int fd, mode_t m), (fd, m), fchmod) \
 	X(fchown, int, -1, (int fd, uid_t u, gid_t g), (fd, u, g), fchown) \
+	X(ioctl, int, -1, (int fd, unsigned long r, void *a), (fd, r, a), \
+	    sys_ioctl_real) \
 	X(access, int, -1, (const char *p, int m), (p, m), access) \
 	X(opendir, DIR *, NULL, (const char *p), (p), opendir) \
 	X(fdopendir, DIR *, NULL, (int fd), (fd), fdopendir) \

@@ -18,6 +18,7 @@
 #include "platform/unix/winpath.h"
 
 #define PATH_BYTES 4096
+#define COMPONENT_BYTES 256
 
 /* Puts the reason for the errno E in WHY: permission apart, its number. */
 static void
@@ -29,16 +30,22 @@ say_errno(int e, const char *what, char *why, size_t size)
 		snprintf(why, size, "%s (error %d)", what, e);
 }
 
-/* Looks in the open folder DIRFD for an entry named NAME in any letter
- * case, without following a link.  1: *ST tells what it is; 0: none;
- * -1: the folder cannot be listed, errno set. */
+/* Looks in the open folder DIRFD for an entry named NAME, as spelled or
+ * else in any letter case, without following a link.  1: *ST tells what
+ * it is and FOUND (COMPONENT_BYTES) holds its name; 0: none; -1: the
+ * folder cannot be listed, errno set. */
 static int
-find_folded(int dirfd, const char *name, struct stat *st)
+find_folded(int dirfd, const char *name, struct stat *st, char *found)
 {
 	struct dirent *e;
 	DIR *d;
 	int fd, hit = 0;
 
+	if (strlen(name) >= COMPONENT_BYTES)
+		return 0;
+	strcpy(found, name);
+	if (SC(fstatat)(dirfd, name, st, AT_SYMLINK_NOFOLLOW) == 0)
+		return 1;
 	if ((fd = SC(openat)(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC,
 	    0)) < 0)
 		return -1;
@@ -47,8 +54,12 @@ find_folded(int dirfd, const char *name, struct stat *st)
 		return -1;
 	}
 	while (!hit && (e = SC(readdir)(d)) != NULL) {
-		if (ascii_equal(e->d_name, name))
-			hit = SC(fstatat)(dirfd, e->d_name, st, AT_SYMLINK_NOFOLLOW) == 0;
+		if (ascii_equal(e->d_name, name) &&
+		    strlen(e->d_name) < COMPONENT_BYTES) {
+			strcpy(found, e->d_name);
+			hit = SC(fstatat)(dirfd, e->d_name, st,
+			    AT_SYMLINK_NOFOLLOW) == 0;
+		}
 	}
 	SC(closedir)(d);
 	return hit;
@@ -57,10 +68,9 @@ find_folded(int dirfd, const char *name, struct stat *st)
 int
 plat_check_system(const char *system_root, char *why, size_t size)
 {
+	char real[PATH_BYTES], found[COMPONENT_BYTES];
 	struct stat st;
 	int fd, r;
-
-	char real[PATH_BYTES];
 
 	why[0] = '\0';
 	if (system_root == NULL || system_root[0] == '\0')
@@ -86,7 +96,7 @@ plat_check_system(const char *system_root, char *why, size_t size)
 		say_errno(errno, "cannot be listed", why, size);
 		return 0;
 	}
-	r = find_folded(fd, "System32", &st);
+	r = find_folded(fd, "System32", &st, found);
 	if (r < 0)
 		say_errno(errno, "cannot be listed", why, size);
 	SC(close)(fd);
@@ -124,8 +134,99 @@ list_all(int fd)
 	return err;
 }
 
+/* Says in WHY and WHERE (the folder's path) that the folder at PATH,
+ * LEN bytes of it, on the way to a scanned folder, stopped the look:
+ * it is a link (LINK), or it cannot be listed (errno E).  -1. */
+static int
+stopped_at(const char *path, size_t len, int link, int e, char *why,
+    size_t size, char *where, size_t where_size)
+{
+	snprintf(where, where_size, "%.*s", (int)len, path);
+	if (link)
+		snprintf(why, size, "a symbolic link, not followed");
+	else
+		say_errno(e, "cannot be listed", why, size);
+	return -1;
+}
+
+/* Walks REAL, a folder's path as winpath_resolve gave it for a folder
+ * it did not reach, down from the Windows folder it begins with (ROOT
+ * bytes of it, open as FD, which is closed here), to tell why.  0: a
+ * folder on the way is simply not there; -1: one is a link or cannot
+ * be listed, WHY and WHERE say which. */
+static int
+why_not_reached(const char *real, size_t root, int fd, char *why,
+    size_t size, char *where, size_t where_size)
+{
+	char name[COMPONENT_BYTES], found[COMPONENT_BYTES];
+	size_t at = root, len;
+	struct stat st;
+	int r = 0, next;
+
+	while (real[at] == '/' && r == 0) {
+		at++;
+		len = strcspn(real + at, "/");
+		if (len == 0 || len >= sizeof(name))
+			break;
+		memcpy(name, real + at, len);
+		name[len] = '\0';
+		if ((next = find_folded(fd, name, &st, found)) < 0)
+			r = stopped_at(real, at - 1, 0, errno, why, size, where,
+			    where_size);
+		else if (next == 0 || (!S_ISDIR(st.st_mode) &&
+		    !S_ISLNK(st.st_mode)))
+			break;
+		else if (S_ISLNK(st.st_mode))
+			r = stopped_at(real, at + len, 1, 0, why, size, where,
+			    where_size);
+		else if ((next = SC(openat)(fd, found, O_RDONLY | O_DIRECTORY |
+		    O_NOFOLLOW | O_CLOEXEC, 0)) < 0) {
+			/* Gone since the look: simply not there. */
+			if (errno == ENOENT || errno == ENOTDIR)
+				break;
+			r = stopped_at(real, at + len, errno == ELOOP, errno,
+			    why, size, where, where_size);
+		} else {
+			SC(close)(fd);
+			fd = next;
+		}
+		at += len;
+	}
+	SC(close)(fd);
+	return r;
+}
+
+/* DIR was not reached (winpath gave 0): -1 when a folder on the way
+ * below SystemRoot is a link or cannot be listed, else 0. */
+static int
+check_way(const char *dir, char *why, size_t size, char *where,
+    size_t where_size)
+{
+	char root[PATH_BYTES], real_root[PATH_BYTES], real[PATH_BYTES];
+	size_t n;
+	int fd;
+
+	if (plat_getenv("SystemRoot", root, sizeof(root)) != 1 ||
+	    root[0] == '\0' ||
+	    winpath_resolve(root, real_root, sizeof(real_root)) != 1 ||
+	    (winpath_resolve(dir, real, sizeof(real)) < 0 &&
+	    errno == ENAMETOOLONG))
+		return 0;
+	n = strlen(real_root);
+	while (n > 1 && real_root[n - 1] == '/')
+		n--;
+	if (strncmp(real, real_root, n) != 0 || real[n] != '/')
+		return 0;
+	/* SystemRoot is the user's word: a link there is followed. */
+	if ((fd = SC(open)(real_root, O_RDONLY | O_DIRECTORY | O_CLOEXEC,
+	    0)) < 0)
+		return 0;
+	return why_not_reached(real, n, fd, why, size, where, where_size);
+}
+
 int
-plat_check_folder(const char *dir, char *why, size_t size)
+plat_check_folder(const char *dir, char *why, size_t size, char *where,
+    size_t where_size)
 {
 	char real[PATH_BYTES];
 	struct stat st;
@@ -133,11 +234,23 @@ plat_check_folder(const char *dir, char *why, size_t size)
 	int dirfd, fd, r, err;
 
 	why[0] = '\0';
-	/* Missing, or below a link that the walk names itself. */
-	if ((r = winpath_open_at(dir, real, sizeof(real), &dirfd, &leaf)) < 0)
+	snprintf(where, where_size, "%s", dir);
+	r = winpath_open_at(dir, real, sizeof(real), &dirfd, &leaf);
+	if (r < 0 && errno == ENAMETOOLONG) {
 		snprintf(why, size, "path too long");
-	if (r != 1)
-		return r;
+		return -1;
+	}
+	if (r <= 0) {
+		/* Not reached: a folder on the way may be why. */
+		err = errno;
+		if (check_way(dir, why, size, where, where_size) < 0)
+			return -1;
+		if (r == 0)
+			return 0;
+		say_errno(err, "cannot be listed", why, size);
+		return -1;
+	}
+	snprintf(where, where_size, "%s", real);
 	if (SC(fstatat)(dirfd, real + leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
 		SC(close)(dirfd);
 		return 0;

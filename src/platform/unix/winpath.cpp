@@ -30,6 +30,7 @@ struct walk {
 	size_t size, used;
 	int fd;
 	int missing;		/* a component was not there */
+	int error;		/* or could not be looked for: its errno */
 };
 
 static char g_told[TOLD_MAX][PATH_MAX_BYTES];
@@ -80,14 +81,15 @@ same_name(const char *a, size_t len, const char *b)
  * spelled, else without regard to case; of several, the smallest name
  * wins, so the answer does not hang on the order the folder lists them
  * in.  1: FOUND holds the entry's name and ST what it is (a link as a
- * link); 0: none. */
+ * link); 0: none; -1: the folder could not be looked in (errno set):
+ * what is there is not known. */
 static int
 find_entry(int fd, const char *comp, size_t len, char found[COMPONENT_MAX],
     struct stat *st)
 {
 	struct dirent *e;
 	DIR *d;
-	int hit = 0, lfd;
+	int hit = 0, lfd, e_read;
 
 	if (len >= COMPONENT_MAX)
 		return 0;
@@ -95,14 +97,16 @@ find_entry(int fd, const char *comp, size_t len, char found[COMPONENT_MAX],
 	found[len] = '\0';
 	if (SC(fstatat)(fd, found, st, AT_SYMLINK_NOFOLLOW) == 0)
 		return 1;
+	if (errno != ENOENT)
+		return -1;
 	if ((lfd = SC(openat)(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC,
 	    0)) < 0)
-		return 0;
+		return -1;
 	if ((d = SC(fdopendir)(lfd)) == NULL) {
 		SC(close)(lfd);
-		return 0;
+		return -1;
 	}
-	while ((e = SC(readdir)(d)) != NULL) {
+	for (errno = 0; (e = SC(readdir)(d)) != NULL; errno = 0) {
 		if (strlen(e->d_name) >= COMPONENT_MAX ||
 		    !same_name(comp, len, e->d_name))
 			continue;
@@ -110,8 +114,24 @@ find_entry(int fd, const char *comp, size_t len, char found[COMPONENT_MAX],
 			strcpy(found, e->d_name);
 		hit = 1;
 	}
+	e_read = errno;
 	SC(closedir)(d);
-	return hit && SC(fstatat)(fd, found, st, AT_SYMLINK_NOFOLLOW) == 0;
+	if ((errno = e_read) != 0)
+		return -1;
+	if (!hit || SC(fstatat)(fd, found, st, AT_SYMLINK_NOFOLLOW) == 0)
+		return hit;
+	return errno == ENOENT ? 0 : -1;
+}
+
+/* Notes that the walk could not look where it stands (errno): from
+ * here on it is no answer, missing or there. */
+static int
+look_failed(struct walk *w, const char *comp, size_t len)
+{
+	if (w->error == 0)
+		w->error = errno != 0 ? errno : EIO;
+	w->missing = 1;
+	return append_component(w, comp, len);
 }
 
 /* Says, once per path, that the link at the walk's path was not taken. */
@@ -139,13 +159,15 @@ step_in(struct walk *w, const char *comp, size_t len, int follow)
 {
 	char found[COMPONENT_MAX];
 	struct stat st;
-	int fd;
+	int fd, r = 0;
 
 	if (w->missing || is_dots(comp, len, 1))
 		return append_component(w, comp, len);
 	/* ".." would climb out of the folder the path is below. */
 	if ((!follow && is_dots(comp, len, 2)) ||
-	    !find_entry(w->fd, comp, len, found, &st)) {
+	    (r = find_entry(w->fd, comp, len, found, &st)) <= 0) {
+		if (r < 0)
+			return look_failed(w, comp, len);
 		w->missing = 1;
 		return append_component(w, comp, len);
 	}
@@ -159,9 +181,15 @@ step_in(struct walk *w, const char *comp, size_t len, int follow)
 	fd = SC(openat)(w->fd, found, O_RDONLY | O_DIRECTORY | O_CLOEXEC |
 	    (follow ? 0 : O_NOFOLLOW), 0);
 	if (fd < 0) {
-		/* Swapped for a link since the look. */
-		if (errno == ELOOP)
+		/* Swapped for a link since the look (with O_DIRECTORY the
+		 * open says ENOTDIR of a link), or gone. */
+		int e = errno;
+
+		if (e == ELOOP || (e == ENOTDIR && SC(fstatat)(w->fd, found,
+		    &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)))
 			tell_link(w);
+		else if (e != ENOENT && e != ENOTDIR && w->error == 0)
+			w->error = e;
 		w->missing = 1;
 		return 1;
 	}
@@ -177,11 +205,14 @@ step_last(struct walk *w, const char *comp, size_t len, int follow)
 {
 	char found[COMPONENT_MAX];
 	struct stat st;
+	int r = 0;
 
 	if (w->missing || is_dots(comp, len, 1))
 		return append_component(w, comp, len);
 	if ((!follow && is_dots(comp, len, 2)) ||
-	    !find_entry(w->fd, comp, len, found, &st)) {
+	    (r = find_entry(w->fd, comp, len, found, &st)) <= 0) {
+		if (r < 0)
+			return look_failed(w, comp, len);
 		w->missing = 1;
 		return append_component(w, comp, len);
 	}
@@ -219,13 +250,16 @@ walk_start(struct walk *w, const char *path, char *out, size_t size)
 	w->size = size;
 	w->used = 0;
 	w->missing = 0;
+	w->error = 0;
 	out[0] = '\0';
 	if (abs)
 		out[w->used++] = '/', out[w->used] = '\0';
 	w->fd = SC(open)(abs ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC,
 	    0);
-	if (w->fd < 0)
+	if (w->fd < 0) {
 		w->missing = 1;
+		w->error = errno != 0 ? errno : EIO;
+	}
 	return 1;
 }
 
@@ -291,6 +325,7 @@ reuse_folder(char *out, size_t size, struct walk *w)
 	w->size = size;
 	w->used = len;
 	w->missing = 0;
+	w->error = 0;
 	w->fd = fd;
 	return 1;
 }
@@ -308,7 +343,7 @@ recall_folder(const char *path, size_t len, const char *root,
 		return 1;
 	walk_start(w, g_memo_out, out, size);
 	if (walk_folders(w, g_memo_out, strlen(g_memo_out),
-	    g_memo_anchor) < 0 || w->missing) {
+	    g_memo_anchor) < 0 || w->missing || w->error) {
 		walk_end(w);
 		return 0;
 	}
@@ -335,6 +370,14 @@ remember_folder(const char *path, size_t len, const char *root,
 	g_memo_anchor = anchor;
 }
 
+/* -1 with errno ENAMETOOLONG: the answer does not fit OUT. */
+static int
+too_long(void)
+{
+	errno = ENAMETOOLONG;
+	return -1;
+}
+
 /* Resolves PATH with W; the folder of its last component stays open in
  * W, whose name starts at OUT + *LEAF.  1, 0 or -1 as winpath_resolve. */
 static int
@@ -355,10 +398,10 @@ resolve_walk(const char *path, char *out, size_t size, struct walk *w,
 	if (!recall_folder(path, folder_len, root, out, size, w)) {
 		walk_start(w, path, out, size);
 		if (walk_folders(w, path, split, anchor) < 0)
-			return -1;
+			return too_long();
 		out_anchor = w->used;
 		if (walk_folders(w, path + split, folder_len - split, 0) < 0)
-			return -1;
+			return too_long();
 		if (!w->missing && w->used > 0 && w->fd >= 0)
 			remember_folder(path, folder_len, root, out,
 			    out_anchor, w->fd);
@@ -366,9 +409,13 @@ resolve_walk(const char *path, char *out, size_t size, struct walk *w,
 	*leaf = w->used + (w->used > 0 && out[w->used - 1] != '/');
 	if (folder_len < end && step_last(w, path + folder_len,
 	    end - folder_len, folder_len < anchor) < 0)
-		return -1;
+		return too_long();
 	if (w->used == 0)
+		return too_long();
+	if (w->error != 0) {
+		errno = w->error;
 		return -1;
+	}
 	return w->missing ? 0 : 1;
 }
 
@@ -377,12 +424,14 @@ winpath_resolve(const char *path, char *out, size_t size)
 {
 	struct walk w;
 	size_t leaf;
-	int r;
+	int r, e;
 
 	if (path == NULL || path[0] == '\0' || size < 2)
-		return -1;
+		return too_long();
 	r = resolve_walk(path, out, size, &w, &leaf);
+	e = errno;
 	walk_end(&w);
+	errno = e;
 	return r;
 }
 
@@ -395,10 +444,13 @@ winpath_open_at(const char *path, char *out, size_t size, int *dirfd,
 
 	*dirfd = -1;
 	if (path == NULL || path[0] == '\0' || size < 2)
-		return -1;
+		return too_long();
 	r = resolve_walk(path, out, size, &w, leaf);
 	if (r != 1 || *leaf >= w.used || w.fd < 0) {
+		int e = errno;
+
 		walk_end(&w);
+		errno = e;
 		return r == 1 ? 0 : r;
 	}
 	*dirfd = w.fd;

@@ -23,7 +23,9 @@
  * 1: OUT names an existing file, folder or link; 0: a component is missing,
  * is "..", or is a folder below SystemRoot reached through a link (OUT
  * holds the resolved part and the rest, '/'-separated); -1: PATH is
- * empty or OUT is too small. */
+ * empty or OUT is too small (errno ENAMETOOLONG), or a folder on the way
+ * could not be looked in (errno as the system set it; OUT as for 0):
+ * whether the entry is there is not known. */
 int winpath_resolve(const char *path, char *out, size_t size);
 
 /* Resolves PATH as winpath_resolve does and opens the folder that holds

@@ -290,3 +290,154 @@ plat_copy(const char *path, const char *dst, int folder)
 	    copy_one_file(path, dst, attr);
 	return code == 0 ? 1 : fail(code);
 }
+
+int
+plat_make_folder_like(const char *path, const char *like)
+{
+	/* The backup goes back with xcopy, which copies no folder's
+	 * attributes: there is nothing of LIKE a restore would carry. */
+	(void)like;
+	return plat_make_folder(path);
+}
+
+static DWORD put_back_listed(const char *src, const char *dst, int depth);
+
+/* Puts back the entry SRC, a copy with the attributes ATTR, at DST: it
+ * is copied when nothing is at DST, entered when both are plain
+ * folders, and otherwise left as it is.  0, or the Windows error. */
+static DWORD
+put_back_one(const char *src, const char *dst, DWORD attr, int depth)
+{
+	DWORD have = GetFileAttributesA(dst), code;
+
+	if (have == INVALID_FILE_ATTRIBUTES) {
+		code = GetLastError();
+		if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
+			return code;
+		if ((attr & FILE_ATTRIBUTE_DIRECTORY) == 0)
+			return CopyFileA(src, dst, TRUE) ? 0 : GetLastError();
+		if (!CreateDirectoryA(dst, NULL))
+			return GetLastError();
+	} else if ((attr & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+	    (have & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+	    (have & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+		return 0;
+	if (depth >= TREE_DEPTH_MAX)
+		return ERROR_FILENAME_EXCED_RANGE;
+	return put_back_listed(src, dst, depth);
+}
+
+/* Puts back every entry of the copied folder SRC into the folder DST.
+ * 0, or the Windows error of the first entry that failed. */
+static DWORD
+put_back_listed(const char *src, const char *dst, int depth)
+{
+	char search[MAX_PATH], from[MAX_PATH], to[MAX_PATH];
+	WIN32_FIND_DATAA fd;
+	HANDLE find;
+	DWORD code;
+
+	if ((code = join(search, src, "*")) != 0)
+		return code;
+	if ((find = FindFirstFileA(search, &fd)) == INVALID_HANDLE_VALUE)
+		return GetLastError();
+	do {
+		if (strcmp(fd.cFileName, ".") == 0 ||
+		    strcmp(fd.cFileName, "..") == 0)
+			continue;
+		if ((code = join(from, src, fd.cFileName)) != 0 ||
+		    (code = join(to, dst, fd.cFileName)) != 0)
+			break;
+		code = put_back_one(from, to, fd.dwFileAttributes, depth + 1);
+	} while (code == 0 && FindNextFileA(find, &fd));
+	if (code == 0 && GetLastError() != ERROR_NO_MORE_FILES)
+		code = GetLastError();
+	FindClose(find);
+	return code;
+}
+
+int
+plat_put_back(const char *copy, const char *path, int folder)
+{
+	DWORD attr, code, here;
+
+	if (copy == NULL || path == NULL)
+		return fail(ERROR_INVALID_PARAMETER);
+	if ((attr = GetFileAttributesA(copy)) == INVALID_FILE_ATTRIBUTES) {
+		code = GetLastError();
+		/* A link is never copied (plat_copy): one still there is
+		 * whole, one gone cannot come back. */
+		here = GetFileAttributesA(path);
+		if ((code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) &&
+		    here != INVALID_FILE_ATTRIBUTES &&
+		    (here & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+			return 1;
+		return fail(code);
+	}
+	if (((attr & FILE_ATTRIBUTE_DIRECTORY) != 0) != (folder != 0))
+		return fail(folder ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
+	code = put_back_one(copy, path, attr, 0);
+	return code == 0 ? 1 : fail(code);
+}
+
+/* 1 when the wide names A and B are equal, ASCII letters folded and
+ * every other character compared as it is. */
+static int
+same_wide_name(const wchar_t *a, const wchar_t *b)
+{
+	for (;; a++, b++) {
+		wchar_t x = *a >= L'A' && *a <= L'Z' ? *a + 32 : *a;
+		wchar_t y = *b >= L'A' && *b <= L'Z' ? *b + 32 : *b;
+
+		if (x != y)
+			return 0;
+		if (x == L'\0')
+			return 1;
+	}
+}
+
+/* The longest path the wide functions take, in characters. */
+#define WIDE_PATH_MAX 32768
+
+int
+plat_name_held(const char *path)
+{
+	static wchar_t wide[WIDE_PATH_MAX + 4];
+	WIN32_FIND_DATAW fd;
+	const wchar_t *last;
+	wchar_t *p = wide + 4;
+	HANDLE h;
+	DWORD code;
+
+	if (path == NULL || MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS,
+	    path, -1, p, WIDE_PATH_MAX) == 0)
+		return fail(ERROR_INVALID_NAME);
+	/* "X:\..." goes as "\\?\X:\...": no name of it is tidied away, and
+	 * a long driver-store path is no reason to fail. */
+	if (((p[0] >= L'A' && p[0] <= L'Z') || (p[0] >= L'a' && p[0] <= L'z')) &&
+	    p[1] == L':' && p[2] == L'\\') {
+		p = wide;
+		memcpy(p, L"\\\\?\\", 4 * sizeof(wchar_t));
+	}
+	/* With no wildcard in the name the search finds the entry itself,
+	 * and tells the name the file system holds it under. */
+	last = p == wide ? p + 4 : p;
+	for (const wchar_t *c = last; *c != L'\0'; c++) {
+		if (*c == L'\\')
+			last = c + 1;
+		else if (*c == L'*' || *c == L'?')
+			return fail(ERROR_INVALID_NAME);
+	}
+	if (*last == L'\0')
+		return fail(ERROR_INVALID_NAME);
+	h = FindFirstFileW(p, &fd);
+	if (h == INVALID_HANDLE_VALUE) {
+		code = GetLastError();
+		if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+			return 0;
+		return fail(code);
+	}
+	FindClose(h);
+	return same_wide_name(fd.cFileName, last) ? 1 :
+	    fail(ERROR_INVALID_NAME);
+}

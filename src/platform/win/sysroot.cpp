@@ -35,7 +35,8 @@ say_error(DWORD code, char *why, size_t size)
 }
 
 int
-plat_check_folder(const char *dir, char *why, size_t size)
+plat_check_folder(const char *dir, char *why, size_t size, char *where,
+    size_t where_size)
 {
 	char search[MAX_PATH];
 	WIN32_FIND_DATAA found;
@@ -44,6 +45,7 @@ plat_check_folder(const char *dir, char *why, size_t size)
 	int n;
 
 	why[0] = '\0';
+	snprintf(where, where_size, "%s", dir);
 	attr = GetFileAttributesA(dir);
 	if (attr == INVALID_FILE_ATTRIBUTES) {
 		code = GetLastError();

@@ -108,16 +108,25 @@ key_start(HKEY key, struct key_pos *pos)
 
 /* ---- keys ---- */
 
-/* The child of NODE of hive HIVE named NAME (LEN bytes), or 0. */
+/* The child of NODE of hive HIVE named NAME (LEN bytes), or 0.  With 0,
+ * *UNSURE (when not NULL) says whether that is not known: the subkeys
+ * cannot be listed.  (A name that does not decode names no key that can
+ * be asked for.) */
 static hive_node_h
-child_named(int hive, hive_node_h node, const char *name, size_t len)
+child_named(int hive, hive_node_h node, const char *name, size_t len,
+    int *unsure)
 {
 	unsigned hash = name_hash(name, len);
 	const struct kid_name *n;
 	struct kid_table *t;
 
-	if ((t = kid_table_of(hive, node)) == NULL)
+	if (unsure != NULL)
+		*unsure = 0;
+	if ((t = kid_table_of(hive, node)) == NULL) {
+		if (unsure != NULL)
+			*unsure = 1;
 		return 0;
+	}
 	for (size_t k = 0; k < t->count; k++) {
 		n = &t->names[k];
 		/* Equal names have equal lengths.  libhivex 1.3.23 (Debian
@@ -192,7 +201,7 @@ current_control_set(struct hive_file *f)
 	char *data;
 	unsigned long n;
 
-	if ((sel = child_named(HIVE_SYSTEM, f->root, "Select", 6)) == 0)
+	if ((sel = child_named(HIVE_SYSTEM, f->root, "Select", 6, NULL)) == 0)
 		return 0;
 	if ((v = value_named(f->h, sel, "Current", 7)) == 0)
 		return 0;
@@ -204,7 +213,7 @@ current_control_set(struct hive_file *f)
 	if (n == 0)
 		return 0;
 	snprintf(name, sizeof(name), "ControlSet%03lu", n);
-	return child_named(HIVE_SYSTEM, f->root, name, strlen(name));
+	return child_named(HIVE_SYSTEM, f->root, name, strlen(name), NULL);
 }
 
 /* Moves POS from HKLM into the hive named NAME (LEN bytes). */
@@ -232,6 +241,7 @@ step(struct key_pos *pos, const char *name, size_t len)
 {
 	struct hive_file *f;
 	hive_node_h next = 0;
+	int unsure = 0;
 
 	if (pos->hive == VIRTUAL_ROOT)
 		return enter_hive(pos, name, len);
@@ -242,9 +252,11 @@ step(struct key_pos *pos, const char *name, size_t len)
 	    names_equal(name, len, "CurrentControlSet", 17))
 		next = current_control_set(f);
 	if (next == 0)
-		next = child_named(pos->hive, pos->node, name, len);
+		next = child_named(pos->hive, pos->node, name, len, &unsure);
+	/* A key whose subkeys cannot be read holds anything: not known is
+	 * not absent. */
 	if (next == 0)
-		return ERROR_FILE_NOT_FOUND;
+		return unsure ? ERROR_BADKEY : ERROR_FILE_NOT_FOUND;
 	pos->node = next;
 	return ERROR_SUCCESS;
 }
@@ -533,8 +545,10 @@ RegOpenKeyExA(HKEY key, const char *sub_key, DWORD options, REGSAM sam,
 	 * Windows refuses DELETE to a caller that may not delete, so the
 	 * caller learns it before it changes anything else. */
 	if ((sam & DELETE) != 0 && pos.hive != VIRTUAL_ROOT &&
-	    g_hives[pos.hive].read_only)
+	    g_hives[pos.hive].read_only) {
+		tell_read_only(&g_hives[pos.hive]);
 		return ERROR_ACCESS_DENIED;
+	}
 	if (key == HKEY_LOCAL_MACHINE && (sam & DELETE) != 0 &&
 	    (rc = delete_check(&pos, sub_key != NULL ? sub_key : "")) !=
 	    ERROR_SUCCESS)
@@ -707,6 +721,24 @@ reg_rollback(void)
 		if (g_hives[i].state == HIVE_LOADED && g_hives[i].unsaved)
 			hive_rollback(i);
 	}
+}
+
+int
+reg_can_commit(HKEY key, LONG *rc)
+{
+	struct key_pos pos;
+	LONG r;
+
+	if (key_start(key, &pos) != ERROR_SUCCESS || pos.hive == VIRTUAL_ROOT)
+		return 0;
+	if (hive_replace_tried(pos.hive) > 0)
+		return 1;
+	r = errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL :
+	    errno == EACCES || errno == EPERM || errno == EROFS ?
+	    ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
+	if (rc != NULL)
+		*rc = r;
+	return -1;
 }
 
 int

@@ -13,6 +13,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <linux/fs.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -104,8 +105,26 @@ file_id_same(const struct file_id *a, const struct file_id *b)
 	    a->seq1 == b->seq1 && a->seq2 == b->seq2;
 }
 
+/* 1 unless the file or folder at PATH is marked immutable or
+ * append-only (chattr +i, +a): then no rename may replace or remove
+ * what it holds.  A file system without such marks has none. */
+static int
+unmarked(const char *path)
+{
+	int fd, flags = 0, ok;
+
+	if ((fd = SC(open)(path, O_RDONLY | O_NONBLOCK | O_NOCTTY |
+	    O_NOFOLLOW | O_CLOEXEC, 0)) < 0)
+		return 0;
+	ok = SC(ioctl)(fd, FS_IOC_GETFLAGS, &flags) != 0 ||
+	    (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) == 0;
+	SC(close)(fd);
+	return ok;
+}
+
 /* 1 when the file at PATH may be replaced: both it and its folder are
- * writable (the new version is made beside it and renamed over it). */
+ * writable (the new version is made beside it and renamed over it), and
+ * neither is marked immutable or append-only. */
 static int
 replaceable(const char *path)
 {
@@ -113,7 +132,8 @@ replaceable(const char *path)
 
 	if (folder_of(path, dir, sizeof(dir)) < 0)
 		return 0;
-	return SC(access)(path, W_OK) == 0 && SC(access)(dir, W_OK) == 0;
+	return SC(access)(path, W_OK) == 0 && SC(access)(dir, W_OK) == 0 &&
+	    unmarked(path) && unmarked(dir);
 }
 
 /* Removes the temporary file TMP of ours.  A removal that fails is
@@ -143,6 +163,23 @@ make_temp(const char *path, char *out, size_t size)
 		return -1;
 	}
 	return fd;
+}
+
+int
+hive_replace_tried(int i)
+{
+	char tmp[PATH_BYTES];
+	int fd;
+
+	if (g_hives[i].state != HIVE_LOADED) {
+		errno = EIO;
+		return -1;
+	}
+	if ((fd = make_temp(g_hives[i].path, tmp, sizeof(tmp))) < 0)
+		return -1;
+	SC(close)(fd);
+	drop_temp(tmp);
+	return 1;
 }
 
 /* Gives the file open as FD the mode and owner in ST where the file
@@ -350,12 +387,15 @@ hive_set_backup_dir(const char *dir)
 /* Names in OUT the place of F's copy in the backup folder: the last
  * three names of the path it was found at ("System32/config/SOFTWARE",
  * letter case as on the disk) below "SystemRoot", and makes the folders
- * on the way.  1, or -1 with errno set. */
+ * on the way, each like the folder it stands for (its mode and owner),
+ * so that copying the backup back changes none of them.  1, or -1 with
+ * errno set. */
 static int
 backup_place(const struct hive_file *f, char *out, size_t size)
 {
+	char like[PATH_BYTES];
 	const char *tail = f->path + strlen(f->path);
-	size_t n;
+	size_t n, base, windir;
 
 	for (int k = 0; k < 3; k++) {
 		while (tail > f->path && tail[-1] != '/')
@@ -368,15 +408,29 @@ backup_place(const struct hive_file *f, char *out, size_t size)
 		errno = ENAMETOOLONG;
 		return -1;
 	}
+	/* out[BASE] is the separator after "SystemRoot", f->path[WINDIR]
+	 * the one after the Windows folder. */
+	base = strlen(g_backup_dir) + strlen("/SystemRoot");
+	windir = tail > f->path ? (size_t)(tail - f->path) - 1 : 0;
 	/* Each folder below the backup folder: made now, or there from an
 	 * earlier copy. */
-	for (n = strlen(g_backup_dir) + 1; out[n] != '\0'; n++) {
+	for (n = base; out[n] != '\0'; n++) {
 		if (out[n] != '/')
 			continue;
+		if (windir + (n - base) >= sizeof(like)) {
+			errno = ENAMETOOLONG;
+			return -1;
+		}
+		memcpy(like, f->path, windir);
+		memcpy(like + windir, out + base, n - base);
+		like[windir + n - base] = '\0';
 		out[n] = '\0';
-		int rc = mkdir(out, 0700);
+		/* Its errno is the C run-time's, whose numbers for what a
+		 * mkdir meets (ENOENT, EACCES, EEXIST, ENOSPC, EINVAL) are
+		 * Linux's too. */
+		int rc = plat_make_folder_like(out, like);
 		out[n] = '/';
-		if (rc != 0 && errno != EEXIST)
+		if (rc < 0)
 			return -1;
 	}
 	return 1;
@@ -493,8 +547,14 @@ hive_open_fd(const char *want, char *path, size_t size, int *cond, int *err)
 	int dirfd, fd;
 
 	*cond = HIVE_MISSING;
-	if (winpath_open_at(want, path, size, &dirfd, &leaf) != 1)
+	if ((fd = winpath_open_at(want, path, size, &dirfd, &leaf)) != 1) {
+		/* A folder on the way that could not be looked in. */
+		if (fd < 0 && errno != ENAMETOOLONG) {
+			*err = errno;
+			*cond = HIVE_UNREADABLE;
+		}
 		return -1;
+	}
 	fd = SC(openat)(dirfd, path + leaf, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
 	    O_NONBLOCK | O_NOCTTY, 0);
 	if (fd < 0) {

@@ -113,6 +113,14 @@ reg_delete_open_key(HKEY parent, const char *name, HKEY key)
  * NULL) getting the error (ERROR_DISK_FULL, ERROR_WRITE_FAULT). */
 int reg_commit(LONG *rc);
 
+/* Tells whether a change to the hive that holds the open KEY could be
+ * written, as far as that can be known before anything is changed: its
+ * new file can be made beside it.  A disk that fills up while the hive
+ * is written is still possible.  1: it could; 0: KEY is in no hive
+ * (HKLM itself); -1: it could not, *RC (when not NULL) saying why
+ * (ERROR_DISK_FULL, ERROR_ACCESS_DENIED, ERROR_WRITE_FAULT). */
+int reg_can_commit(HKEY key, LONG *rc);
+
 /* Drops every change not yet committed: the hives are read again from
  * the disk, so a tree delete that stopped half way leaves the tree
  * whole. */
