@@ -37,9 +37,11 @@ int plat_read_key(void);
  * 1: set, value in BUF; 0: not set; -1: the value does not fit (BUF ""). */
 int plat_getenv(const char *name, char *buf, size_t size);
 
-/* 1 when this process sees a redirected view of the system: a 32-bit
- * program on 64-bit Windows, whose system32 and HKLM\SOFTWARE are the
- * 32-bit ones.  0 otherwise, and on a system without such views. */
+/* Turns off, for the rest of the run, the file-system redirection that
+ * shows a 32-bit program on 64-bit Windows the 32-bit system32 (the
+ * registry layer opens every key in the 64-bit view itself).  1 when the
+ * process still sees a redirected view: redirection cannot be turned off.
+ * 0 otherwise, and on a system without such views. */
 int plat_redirected(void);
 
 typedef struct plat_file plat_file;

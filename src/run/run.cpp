@@ -167,8 +167,9 @@ run_main(int argc, char **argv)
 		print_usage();
 		return 0;
 	}
-	/* A 32-bit program on 64-bit Windows would see the 32-bit system32
-	 * and registry only: it could call a system clean that is not. */
+	/* A 32-bit program on 64-bit Windows that cannot turn its file-system
+	 * redirection off would see the 32-bit system32 only: it could call a
+	 * system clean that is not. */
 	if (plat_redirected() > 0) {
 		plat_printf("This 32-bit program cannot check 64-bit Windows: run win64\\vkm310_cleanup.exe instead\n");
 		return 0;
