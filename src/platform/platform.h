@@ -44,6 +44,12 @@ int plat_getenv(const char *name, char *buf, size_t size);
  * 0 otherwise, and on a system without such views. */
 int plat_redirected(void);
 
+/* Tells whether this process may change the system: on Windows Vista and
+ * later an elevated one (Run as administrator), on older Windows a member
+ * of Administrators; offline always, the disk's own permissions deciding
+ * each removal.  1: it may, or it cannot be told; 0: it may not. */
+int plat_elevated(void);
+
 typedef struct plat_file plat_file;
 
 /* Opens the file at PATH (a Windows path; backslashes separate folders)

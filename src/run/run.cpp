@@ -176,6 +176,13 @@ run_main(int argc, char **argv)
 	}
 	if (check_system_root() <= 0)
 		return 0;
+	/* Without elevation every removal would be refused, one question
+	 * after another: a cleanup stops before asking anything. */
+	if (!plat_elevated()) {
+		plat_printf("Not elevated: items can be found, but not removed without Run as administrator\n");
+		if (opts.cleanup)
+			return 0;
+	}
 	if (opts.cleanup) {
 		if (!opts.agree && !ask_agreement())
 			return 0;
