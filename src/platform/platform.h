@@ -72,6 +72,12 @@ void plat_fclose(plat_file *f);
  * 12 (out of memory) or 22 for the rarer causes. */
 int plat_remove(const char *path);
 
+/* Tells whether a file is at PATH (a Windows path) without opening it:
+ * anything but a folder is one (offline a link, a FIFO or a device too),
+ * whether or not it could be opened now.  1: there; 0: nothing, or a
+ * folder; -1: it cannot be told, errno set (13 access denied). */
+int plat_file_present(const char *path);
+
 /* Removes the folder at PATH with everything below it, in-process.  No
  * name is reinterpreted: no wildcard, variable or trailing dot is
  * expanded or dropped.  Links, junctions, mount points and other reparse

@@ -9,34 +9,30 @@
 #include "common/bounded.h"
 #include "platform/platform.h"
 #include "ask/ask.h"
+#include "scans/places.h"
 #include "scans/scans.h"
 #include "scans/targets.h"
 
 /* An offline path below a long mount point may outgrow PATH_BUF. */
 #define SHOWN_BUF 1024
 
-/* 1 when the file can be opened for reading; it is closed again at once so
- * that nothing is held open while the user is asked. */
-static int
-file_present(const char *path)
-{
-	plat_file *f = plat_fopen(path, "rb");
-
-	if (f == NULL)
-		return 0;
-	plat_fclose(f);
-	return 1;
-}
-
-/* Reports, asks about and deletes one candidate. */
+/* Reports, asks about and deletes one candidate.  A file is there when
+ * the system names it, whether or not it can be opened now (held open
+ * elsewhere, no read access, not a plain file); one whose presence the
+ * system will not tell is a place not read. */
 static void
 check_driver_file(const char *folder, const char *name)
 {
 	char path[PATH_BUF], shown[SHOWN_BUF];
 	int n = snprintf(path, sizeof(path), "%s\\%s.sys", folder, name);
+	int present;
 
 	/* A path that would not fit is passed over, never cut into another. */
-	if (n < 0 || (size_t)n >= sizeof(path) || !file_present(path))
+	if (n < 0 || (size_t)n >= sizeof(path))
+		return;
+	if ((present = plat_file_present(path)) < 0)
+		report_file_not_read("driver file", path, errno);
+	if (present <= 0)
 		return;
 	/* The path the removal will touch, as the system shows it. */
 	if (plat_disk_path(path, shown, sizeof(shown)) < 0)

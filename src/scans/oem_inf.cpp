@@ -17,6 +17,7 @@
 #include "inf/inf.h"
 #include "platform/platform.h"
 #include "ask/ask.h"
+#include "scans/places.h"
 #include "scans/scans.h"
 #include "scans/targets.h"
 
@@ -155,15 +156,22 @@ format_number(oem_number v, char out[DIGITS_BUF])
 }
 
 /* Prints one line for each of the first five entries that names a target.
- * 1 when at least one did. */
+ * 1 when at least one did.  A file that is there but cannot be read (held
+ * open without sharing, no access) may name one: a place not read. */
 static int
 report_matching_entries(const char *inf_path, const char *digits)
 {
 	char names[ENTRIES_READ][INF_NAME_BUF];
-	int matched = 0;
+	int matched = 0, r, err;
 
-	if (read_inf_entries(inf_path, "SourceDisksFiles", names,
-	    ENTRIES_READ) <= 0)
+	r = read_inf_entries(inf_path, "SourceDisksFiles", names,
+	    ENTRIES_READ);
+	if (r < 0) {
+		err = errno;
+		if (plat_file_present(inf_path) != 0)
+			report_file_not_read("OEM INF file", inf_path, err);
+	}
+	if (r <= 0)
 		return 0;
 	/* An entry without a name still holds its place: later entries are
 	 * read all the same. */

@@ -1,9 +1,16 @@
 """Driver files and OEM INF files, found and removed on every target."""
 
+import os
+import shutil
+import tempfile
+
 import pytest
 
-from vkmtest.texts import (CHOICES, Q_FILE, Q_OEM, answered, banner, fixed_all,
-                   found_dry, found_fixed, question)
+from vkmtest import harness
+from vkmtest.texts import (CHOICES, DRVSTORE_KEY, Q_DRVSTORE, Q_FILE, Q_OEM,
+                   answered, banner, fixed_all, found_dry, found_fixed,
+                   question)
+from vkmtest.winsys import Offline
 
 DRV = r"system32\drivers"
 LASTGOOD = r"LastGood\system32\drivers"
@@ -194,3 +201,72 @@ def test_function_keys_do_not_answer(target, system, run, keys):
     assert status == 0
     assert system.exists(DRV + r"\vkm310.sys")
     assert not system.exists(DRV + r"\tarnwickreader.sys")
+
+
+HELD = DRV + r"\vkm310.sys"
+
+
+@pytest.mark.targets("win32", "win64")
+@pytest.mark.parametrize("share, args, after", [
+    ("none", [], found_dry(1)),
+    ("read", [], found_dry(1)),
+    # Held without sharing it cannot be copied into the backup: it stays.
+    ("none", ["-f", "-agree"], question(Q_FILE, "y") + "FAILED (error 13)\n"
+     + found_fixed(1, 0, backup=True)),
+], ids=["no-sharing", "read-sharing", "no-sharing-cleanup"])
+def test_driver_file_held_open_is_there(target, system, run, share, args,
+                                        after):
+    system.plant(HELD)
+    with system.held(HELD, share):
+        text, status = run(args, keys=[(CHOICES, b"y")] if args else [])
+    assert text == banner(target) + file_line(system, "vkm310") + after
+    assert system.exists(HELD)
+
+
+NOBODY = 65534
+
+
+def as_other_user():
+    """The words that start the native program as a user without root's
+    disregard for file modes, or None (and why) where that cannot be."""
+    if os.geteuid() != 0:
+        return [], None
+    setpriv = shutil.which("setpriv")
+    if setpriv is None:
+        return None, "running as root, and setpriv (util-linux) is missing"
+    return [setpriv, "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY,
+            "--clear-groups"], None
+
+
+@pytest.mark.targets("native")
+def test_files_that_cannot_be_read_are_there(target):
+    """An OEM INF file that cannot be read is a place not read; a driver
+    file is there whether or not it can be opened, a FIFO included."""
+    prefix, why = as_other_user()
+    if prefix is None:
+        pytest.skip(why)
+    base = tempfile.mkdtemp(prefix="vkm-unread-")
+    try:
+        os.chmod(base, 0o755)
+        system = Offline(base)
+        system.commit()
+        inf = system.plant(r"inf\oem4.inf", inf_text(["vkm310.sys"]))
+        sys_file = system.plant(DRV + r"\vkm310.sys")
+        fifo = os.path.join(system.path(DRV), "tarnwickreader.sys")
+        os.mkfifo(fifo)
+        if os.geteuid() == 0:
+            for top, dirs, names in os.walk(base):
+                for n in [top] + [os.path.join(top, x) for x in dirs + names]:
+                    os.lchown(n, NOBODY, NOBODY)
+        os.chmod(inf, 0)
+        os.chmod(sys_file, 0)
+        r = harness.run_tool(target, [], env=system.env, cwd=system.workdir,
+                             program=prefix + [harness.program_path(target)])
+        assert r.text == (
+            banner(target)
+            + "Not read: OEM INF file (%s): access denied\n" % inf
+            + file_line(system, "vkm310") + file_line(system, "tarnwickreader")
+            + found_dry(2)
+            + "1 place(s) could not be read: the system was not fully checked\n")
+    finally:
+        shutil.rmtree(base, ignore_errors=True)

@@ -10,13 +10,14 @@ and tuples name other types: ("expand", s), ("multi", [s, ...]),
 ("binary", bytes), ("nonul", s) for a REG_SZ stored without its NUL.
 """
 
+import contextlib
 import os
 import shutil
 import struct
 import subprocess
 import tempfile
 
-from vkmtest import ROOT, WINE_LOADER
+from vkmtest import ROOT, WINE_LOADER, build_dir
 
 MKHIVE = os.path.join(ROOT, "build", "native", "tools", "mkhive")
 
@@ -321,6 +322,32 @@ class WinePrefix(System):
         self.wine("regedit", "/s", regfile)
         os.unlink(regfile)
         self.pending = []
+
+    @contextlib.contextmanager
+    def held(self, rel, share):
+        """Keeps the file REL (below the Windows folder) open in another
+        process of the prefix for the with block, sharing "none" or
+        "read": regprobe's hold mode, of the prefix's own bitness."""
+        env = dict(os.environ)
+        env.update(self.env)
+        arch = env.get("WINEARCH", "win64")
+        probe = os.path.join(build_dir(arch), "tests", "wine", "regprobe.exe")
+        p = subprocess.Popen(
+            [env.get("WINELOADER") or WINE_LOADER[arch], probe, "hold",
+             self.system_root + "\\" + rel, share], env=env,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+        try:
+            line = p.stdout.readline()
+            assert line.strip() == b"held", line
+            yield
+        finally:
+            p.stdin.close()
+            try:
+                p.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
 
     def key_exists(self, keypath):
         hive, names = split_hive(keypath)

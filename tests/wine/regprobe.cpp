@@ -12,6 +12,12 @@
  *
  * "{c255}" in a path or expected text stands for 255 times the letter c;
  * results are printed the same way, so long names stay readable.
+ *
+ * "regprobe hold PATH none|read" is the other process the file tests
+ * need: it opens the file PATH for reading, sharing nothing or reading
+ * only (as a loaded driver's image is held), prints "held", and keeps it
+ * open until its standard input ends.  Exit status 0, or 2 when the file
+ * cannot be opened.
  */
 #include <windows.h>
 
@@ -270,12 +276,37 @@ run_case(const struct probe_case *c, char *got)
 	}
 }
 
+/* Holds PATH open, sharing SHARE ("none" or "read"), until standard
+ * input ends. */
+static int
+hold(const char *path, const char *share)
+{
+	HANDLE h = CreateFileA(path, GENERIC_READ, strcmp(share, "read") == 0 ?
+	    FILE_SHARE_READ : 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+	    NULL);
+	char buf[64];
+	DWORD n;
+
+	if (h == INVALID_HANDLE_VALUE) {
+		plat_printf("cannot hold (error %d)\n", (int)GetLastError());
+		return 2;
+	}
+	plat_printf("held\n");
+	while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buf, sizeof(buf), &n,
+	    NULL) && n > 0)
+		;
+	CloseHandle(h);
+	return 0;
+}
+
 int
-main(void)
+main(int argc, char **argv)
 {
 	static char got[TEXT_MAX], want[TEXT_MAX], shown[TEXT_MAX];
 	int passed = 0, failed = 0;
 
+	if (argc == 4 && strcmp(argv[1], "hold") == 0)
+		return hold(argv[2], argv[3]);
 	wipe_scratch();
 	if (!plant_seeds()) {
 		wipe_scratch();

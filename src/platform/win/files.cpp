@@ -4,6 +4,8 @@
  * Reading goes through the C run-time so that text mode is the run-time's
  * own (CR LF to LF, byte 26 ends the file); fopen shares the file for
  * reading and writing, so nothing else is locked out while it is read.
+ * A file is there when the system names it, whether or not it can be
+ * opened now.
  */
 #include <windows.h>
 
@@ -95,6 +97,30 @@ plat_remove(const char *path)
 	if (DeleteFileA(path))
 		return 0;
 	errno = errno_from_win_error(GetLastError());
+	return -1;
+}
+
+int
+plat_file_present(const char *path)
+{
+	WIN32_FIND_DATAA found;
+	DWORD attr = GetFileAttributesA(path), code;
+	HANDLE h;
+
+	if (attr != INVALID_FILE_ATTRIBUTES)
+		return (attr & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : 1;
+	code = GetLastError();
+	if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+		return 0;
+	/* A file can refuse even the question (a paging file in use): the
+	 * folder's listing still names it. */
+	h = FindFirstFileA(path, &found);
+	if (h != INVALID_HANDLE_VALUE) {
+		FindClose(h);
+		return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ?
+		    0 : 1;
+	}
+	errno = errno_from_win_error(code);
 	return -1;
 }
 
