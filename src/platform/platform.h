@@ -78,14 +78,28 @@ int plat_remove(const char *path);
  * folder; -1: it cannot be told, errno set (13 access denied). */
 int plat_file_present(const char *path);
 
+/* Deletes the file at PATH.  When the system refuses only because the
+ * file is in use (held open without sharing its deletion, or the image of
+ * a loaded driver), it is given to the system to delete at the next
+ * restart (Windows; offline there is no restart, and the removal fails).
+ * 1: deleted; 2: goes at the next restart; 0: nothing was there; -1: it
+ * stays, errno set as plat_remove sets it. */
+int plat_remove_file(const char *path);
+
 /* Removes the folder at PATH with everything below it, in-process.  No
  * name is reinterpreted: no wildcard, variable or trailing dot is
  * expanded or dropped.  Links, junctions, mount points and other reparse
  * points are removed as entries and never entered; read-only files go
  * too.  A link at PATH itself goes as a link.
- * 1: removed; 0: nothing was there; -1: something stayed (or PATH names a
- * file, or cannot be used), errno set as the C run-time of Windows sets
- * it: 13 refused or in use, 41 a folder left not empty, 22 otherwise. */
+ * Files in use (as plat_remove_file) are left while everything else
+ * goes; when nothing else stayed, they and then the folders above them,
+ * deepest first, are given to the system to delete at the next restart
+ * (Windows only).
+ * 1: removed; 2: what was in use goes at the next restart, the rest is
+ * gone; 0: nothing was there; -1: something stayed (or PATH names a file,
+ * or cannot be used) and nothing was given to the restart, errno set as
+ * the C run-time of Windows sets it: 13 refused or in use, 41 a folder
+ * left not empty, 22 otherwise. */
 int plat_remove_folder(const char *path);
 
 /* Reads up to SIZE bytes of F into BUF: the bytes as stored for a file

@@ -7,6 +7,7 @@
 
 #include "backup/backup.h"
 #include "common/bounded.h"
+#include "common/crt_errno.h"
 #include "platform/platform.h"
 #include "ask/ask.h"
 #include "scans/places.h"
@@ -41,11 +42,20 @@ check_driver_file(const char *folder, const char *name)
 	g_found_count++;
 	if (ask_user("Do you want to delete this file ?") <= 0)
 		return;
-	/* Kept first: a file that cannot be kept stays. */
-	if (backup_file(path) >= 0 && plat_remove(path) == 0)
-		g_fixed_count++;
-	else
+	/* Kept first: a file that cannot be kept stays.  One in use goes at
+	 * the next restart, which the summary asks for. */
+	if (backup_file(path) < 0 || (n = plat_remove_file(path)) < 0) {
 		plat_printf("FAILED (error %d)\n", errno);
+		return;
+	}
+	if (n == 0) {
+		/* Gone between the look and the removal. */
+		plat_printf("FAILED (error %d)\n", CRT_ENOENT);
+		return;
+	}
+	if (n == 2)
+		plat_printf("In use: removed at the next restart\n");
+	g_fixed_count++;
 }
 
 void

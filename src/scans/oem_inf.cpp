@@ -186,15 +186,29 @@ report_matching_entries(const char *inf_path, const char *digits)
 	return matched;
 }
 
+/* Deletes the file at PATH unless it is gone.  1: gone; 2: goes at the
+ * next restart; -1: it stays, FAILED printed. */
+static int
+remove_leftover(const char *path)
+{
+	int r = plat_remove_file(path);
+
+	if (r < 0) {
+		plat_printf("FAILED (error %d)\n", errno);
+		return -1;
+	}
+	return r == 2 ? 2 : 1;
+}
+
 /* Keeps the INF file and its PNF file in the backup, then deletes the
  * INF file and the PNF file, whatever became of the first.  A PNF that
- * was never there is no failure.  1 when both are gone; else the failure
- * is reported and the pair is not fixed (nothing is deleted when the
- * pair cannot be kept). */
+ * was never there is no failure.  1 when both are gone (or go at the
+ * next restart); else the failure is reported and the pair is not fixed
+ * (nothing is deleted when the pair cannot be kept). */
 static int
 remove_pair(const char *inf_path, const char *pnf_path)
 {
-	int result = 1;
+	int inf, pnf;
 
 	/* Both kept before either goes; a PNF that is not there needs no
 	 * copy. */
@@ -202,16 +216,13 @@ remove_pair(const char *inf_path, const char *pnf_path)
 		plat_printf("FAILED (error %d)\n", errno);
 		return 0;
 	}
-
-	if (plat_remove(inf_path) != 0) {
-		plat_printf("FAILED (error %d)\n", errno);
-		result = 0;
-	}
-	if (plat_remove(pnf_path) != 0 && errno != ENOENT) {
-		plat_printf("FAILED (error %d)\n", errno);
-		result = 0;
-	}
-	return result;
+	inf = remove_leftover(inf_path);
+	pnf = remove_leftover(pnf_path);
+	if (inf < 0 || pnf < 0)
+		return 0;
+	if (inf == 2 || pnf == 2)
+		plat_printf("In use: removed at the next restart\n");
+	return 1;
 }
 
 /* Reports, asks about and removes the pair of number DIGITS.  A pair whose

@@ -188,10 +188,13 @@ remove_driver_store_item(const char *subkey, const char *key_path)
 		return removal_failed(errno);
 	if (backup_key(key_path) < 0 || backup_folder(folder) < 0)
 		return removal_failed(errno);
-	if (plat_remove_folder(folder) < 0)
+	/* Files in use in it go at the next restart, and the rest now. */
+	if ((n = plat_remove_folder(folder)) < 0)
 		return removal_failed(errno);
 	if (delete_key_path(key_path) <= 0)
 		return removal_failed(errno);
+	if (n == 2)
+		plat_printf("In use: removed at the next restart\n");
 	return 1;
 }
 

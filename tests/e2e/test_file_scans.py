@@ -223,6 +223,55 @@ def test_driver_file_held_open_is_there(target, system, run, share, args,
     assert system.exists(HELD)
 
 
+IN_USE = "In use: removed at the next restart\n"
+STORE_ITEM = r"system32\DRVSTORE\vkm310_1"
+# (files planted, keys, the file another process holds for reading only,
+# its item's report and question, the paths the next restart deletes, in
+# order, and the files gone at once).
+IN_USE_ROWS = {
+    "driver-file": (
+        {HELD: b"MZ"}, {}, HELD,
+        "Found file 'vkm310.sys'\n(C:\\windows\\%s)\n" % HELD, Q_FILE,
+        [HELD], []),
+    "oem-pnf": (
+        {r"inf\oem3.inf": inf_text(["vkm310.sys"]), r"inf\oem3.pnf": b"PNF"},
+        {}, r"inf\oem3.pnf", "Found 'vkm310.sys' in file oem3.inf\n", Q_OEM,
+        [r"inf\oem3.pnf"], [r"inf\oem3.inf"]),
+    # What can go goes now; the file in use, then the folders above it,
+    # deepest first, at the restart.
+    "driver-store-file": (
+        {STORE_ITEM + r"\vkm310.sys": b"MZ", STORE_ITEM + r"\sub\b.inf": b"x",
+         STORE_ITEM + r"\sub\c.cat": b"x"},
+        {DRVSTORE_KEY + r"\vkm310_1": {"Services": "vkm310"}},
+        STORE_ITEM + r"\sub\b.inf", "Found 'vkm310' in\n\tDRVSTORE\\vkm310_1\n",
+        Q_DRVSTORE, [STORE_ITEM + r"\sub\b.inf", STORE_ITEM + r"\sub",
+                     STORE_ITEM],
+        [STORE_ITEM + r"\vkm310.sys", STORE_ITEM + r"\sub\c.cat"]),
+}
+
+
+@pytest.mark.targets("win32", "win64")
+@pytest.mark.parametrize("row", list(IN_USE_ROWS))
+def test_file_in_use_goes_at_the_next_restart(target, system, run, row):
+    files, keys, held, found, q, pending, gone = IN_USE_ROWS[row]
+    for rel, data in files.items():
+        system.plant(rel, data)
+    for key, values in keys.items():
+        system.add_key(key, values)
+    system.commit()
+    with system.held(held, "read"):
+        text, status = run(["-f", "-agree"], keys=[(CHOICES, b"y")])
+    assert text == banner(target) + found + question(q, "y") + IN_USE + \
+        fixed_all(1)
+    assert system.pending_removals() == [
+        "\\??\\" + system.system_root + "\\" + p for p in pending]
+    assert system.exists(held)
+    for rel in gone:
+        assert not system.exists(rel), rel
+    for key in keys:
+        assert not system.key_exists(key)
+
+
 NOBODY = 65534
 
 

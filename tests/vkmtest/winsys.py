@@ -349,6 +349,20 @@ class WinePrefix(System):
                 p.kill()
                 p.wait()
 
+    def pending_removals(self):
+        """The paths PendingFileRenameOperations gives to the next
+        restart to delete (an empty target), in order."""
+        r = self.wine("reg", "query", r"HKLM\SYSTEM\CurrentControlSet"
+                      r"\Control\Session Manager", "/v",
+                      "PendingFileRenameOperations", check=False)
+        out = r.stdout.decode("utf-8", "replace").replace("\r", "")
+        for line in out.split("\n"):
+            if "REG_MULTI_SZ" in line:
+                items = line.split("REG_MULTI_SZ", 1)[1].strip().split("\\0")
+                pairs = zip(items[0::2], items[1::2])
+                return [src for src, dst in pairs if src and not dst]
+        return []
+
     def key_exists(self, keypath):
         hive, names = split_hive(keypath)
         r = self.wine("reg", "query",

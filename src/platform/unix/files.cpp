@@ -306,3 +306,12 @@ plat_file_present(const char *path)
 	SC(close)(dirfd);
 	return r;
 }
+
+int
+plat_remove_file(const char *path)
+{
+	/* No restart to wait for: a file that cannot go now stays. */
+	if (plat_remove(path) == 0)
+		return 1;
+	return errno == CRT_ENOENT ? 0 : -1;
+}

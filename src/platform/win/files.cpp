@@ -5,7 +5,7 @@
  * own (CR LF to LF, byte 26 ends the file); fopen shares the file for
  * reading and writing, so nothing else is locked out while it is read.
  * A file is there when the system names it, whether or not it can be
- * opened now.
+ * opened now; one in use is deleted at the next restart.
  */
 #include <windows.h>
 
@@ -15,6 +15,7 @@
 
 #include "errmap.h"
 #include "platform/platform.h"
+#include "platform/win/restart.h"
 
 /* The program holds one file open at a time, two at most. */
 #define FILE_SLOTS 4
@@ -119,6 +120,27 @@ plat_file_present(const char *path)
 		FindClose(h);
 		return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ?
 		    0 : 1;
+	}
+	errno = errno_from_win_error(code);
+	return -1;
+}
+
+int
+plat_remove_file(const char *path)
+{
+	wchar_t wide[MAX_PATH];
+	DWORD code;
+
+	if (DeleteFileA(path))
+		return 1;
+	code = GetLastError();
+	if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+		return 0;
+	if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) > 0 &&
+	    restart_in_use(wide, code)) {
+		if (restart_schedule(wide))
+			return 2;
+		code = GetLastError();
 	}
 	errno = errno_from_win_error(code);
 	return -1;
