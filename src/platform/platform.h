@@ -132,6 +132,30 @@ int plat_check_system(const char *system_root, char *why, size_t size);
  * (error N)". */
 int plat_check_folder(const char *dir, char *why, size_t size);
 
+/* ---- driver packages: the system's own removal (Windows) ---- */
+
+/* 1 when an OEM INF file's driver package leaves through the system's
+ * own removal (plat_remove_driver_package: Windows); 0 when the system is
+ * an offline installation, whose driver store is only looked at. */
+int plat_removes_driver_packages(void);
+
+/* The folder in which the system's driver store keeps the package
+ * published as the OEM INF file INF_PATH (a Windows path), into OUT (SIZE
+ * bytes).  1: OUT set; 0: the system names none (no driver store before
+ * Vista, a package it does not know, INF_PATH outside its INF folder,
+ * offline). */
+int plat_driver_package_folder(const char *inf_path, char *out,
+    size_t size);
+
+/* Removes the driver package published as INF_PATH with the system's own
+ * removal, forced even while a device uses it: INF, PNF, catalog and, since
+ * Vista, the package in the driver store.  1: the system removed it (what
+ * it left of the INF and PNF files is the caller's); 0: the system has no
+ * such removal here (offline, no setupapi, INF_PATH outside the system's
+ * INF folder); -1: the system refused it and the INF is still there,
+ * errno set as the C run-time of Windows sets it. */
+int plat_remove_driver_package(const char *inf_path);
+
 /* ---- the backup of a run (backup/backup.h builds on these) ---- */
 
 /* The current local time: year, month (1-12), day, hour, minute, second.

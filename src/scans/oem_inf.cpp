@@ -14,6 +14,7 @@
 
 #include "backup/backup.h"
 #include "common/ascii.h"
+#include "common/crt_errno.h"
 #include "inf/inf.h"
 #include "platform/platform.h"
 #include "ask/ask.h"
@@ -27,6 +28,7 @@
  * Windows never writes, are taken one listing each after the rest. */
 #define SHORT_DIGITS 19
 #define DIGITS_BUF 24
+#define WHY_BUF 128
 
 typedef unsigned long long oem_number;
 
@@ -186,6 +188,33 @@ report_matching_entries(const char *inf_path, const char *digits)
 	return matched;
 }
 
+/* Where the system removes driver packages itself, the package published
+ * as INF_PATH goes through that removal, its store folder (where the
+ * system names one) kept in the backup first and looked for afterwards.
+ * 1: gone, or no such removal here; -1: the system refused it, or it is
+ * still in the store (errno set): the INF file stays, to be removed by
+ * name later. */
+static int
+remove_package(const char *inf_path)
+{
+	char store[PATH_BUF], why[WHY_BUF];
+	int in_store, r;
+
+	if (!plat_removes_driver_packages())
+		return 1;
+	in_store = plat_driver_package_folder(inf_path, store, sizeof(store));
+	if (in_store > 0 && backup_folder(store) < 0)
+		return -1;
+	if ((r = plat_remove_driver_package(inf_path)) < 0)
+		return -1;
+	if (r > 0 && in_store > 0 &&
+	    plat_check_folder(store, why, sizeof(why)) != 0) {
+		errno = CRT_EACCES;
+		return -1;
+	}
+	return 1;
+}
+
 /* Deletes the file at PATH unless it is gone.  1: gone; 2: goes at the
  * next restart; -1: it stays, FAILED printed. */
 static int
@@ -200,11 +229,13 @@ remove_leftover(const char *path)
 	return r == 2 ? 2 : 1;
 }
 
-/* Keeps the INF file and its PNF file in the backup, then deletes the
- * INF file and the PNF file, whatever became of the first.  A PNF that
- * was never there is no failure.  1 when both are gone (or go at the
- * next restart); else the failure is reported and the pair is not fixed
- * (nothing is deleted when the pair cannot be kept). */
+/* Keeps the INF file and its PNF file in the backup, removes their driver
+ * package through the system where it can, then deletes what is left of
+ * the INF file and the PNF file, whatever became of the first.  A PNF
+ * that was never there is no failure.  1 when both are gone (or go at
+ * the next restart); else the failure is reported and the pair is not
+ * fixed (nothing is deleted when the pair cannot be kept, or the system
+ * refuses the package). */
 static int
 remove_pair(const char *inf_path, const char *pnf_path)
 {
@@ -212,7 +243,8 @@ remove_pair(const char *inf_path, const char *pnf_path)
 
 	/* Both kept before either goes; a PNF that is not there needs no
 	 * copy. */
-	if (backup_file(inf_path) < 0 || backup_file(pnf_path) < 0) {
+	if (backup_file(inf_path) < 0 || backup_file(pnf_path) < 0 ||
+	    remove_package(inf_path) < 0) {
 		plat_printf("FAILED (error %d)\n", errno);
 		return 0;
 	}

@@ -174,7 +174,9 @@ def test_oem_pair_with_a_read_only_inf_is_not_fixed(target, system, run):
         + "FAILED (error 13)\n"
         + found_fixed(1, 0, backup=True))
     assert system.exists(r"inf\oem5.inf")
-    assert not system.exists(r"inf\oem5.pnf")
+    # Offline the PNF goes all the same; under Wine the system's package
+    # removal refuses the read-only INF first, and the pair stays whole.
+    assert system.exists(r"inf\oem5.pnf") == (target != "native")
     # Both were kept before either went.
     with open(system.backed_up(r"inf\oem5.pnf"), "rb") as f:
         assert f.read() == b"PNF"
@@ -201,6 +203,24 @@ def test_function_keys_do_not_answer(target, system, run, keys):
     assert status == 0
     assert system.exists(DRV + r"\vkm310.sys")
     assert not system.exists(DRV + r"\tarnwickreader.sys")
+
+
+@pytest.mark.targets("win32", "win64")
+def test_oem_pair_leaves_through_the_system_package_removal(target, system):
+    """The package goes through setupapi's forced removal (Wine's trace
+    shows the call and its flag); Wine's removal deletes the INF alone,
+    and the tool deletes the PNF it left."""
+    system.plant(r"inf\oem3.inf", inf_text(["vkm310.sys"]))
+    system.plant(r"inf\oem3.pnf", b"PNF")
+    r = harness.run_tool(target, ["-f", "-agree"], keys=[(CHOICES, b"y")],
+                         env=dict(system.env, WINEDEBUG="+setupapi"),
+                         cwd=system.workdir)
+    assert r.text == (banner(target) + "Found 'vkm310.sys' in file oem3.inf\n"
+                      + question(Q_OEM, "y") + fixed_all(1))
+    trace = r.stderr.decode("latin-1")
+    assert 'SetupUninstallOEMInfA "oem3.inf", 0x00000001' in trace, trace
+    assert not system.exists(r"inf\oem3.inf")
+    assert not system.exists(r"inf\oem3.pnf")
 
 
 HELD = DRV + r"\vkm310.sys"
