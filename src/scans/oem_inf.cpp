@@ -14,12 +14,14 @@
 
 #include "backup/backup.h"
 #include "common/ascii.h"
+#include "common/bounded.h"
 #include "common/crt_errno.h"
 #include "inf/inf.h"
 #include "platform/platform.h"
 #include "ask/ask.h"
 #include "scans/places.h"
 #include "scans/scans.h"
+#include "scans/stored_package.h"
 #include "scans/targets.h"
 
 #define ENTRIES_READ 5
@@ -29,6 +31,8 @@
 #define SHORT_DIGITS 19
 #define DIGITS_BUF 24
 #define WHY_BUF 128
+/* An offline path below a long mount point may outgrow PATH_BUF. */
+#define SHOWN_BUF 1024
 
 typedef unsigned long long oem_number;
 
@@ -257,6 +261,25 @@ remove_pair(const char *inf_path, const char *pnf_path)
 	return 1;
 }
 
+/* Offline, an INF file whose driver package is in the installation's
+ * driver store is named with its package and left: deleting the INF file
+ * alone would orphan the package.  1 when it was. */
+static int
+left_in_store(const char *inf_path, const char *digits)
+{
+	char folder[2 * PATH_BUF], shown[SHOWN_BUF];
+
+	if (plat_removes_driver_packages() ||
+	    find_stored_package(inf_path, digits, folder, sizeof(folder)) <= 0)
+		return 0;
+	if (plat_disk_path(folder, shown, sizeof(shown)) < 0)
+		copy_bounded(shown, folder, sizeof(shown));
+	plat_printf("Its driver package is in the driver store: %s\n", shown);
+	plat_printf("Left in place: remove it on that Windows with this tool, or there with \"pnputil /delete-driver oem%s.inf /force\"\n",
+	    digits);
+	return 1;
+}
+
 /* Reports, asks about and removes the pair of number DIGITS.  A pair whose
  * paths do not fit is passed over.  0 when the user cancelled, else 1. */
 static int
@@ -274,6 +297,8 @@ examine_pair(const char *digits)
 	if (!report_matching_entries(inf_path, digits))
 		return 1;
 	g_found_count++;
+	if (left_in_store(inf_path, digits))
+		return 1;
 	if (ask_user("Do you want to erase this OEM file ?") > 0 &&
 	    remove_pair(inf_path, pnf_path) > 0)
 		g_fixed_count++;

@@ -339,3 +339,70 @@ def test_files_that_cannot_be_read_are_there(target):
             + "1 place(s) could not be read: the system was not fully checked\n")
     finally:
         shutil.rmtree(base, ignore_errors=True)
+
+
+PACKAGE = "vkm310.inf_amd64_5e38a278d114b813"
+REPOSITORY = r"System32\DriverStore\FileRepository"
+DATABASE = r"HKLM\SYSTEM\DriverDatabase"
+OEM2 = inf_text(["vkm310.sys"])
+# (keys of the SYSTEM hive, files of the driver store, whether the package
+# is found there).  Windows 8 and later name it in the driver database
+# (the store's copy of the INF may differ: a database is believed);
+# Vista and 7 have no database, and the store folder with an INF file of
+# the same bytes is the package.
+STORED_ROWS = {
+    "database": ({
+        DATABASE + r"\DriverInfFiles\oem2.inf": {"Active": PACKAGE},
+        DATABASE + r"\DriverPackages" + "\\" + PACKAGE: {
+            "InfName": "vkm310.inf", "OemPath": r"C:\Drivers"},
+    }, {PACKAGE + r"\vkm310.inf": b"; as signed\r\n" + OEM2}, True),
+    "same-bytes": ({}, {
+        "other.inf_x86_neutral_1" + r"\other.inf": inf_text(["other.sys"]),
+        "vkm310.inf_x86_neutral_2" + r"\VKM310.INF": OEM2,
+    }, True),
+    # As long as the OEM INF file, one byte apart.
+    "other-bytes": ({}, {
+        "vkm310.inf_x86_neutral_2" + r"\vkm310.inf": inf_text(["vkm311.sys"]),
+    }, False),
+    # A database entry whose package is neither in the database nor in the
+    # store names nothing.
+    "stale-database": ({
+        DATABASE + r"\DriverInfFiles\oem2.inf": {"Active": PACKAGE},
+    }, {}, False),
+}
+
+
+@pytest.mark.targets("native")
+@pytest.mark.parametrize("row", list(STORED_ROWS))
+@pytest.mark.parametrize("args", [[], ["-f", "-agree"]],
+                         ids=["dry", "cleanup"])
+def test_oem_inf_of_a_stored_package_is_named_and_kept(target, system, run,
+                                                       row, args):
+    keys, store, stored = STORED_ROWS[row]
+    for key, values in keys.items():
+        system.add_key(key, values)
+    system.commit()
+    system.plant(r"inf\oem2.inf", OEM2)
+    system.plant(r"inf\oem2.pnf", b"PNF")
+    for rel, data in store.items():
+        system.plant(REPOSITORY + "\\" + rel, data)
+    # A package left in the store is not asked about.
+    text, status = run(args, keys=[(CHOICES, b"y")] if args and not stored
+                       else [])
+    found = "Found 'vkm310.sys' in file oem2.inf\n"
+    if not stored:
+        tail = question(Q_OEM, "y") + fixed_all(1) if args else found_dry(1)
+        assert text == banner(target) + found + tail
+        assert system.exists(r"inf\oem2.inf") != bool(args)
+        return
+    folder = [rel for rel in store if "vkm310" in rel][0].split("\\")[0]
+    assert text == (
+        banner(target) + found
+        + "Its driver package is in the driver store: %s\n"
+        % system.path(REPOSITORY + "\\" + folder)
+        + "Left in place: remove it on that Windows with this tool, or "
+        "there with \"pnputil /delete-driver oem2.inf /force\"\n"
+        + (found_fixed(1, 0) if args else found_dry(1)))
+    for rel in [r"inf\oem2.inf", r"inf\oem2.pnf"] + [
+            REPOSITORY + "\\" + r for r in store]:
+        assert system.exists(rel), rel
