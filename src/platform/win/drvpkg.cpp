@@ -63,15 +63,17 @@ system_call(const char *dll, const char *name)
 
 /* Puts into NAME (MAX_PATH bytes) the file name of INF_PATH when it lies
  * in the running system's INF folder, the only place the system's calls
- * look.  1 when it does; 0 for a path anywhere else (a SystemRoot set to
- * another installation), which the system's calls must not be asked
- * about: they would act on the running system's file of that name. */
+ * look (the system's Windows folder, the same for every session of a
+ * terminal server).  1 when it does; 0 for a path anywhere else (a
+ * SystemRoot set to another installation), which the system's calls must
+ * not be asked about: they would act on the running system's file of
+ * that name. */
 static int
 system_inf_name(const char *inf_path, char *name)
 {
 	char dir[MAX_PATH], folder[MAX_PATH];
 	const char *slash = strrchr(inf_path, '\\');
-	UINT n = GetWindowsDirectoryA(dir, MAX_PATH);
+	UINT n = GetSystemWindowsDirectoryA(dir, MAX_PATH);
 	size_t len;
 
 	if (n == 0 || n + sizeof("\\inf") > MAX_PATH || slash == NULL)
