@@ -23,6 +23,8 @@
 #define CRT_EFBIG 27
 #define CRT_ENOSPC 28
 #define CRT_EPIPE 32
+#define CRT_ERANGE 34
 #define CRT_ENOTEMPTY 41
+#define CRT_EILSEQ 42
 
 #endif

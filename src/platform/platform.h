@@ -169,9 +169,13 @@ int plat_local_time(int t[6]);
  * given.  1: OUT set; 0: no such place (OUT ""). */
 int plat_backup_place(int index, char *out, size_t size);
 
-/* Makes the folder PATH (a path of this system, not below SystemRoot).
+/* Makes the folder PATH (a path of this system, not below SystemRoot)
+ * for the run's backup, open to nobody who could not change the system
+ * itself: on Windows SYSTEM and the Administrators alone, passed on to
+ * everything made inside; offline the user running the tool (mode 0700).
  * 1: made; 0: something of that name is there already (left as it is);
- * -1: failed, errno set as the C run-time of Windows sets it. */
+ * -1: failed, nothing made (also when the permissions cannot be set),
+ * errno set as the C run-time of Windows sets it. */
 int plat_make_folder(const char *path);
 
 /* The path by which the file system holds the entry PATH (a Windows

@@ -33,6 +33,14 @@ int delete_key_tree(HKEY parent, const char *subpath);
 /* The C run-time errno (Windows' numbering) for the registry's error RC. */
 int registry_errno(long rc);
 
+/* The per-system half of key_path_deletable, once the key SUBPATH below
+ * the predefined ROOT opened for DELETE: whether its whole tree can be
+ * kept by backup_key_tree and deleted (offline the hive copy keeps
+ * every cell, links included, and a delete is taken back whole).
+ * 1: it can; 0: it cannot, errno set as the C run-time of Windows sets
+ * it, a link in it named to the user. */
+int tree_keepable(HKEY root, const char *subpath);
+
 /* The per-system half of backup_key_path (registry/win, registry/unix):
  * the key SUBPATH below the predefined ROOT.  1: kept; -1: not kept,
  * errno set as the C run-time of Windows sets it. */

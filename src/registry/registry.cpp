@@ -74,8 +74,8 @@ enum_subkey(const char *path, int index, char *name, size_t capacity)
 		return 0;
 	}
 	len = (DWORD)capacity;
-	result = RegEnumKeyExA(key, (DWORD)index, name, &len, NULL, NULL, NULL,
-	    NULL) == ERROR_SUCCESS ? 1 : -1;
+	result = reg_enum_key_name(key, (DWORD)index, name, &len) ==
+	    ERROR_SUCCESS ? 1 : -1;
 	RegCloseKey(key);
 	return result;
 }
@@ -136,13 +136,18 @@ walk_subkey(struct key_walk *walk, int index, char *name, size_t capacity)
 	DWORD len = (DWORD)capacity;
 	LONG rc;
 
-	if (index < 0 || capacity == 0 || walk_key(walk) == 0)
+	if (index < 0 || capacity == 0 || walk_key(walk) == 0) {
+		errno = CRT_EINVAL;
 		return -1;
-	rc = RegEnumKeyExA(walk_key(walk), (DWORD)index, name, &len, NULL,
-	    NULL, NULL, NULL);
+	}
+	rc = reg_enum_key_name(walk_key(walk), (DWORD)index, name, &len);
 	if (rc == ERROR_NO_MORE_ITEMS)
 		return 0;
-	return rc == ERROR_SUCCESS ? 1 : -1;
+	if (rc == ERROR_SUCCESS)
+		return 1;
+	errno = rc == ERROR_NO_UNICODE_TRANSLATION ? CRT_EILSEQ :
+	    rc == ERROR_MORE_DATA ? CRT_ERANGE : registry_errno(rc);
+	return -1;
 }
 
 int
@@ -206,35 +211,75 @@ read_string_value(const char *path, const char *value_name, char *buf,
 		copy_bounded(buf, default_text, size);
 }
 
+int
+walk_read_value(struct key_walk *walk, int index, const char *value_name,
+    char *buf, const char *default_text, size_t size)
+{
+	/* Room for any name, also one the walk could not give whole. */
+	char name[4 * CHILD_NAME_MAX];
+	HKEY key;
+	int result = -1;
+
+	if (size == 0)
+		return -1;
+	/* Opened by its index, not by a name that may not spell it; a link
+	 * is read through, as a key path would be. */
+	if (index >= 0 && walk_key(walk) != 0 &&
+	    reg_open_subkey_at(walk_key(walk), (DWORD)index, 0, KEY_READ, &key,
+	    name, sizeof(name)) == ERROR_SUCCESS) {
+		result = query_string(key, value_name, buf, size);
+		RegCloseKey(key);
+	}
+	if (result <= 0 && default_text != NULL)
+		copy_bounded(buf, default_text, size);
+	return result;
+}
+
+/* Deletes every subkey of the open KEY with its tree, children first.
+ * Each is opened as itself: a link goes as a link, and what it names
+ * stays.  ERROR_SUCCESS, or the registry's error of the first failure. */
+static LONG
+delete_subkeys(HKEY key)
+{
+	char name[CHILD_NAME_MAX];
+	HKEY child;
+	LONG rc;
+
+	for (;;) {
+		rc = reg_open_subkey_at(key, 0, REG_OPTION_OPEN_LINK, DELETE |
+		    KEY_ENUMERATE_SUB_KEYS, &child, name, sizeof(name));
+		if (rc == ERROR_NO_MORE_ITEMS)
+			return ERROR_SUCCESS;
+		if (rc != ERROR_SUCCESS)
+			return rc;
+		rc = delete_subkeys(child);
+		if (rc == ERROR_SUCCESS)
+			rc = reg_delete_open_key(key, name, child);
+		RegCloseKey(child);
+		/* A child that survives its own delete would come back at
+		 * index 0 for ever: give up on the whole tree instead. */
+		if (rc != ERROR_SUCCESS)
+			return rc;
+	}
+}
+
 /* delete_key_tree, with the registry's error of the first failure as
  * its result: ERROR_SUCCESS when the tree is gone. */
 static LONG
 delete_tree(HKEY parent, const char *subpath)
 {
 	HKEY key;
-	char child[CHILD_NAME_MAX];
-	DWORD len;
 	LONG rc;
 
 	if (subpath == NULL || subpath[0] == '\0')
 		return ERROR_INVALID_PARAMETER;
-	rc = RegOpenKeyExA(parent, subpath, 0, DELETE | KEY_ENUMERATE_SUB_KEYS,
-	    &key);
+	rc = RegOpenKeyExA(parent, subpath, REG_OPTION_OPEN_LINK, DELETE |
+	    KEY_ENUMERATE_SUB_KEYS, &key);
 	if (rc != ERROR_SUCCESS)
 		return rc;
-	for (;;) {
-		len = sizeof(child);
-		rc = RegEnumKeyExA(key, 0, child, &len, NULL, NULL, NULL, NULL);
-		if (rc == ERROR_NO_MORE_ITEMS) {
-			rc = RegDeleteKeyA(parent, subpath);
-			break;
-		}
-		/* A child that survives its own delete would come back at
-		 * index 0 for ever: give up on the whole tree instead. */
-		if (rc != ERROR_SUCCESS ||
-		    (rc = delete_tree(key, child)) != ERROR_SUCCESS)
-			break;
-	}
+	rc = delete_subkeys(key);
+	if (rc == ERROR_SUCCESS)
+		rc = reg_delete_open_key(parent, subpath, key);
 	RegCloseKey(key);
 	return rc;
 }
@@ -278,14 +323,16 @@ key_path_deletable(const char *path)
 
 	if (split_root_key(path, &root, &rest) <= 0)
 		return -1;
-	rc = rest[0] == '\0' ? ERROR_ACCESS_DENIED : RegOpenKeyExA(root, rest, 0,
-	    DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
+	rc = rest[0] == '\0' ? ERROR_ACCESS_DENIED : RegOpenKeyExA(root, rest,
+	    REG_OPTION_OPEN_LINK, DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
 	if (rc != ERROR_SUCCESS) {
 		errno = registry_errno(rc);
 		return 0;
 	}
 	RegCloseKey(key);
-	return 1;
+	/* Where a delete cannot be taken back, the whole tree is proved
+	 * before its first key goes. */
+	return tree_keepable(root, rest) > 0 ? 1 : 0;
 }
 
 int

@@ -32,9 +32,19 @@ int open_key_walk(const char *path, struct key_walk *walk);
 
 /* Fetches the name of subkey INDEX of the walked key into NAME (CAPACITY
  * characters, NUL included).  1: name in NAME; 0: INDEX is past the last
- * subkey; -1: the name cannot be fetched (one that does not fit
- * included). */
+ * subkey; -1: the name cannot be fetched, errno set: 34 (ERANGE) it does
+ * not fit, 42 (EILSEQ) the ANSI code page cannot spell it (NAME then
+ * holds it with '?' for each character it lacks, when that fits), else
+ * as the C run-time of Windows sets it. */
 int walk_subkey(struct key_walk *walk, int index, char *name, size_t capacity);
+
+/* Reads the string value VALUE_NAME of subkey INDEX of the walked key
+ * into BUF of SIZE bytes, as read_string_value does, also when the
+ * subkey's name cannot be given whole (walk_subkey gave -1).  1: read;
+ * 0: no such string, DEFAULT_TEXT in BUF; -1: the subkey cannot be
+ * opened, DEFAULT_TEXT in BUF. */
+int walk_read_value(struct key_walk *walk, int index, const char *value_name,
+    char *buf, const char *default_text, size_t size);
 
 /* The walked key's number of subkeys now, or -1 when it cannot be read. */
 int walk_subkey_count(struct key_walk *walk);
@@ -58,9 +68,13 @@ int delete_key_path(const char *path);
 
 /* Tells whether the key at PATH may be deleted: it opens for DELETE and
  * the listing of its subkeys, as the tree delete opens it (offline: its
- * hive is writable and was closed cleanly).  Nothing is changed.
- * 1: it may; 0: it may not, or it is missing, or nothing below the root,
- * errno set as for delete_key_path; -1: unknown root. */
+ * hive is writable and was closed cleanly).  On Windows, where a delete
+ * cannot be taken back, so does every key of its tree, and
+ * backup_key_path can keep the tree whole: a registry link in it (which
+ * the backup cannot make again) is named to the user and refused.
+ * Nothing is changed.  1: it may; 0: it may not, or it is missing, or
+ * nothing below the root, errno set as for delete_key_path (22 for what
+ * the backup cannot keep); -1: unknown root. */
 int key_path_deletable(const char *path);
 
 /* How a hive of the registry stands after the attempt to read it. */
@@ -90,7 +104,7 @@ int registry_hive_state(int index, struct reg_hive *out);
 
 /* Keeps the key at PATH with its whole tree in the run's backup folder
  * BACKUP_DIR before it is deleted: on Windows appended, as it is now, to
- * the REGEDIT4 file "registry.reg" there; offline the hive file that
+ * the Unicode regedit file "registry.reg" there; offline the hive file that
  * holds it is copied there, as it was before this run's first change
  * to it, once per run.  1: kept; -1: it cannot be kept (unknown root,
  * key unreadable, a write failed), errno set as the C run-time of

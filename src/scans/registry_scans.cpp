@@ -34,46 +34,51 @@ struct registry_scan {
 	const char *scan_key_32;	/* its 32-bit view, or NULL */
 	const char *value_name;
 	const char *question;
-	/* Prints the Found report(s); 1 when the subkey is an item. */
-	int (*report)(const char *subkey, const char *value);
+	/* Prints the Found report(s) when PRINT; 1 when the subkey is an
+	 * item. */
+	int (*report)(const char *subkey, const char *value, int print);
 	/* Removes the item: 1 when it is gone, counted fixed. */
 	int (*remove)(const char *subkey, const char *key_path);
 };
 
 static int
-report_driver_store(const char *subkey, const char *value)
+report_driver_store(const char *subkey, const char *value, int print)
 {
 	if (match_target_at(value) == NULL)
 		return 0;
-	plat_printf("Found '%s' in\n\tDRVSTORE\\%s\n", value, subkey);
+	if (print)
+		plat_printf("Found '%s' in\n\tDRVSTORE\\%s\n", value, subkey);
 	return 1;
 }
 
 static int
-report_uninstall(const char *subkey, const char *value)
+report_uninstall(const char *subkey, const char *value, int print)
 {
 	for (const char *p = value; *p != '\0'; p++) {
-		if (target_match(p, g_package_name)) {
+		if (!target_match(p, g_package_name))
+			continue;
+		if (print)
 			plat_printf("Found '%s' in\n\tUNINSTALL\\%s\n(%s)\n",
 			    g_package_name, subkey, value);
-			return 1;
-		}
+		return 1;
 	}
 	return 0;
 }
 
 static int
-report_smartcard_class(const char *subkey, const char *value)
+report_smartcard_class(const char *subkey, const char *value, int print)
 {
 	if (match_target_at(value) == NULL)
 		return 0;
-	plat_printf("Found '%s' in class SmartCard/%s\n\n", value, subkey);
+	if (print)
+		plat_printf("Found '%s' in class SmartCard/%s\n\n", value,
+		    subkey);
 	return 1;
 }
 
 /* One report for every position at which a target name begins. */
 static int
-report_service(const char *subkey, const char *value)
+report_service(const char *subkey, const char *value, int print)
 {
 	int found = 0;
 
@@ -81,8 +86,9 @@ report_service(const char *subkey, const char *value)
 		const char *name = match_target_at(p);
 		if (name == NULL)
 			continue;
-		plat_printf("Found '%s' in service %s\n(%s)\n", name, subkey,
-		    value);
+		if (print)
+			plat_printf("Found '%s' in service %s\n(%s)\n", name,
+			    subkey, value);
 		found = 1;
 	}
 	return found;
@@ -234,6 +240,31 @@ static const struct registry_scan services_scan = {
 	remove_key,
 };
 
+/* Looks at the subkey at INDEX of SCAN_KEY, open in WALK, whose name the
+ * walk could not give (errno ERR; NAME as far as it came): no item can
+ * be named or removed by it.  One whose value plainly names no target is
+ * looked at like any other and passed over; any other is named as a
+ * place not read, so that the run never calls the system clean. */
+static void
+unnamed_subkey(const struct registry_scan *scan, const char *scan_key,
+    struct key_walk *walk, int index, const char *name, int err)
+{
+	char value[PATH_BUF], place[KEY_PATH_BUF], why[64];
+
+	if (walk_read_value(walk, index, scan->value_name, value, "",
+	    sizeof(value)) >= 0 && (value[0] == '\0' ||
+	    !scan->report(name, value, 0)))
+		return;
+	if (err == CRT_EILSEQ) {
+		snprintf(place, sizeof(place), "%s\\%s", scan_key, name);
+		report_not_read(place, NULL, "name not in the ANSI code page");
+		return;
+	}
+	snprintf(why, sizeof(why), "a subkey name cannot be read (error %d)",
+	    err);
+	report_not_read(scan_key, NULL, why);
+}
+
 /* What became of the subkey at an index. */
 enum { SUBKEY_END = -1, SUBKEY_KEPT = 0, SUBKEY_REMOVED = 1 };
 
@@ -251,11 +282,14 @@ check_subkey(const struct registry_scan *scan, const char *scan_key,
 	n = walk_subkey(walk, index, subkey, sizeof(subkey));
 	if (n == 0)
 		return SUBKEY_END;
-	/* A name that cannot be fetched is passed over; the walk goes on
-	 * only while the key still has subkeys beyond it. */
-	if (n < 0)
-		return walk_subkey_count(walk) > index + 1 ? SUBKEY_KEPT :
-		    SUBKEY_END;
+	if (n < 0) {
+		int err = errno;
+
+		if (walk_subkey_count(walk) <= index)
+			return SUBKEY_END;
+		unnamed_subkey(scan, scan_key, walk, index, subkey, err);
+		return SUBKEY_KEPT;
+	}
 	/* A damaged hive can hold a name that is empty or holds a backslash:
 	 * as a path it would name the scan key itself or a key below another
 	 * subkey, and the removal would take the wrong tree. */
@@ -265,7 +299,7 @@ check_subkey(const struct registry_scan *scan, const char *scan_key,
 	if (n < 0 || (size_t)n >= sizeof(key_path))
 		return SUBKEY_KEPT;
 	read_string_value(key_path, scan->value_name, value, "", sizeof(value));
-	if (value[0] == '\0' || !scan->report(subkey, value))
+	if (value[0] == '\0' || !scan->report(subkey, value, 1))
 		return SUBKEY_KEPT;
 	g_found_count++;
 	if (ask_user(scan->question) <= 0)

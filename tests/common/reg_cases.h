@@ -11,7 +11,9 @@
  *	a key (below the scratch key, "" for itself) and, when NAME is not
  *	NULL, a value of TYPE: SIZE bytes of DATA, or COUNT times FILL when
  *	DATA is NULL (COUNT + 1 keeps the NUL, COUNT drops it).  Strings are
- *	ANSI; a hive stores them as UTF-16, twice the size.
+ *	ANSI; a hive stores them as UTF-16, twice the size.  TYPE 6
+ *	(REG_LINK) makes the key a registry link to the key DATA below
+ *	HKLM instead.
  *   REG_CASE(name, op, path, value, index, capacity, want)
  *	OP_ENUM: enum_subkey(PATH, INDEX) into CAPACITY bytes (0: 260),
  *	"1:NAME" or the result; OP_READ: read_string_value(PATH, VALUE)
@@ -46,7 +48,13 @@ enum reg_case_op { OP_ENUM, OP_READ, OP_DELETE, OP_OPEN };
 	REG_SEED("\\Three\\Gamma", NULL, 0, NULL, 0, 0, 0) \
 	REG_SEED("\\Long\\{L255}", NULL, 0, NULL, 0, 0, 0) \
 	REG_SEED("\\Tree\\Level1\\Level2", "V", 1, "leaf", 0, 0, 5) \
-	REG_SEED("\\Tree\\Side", "V", 1, "side", 0, 0, 5)
+	REG_SEED("\\Tree\\Side", "V", 1, "side", 0, 0, 5) \
+	REG_SEED("\\Victim", "V", 1, "victim", 0, 0, 7) \
+	REG_SEED("\\Victim\\Kid", NULL, 0, NULL, 0, 0, 0) \
+	REG_SEED("\\Linked\\ToVictim", "SymbolicLinkValue", 6, \
+	    REG_CASE_KEY "\\Victim", 0, 0, 0) \
+	REG_SEED("\\TopLink", "SymbolicLinkValue", 6, REG_CASE_KEY "\\Victim", \
+	    0, 0, 0)
 
 #define LM_ REG_CASE_LM
 #define REG_CASE_ROWS(REG_CASE) \
@@ -114,7 +122,22 @@ enum reg_case_op { OP_ENUM, OP_READ, OP_DELETE, OP_OPEN };
 	REG_CASE("delete one of three", OP_DELETE, LM_ "\\Three\\Alpha", NULL, \
 	    0, 0, "1") \
 	REG_CASE("next moves down", OP_ENUM, LM_ "\\Three", NULL, 0, 0, \
-	    "1:Beta")
+	    "1:Beta") \
+	/* A link inside a tree goes as a link; what it names stays. */ \
+	REG_CASE("delete tree holding a link", OP_DELETE, LM_ "\\Linked", \
+	    NULL, 0, 0, "1") \
+	REG_CASE("tree holding a link gone", OP_OPEN, LM_ "\\Linked", NULL, \
+	    0, 0, "no") \
+	REG_CASE("link target's subkey kept", OP_OPEN, LM_ "\\Victim\\Kid", \
+	    NULL, 0, 0, "yes") \
+	REG_CASE("link target's value kept", OP_READ, LM_ "\\Victim", "V", 0, \
+	    0, "victim") \
+	REG_CASE("delete a link itself", OP_DELETE, LM_ "\\TopLink", NULL, 0, \
+	    0, "1") \
+	REG_CASE("link itself gone", OP_OPEN, LM_ "\\TopLink", NULL, 0, 0, \
+	    "no") \
+	REG_CASE("its target kept", OP_OPEN, LM_ "\\Victim\\Kid", NULL, 0, 0, \
+	    "yes")
 
 /* Writes PATTERN into OUT (SIZE bytes) with "{cN}" spelled out. */
 static inline void

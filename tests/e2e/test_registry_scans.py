@@ -9,6 +9,7 @@ from vkmtest.texts import (CHOICES, CLASS_KEY, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY,
                    SERVICES_KEY, UNINSTALL_KEY, answered, banner, fixed_all,
                    found_dry, found_fixed, question)
 from vkmtest import ROOT
+from vkmtest.texts import build_dir
 from vkmtest.winsys import MKHIVE, split_hive
 
 FAILED_NAME = "FAILED (error 22)\n"
@@ -94,7 +95,13 @@ RICH = {"": "default", "Quoted": 'say "hi" at C:\\dir\\ \\\\srv',
         "Expand": ("expand", r"%SystemRoot%\system32\drivers\vkm310.sys"),
         "Multi": ("multi", ["one", 'two "2"', "three\\3"]),
         "Count": 0xDEADBEEF, "Blob": ("binary", bytes(range(0, 256, 15))),
-        "Empty": ("binary", b""), "NoNul": ("nonul", "cut")}
+        "Empty": ("binary", b""), "NoNul": ("nonul", "cut"),
+        # Characters no ANSI code page of Windows has all of.
+        "\u03a9name": "\u03a9mega \u4e2d\u6587",
+        "Expand\u4e2d": ("expand", "%SystemRoot%\\\u03a9\\\u4e2d\u6587.sys"),
+        "Multi\u03a9": ("multi", ["\u03a9", "\u4e2d\u6587", ""]),
+        # Strings that cannot stand between quotes, kept as they are.
+        "Lines": ("nonul", "one\r\ntwo\0"), "Inner": ("nonul", "a\0b\0")}
 
 
 def test_backup_restores_what_was_removed(target, system, run):
@@ -108,6 +115,8 @@ def test_backup_restores_what_was_removed(target, system, run):
     system.add_key(item, dict(RICH, DisplayName="RDX7 reader (vkm310 drivers)"))
     system.add_key(item + r"\Sub", RICH)
     system.add_key(item + r"\Sub\Deeper", {"Level": 2})
+    for name in ("\u03a9mega", "\u4e2d\u6587"):
+        system.add_key(item + "\\" + name, RICH)
     store = r"system32\DRVSTORE\tarnwickreader_1a2b"
     blob = bytes(range(256)) * 3
     system.plant(store + r"\sub\data.bin", blob)
@@ -117,6 +126,10 @@ def test_backup_restores_what_was_removed(target, system, run):
     dry, _ = run([])
     text, _ = run(["-f", "-agree"], keys=[(CHOICES, b"a")])
     assert text.endswith(fixed_all(5))
+    # Nobody else may change what an administrator puts back: offline
+    # the folder is the runner's alone; Wine 8 keeps the permissions the
+    # folder is made with as its Unix mode, nothing for others.
+    assert os.stat(system.backups[0]).st_mode & 0o007 == 0
     assert not system.key_exists(item)
     for f in (store + r"\sub\data.bin", r"system32\drivers\vkm310.sys"):
         assert not system.exists(f)
@@ -216,6 +229,110 @@ def test_values_that_do_not_match(target, system, run):
     assert text == (banner(target)
                     + "Found '%s' in\n\tDRVSTORE\\fits\n" % ("vkm310" + "x" * 253)
                     + found_dry(1))
+
+
+# Item keys whose names the ANSI code page (Windows-1252 under Wine) cannot
+# spell: Windows' narrow calls give "vkm310O" or "vkm310?" for them, which
+# open another key or none.  Offline, where names are UTF-8, the longest
+# name (400 bytes) does not fit the scan's 260.  Beside them a key of
+# another product.
+LONG_ODD = "\u03a9" * 200
+ODD_NAMES = {UNINSTALL_KEY + "\\{VKM310-\u03a9}": {"DisplayName": "VKM310 \u03a9"},
+             SERVICES_KEY + "\\vkm310\u03a9": {
+                 "ImagePath": r"System32\drivers\vkm310.sys"},
+             UNINSTALL_KEY + "\\" + LONG_ODD: {"DisplayName": "VKM310"},
+             UNINSTALL_KEY + "\\{\u03a9ther}": {"DisplayName": "Other"}}
+
+
+def test_names_outside_the_code_page(target, system, run):
+    """On Windows such an item can be neither named nor removed: it is a
+    place not read, so the run never calls the system clean, and it
+    stays.  A key whose value names no target is looked at and passed
+    over.  Offline every name can be spelled: the two that fit are items
+    and go."""
+    for key, values in ODD_NAMES.items():
+        system.add_key(key, values)
+    system.commit()
+    parents = [UNINSTALL_KEY, SERVICES_KEY]
+    before = {k: system.key_state(k) for k in parents}
+    native = target == "native"
+    text, status = run(["-f", "-agree"],
+                       keys=[(CHOICES, b"a")] if native else [])
+    assert status == 0
+    if native:
+        found = ["Found 'VKM310' in\n\tUNINSTALL\\{VKM310-\u03a9}\n"
+                 "(VKM310 \u03a9)\n",
+                 "Found 'vkm310' in service vkm310\u03a9\n"
+                 "(System32\\drivers\\vkm310.sys)\n"]
+        body, _ = answered(found, [Q_KEY, Q_KEY], "a")
+        long = ("Not read: %s: a subkey name cannot be read (error 34)\n"
+                % UNINSTALL_KEY)
+        assert text == (banner(target) + body.replace(found[1], long
+                                                      + found[1])
+                        + fixed_all(2, "1 place(s) could not be read: the"
+                                    " system was not fully checked\n"))
+        assert [k for k in ODD_NAMES if system.key_exists(k)] == [
+            UNINSTALL_KEY + "\\" + LONG_ODD, UNINSTALL_KEY + "\\{\u03a9ther}"]
+        return
+    why = "name not in the ANSI code page"
+    assert text == (banner(target)
+                    + "Not read: %s\\{VKM310-?}: %s\n" % (UNINSTALL_KEY, why)
+                    + "Not read: %s\\%s: %s\n" % (UNINSTALL_KEY, "?" * 200, why)
+                    + "Not read: %s\\vkm310?: %s\n" % (SERVICES_KEY, why)
+                    + "\nNothing found, but 3 place(s) could not be read:"
+                    " this system is not known to be clean\n")
+    for k in parents:
+        assert system.key_state(k) == before[k], k
+
+
+VICTIM = r"HKLM\SOFTWARE\VictimApp"
+# (item key, its values, the key made a registry link to VICTIM).
+LINKED = {
+    "below a service": (SERVICES_KEY + r"\vkm310svc",
+                        {"ImagePath": r"System32\drivers\vkm310.sys"},
+                        SERVICES_KEY + r"\vkm310svc\Link"),
+    "a service itself": (SERVICES_KEY + r"\vkm310top", None,
+                         SERVICES_KEY + r"\vkm310top"),
+    "below a driver-store key": (DRVSTORE_KEY + r"\vkm310_1",
+                                 {"Services": "vkm310"},
+                                 DRVSTORE_KEY + r"\vkm310_1\Link"),
+}
+
+
+@pytest.mark.targets("win32", "win64")
+@pytest.mark.parametrize("case", sorted(LINKED))
+def test_registry_links_are_never_followed(target, system, run, case):
+    """A registry link in an item names another key; the tree delete would
+    take that key, and regedit cannot make a link again, so the backup
+    cannot keep one.  The item is left whole, before anything of it goes
+    (a driver-store item's folder too), with a line naming the link and
+    FAILED; the key the link names keeps its tree and values."""
+    item, values, link = LINKED[case]
+    system.add_key(VICTIM, {"Keep": "me",
+                            "ImagePath": r"System32\drivers\vkm310.sys"})
+    system.add_key(VICTIM + r"\Kid", {"Level": 2})
+    if values:
+        system.add_key(item, values)
+    system.commit()
+    probe = os.path.join(build_dir(target), "tests", "wine", "regprobe.exe")
+    system.wine(probe, "link", link[5:], VICTIM[5:])
+    folder = r"system32\DRVSTORE\vkm310_1\vkm310.sys"
+    system.plant(folder)
+    states = {k: system.key_state(k) for k in (VICTIM, item)}
+    text, status = run(["-f", "-agree"], keys=[(CHOICES, b"y")])
+    name = item.rsplit("\\", 1)[1]
+    if item.startswith(SERVICES_KEY):
+        found, q = ("Found 'vkm310' in service %s\n(System32\\drivers"
+                    "\\vkm310.sys)\n" % name, Q_KEY)
+    else:
+        found, q = "Found 'vkm310' in\n\tDRVSTORE\\%s\n" % name, Q_DRVSTORE
+    assert text == (banner(target) + found + question(q, "y")
+                    + "Registry link '%s' cannot be kept: not removed\n" % link
+                    + "FAILED (error 22)\n" + found_fixed(1, 0))
+    assert status == 0
+    for k, state in states.items():
+        assert system.key_state(k) == state, k
+    assert system.exists(folder)
 
 
 # Driver-store key names that, taken as a folder name, would name another

@@ -55,6 +55,10 @@ repeat(char c, size_t n)
  * else; DATA holds the value's bytes as the hive stores them.  Keys on
  * the way are made; an empty NAME is the key's default value. */
 const int KEY_ALONE = -1;
+/* The key cell's flag of a registry link, and the type of the value that
+ * names its target. */
+const int KEY_SYM_LINK = 0x0010;
+const int REG_LINK = 6;
 
 struct hive_row {
 	int type;
@@ -570,10 +574,34 @@ TEST_F(HiveTest, HiveStringValues)
 	EXPECT_EQ(string_value("HKCU\\SOFTWARE\\Data", "Text"), "<default>");
 }
 
+/* File offset of the key cell named NAME (stored as ASCII). */
+size_t
+key_cell(const std::string &hive, const std::string &name)
+{
+	for (size_t at = hive.find(name); at != std::string::npos;
+	    at = hive.find(name, at + 1)) {
+		if (at >= 80 && hive.compare(at - 76, 2, "nk") == 0)
+			return at - 80;
+	}
+	return 0;
+}
+
+/* File offset of the value cell named NAME (stored as ASCII). */
+size_t
+value_cell(const std::string &hive, const std::string &name)
+{
+	for (size_t at = hive.find(name); at != std::string::npos;
+	    at = hive.find(name, at + 1)) {
+		if (at >= 24 && hive.compare(at - 20, 2, "vk") == 0)
+			return at - 24;
+	}
+	return 0;
+}
+
 /* The keys and values of REG_CASE_SEEDS, strings as UTF-16 the way
- * Windows stores them. */
+ * Windows stores them; the last names of its link keys into LINKS. */
 hive_rows
-case_seed_rows()
+case_seed_rows(std::vector<std::string> *links = NULL)
 {
 	static const struct {
 		const char *key, *name;
@@ -596,6 +624,15 @@ case_seed_rows()
 		    path, sizeof(path));
 		if (s.name == NULL) {
 			rows.push_back(key(path));
+			continue;
+		}
+		if (s.type == REG_LINK) {
+			/* A link names its target without a NUL. */
+			rows.push_back(raw(path, s.name, s.type, utf16(
+			    std::string("\\Registry\\Machine\\") + s.data,
+			    false)));
+			if (links != NULL)
+				links->push_back(strrchr(path, '\\') + 1);
 			continue;
 		}
 		std::string ansi = s.data ? std::string(s.data, s.size) :
@@ -622,8 +659,23 @@ TEST_F(HiveTest, HiveSharedRegistryCases)
 #undef CASE
 	};
 
+	std::vector<std::string> links;
+
 	new_run();
-	make("SOFTWARE", software_rows() + case_seed_rows());
+	make("SOFTWARE", software_rows() + case_seed_rows(&links));
+	/* libhivex writes plain keys: the links get the flag Windows marks
+	 * them with. */
+	std::string h = read_bytes(hive_path("SOFTWARE"));
+	for (const std::string &name : links) {
+		size_t nk = key_cell(h, name);
+		ASSERT_NE(nk, 0u) << name;
+		h[nk + 6] = (char)(h[nk + 6] | KEY_SYM_LINK);
+	}
+	write_bytes(hive_path("SOFTWARE"), h);
+	/* Offline a link is a key like any other, never resolved: nothing
+	 * of its target shows through it. */
+	EXPECT_EQ(subkeys(REG_CASE_LM "\\TopLink"), std::vector<std::string>());
+	EXPECT_EQ(string_value(REG_CASE_LM "\\TopLink", "V"), "<default>");
 	for (const auto &c : cases) {
 		char path[1024], want[1024], buf[512];
 		size_t capacity = c.capacity > 0 ? (size_t)c.capacity : 260;
@@ -1207,30 +1259,6 @@ TEST_F(HiveTest, HiveCorruptFileReadsAsAbsent)
 			EXPECT_EQ(read_bytes(path), c.bytes) << c.what;
 		}
 	}
-}
-
-/* File offset of the key cell named NAME (stored as ASCII). */
-size_t
-key_cell(const std::string &hive, const std::string &name)
-{
-	for (size_t at = hive.find(name); at != std::string::npos;
-	    at = hive.find(name, at + 1)) {
-		if (at >= 80 && hive.compare(at - 76, 2, "nk") == 0)
-			return at - 80;
-	}
-	return 0;
-}
-
-/* File offset of the value cell named NAME (stored as ASCII). */
-size_t
-value_cell(const std::string &hive, const std::string &name)
-{
-	for (size_t at = hive.find(name); at != std::string::npos;
-	    at = hive.find(name, at + 1)) {
-		if (at >= 24 && hive.compare(at - 20, 2, "vk") == 0)
-			return at - 24;
-	}
-	return 0;
 }
 
 TEST_F(HiveTest, HiveDamagedKeyDeleteRefused)

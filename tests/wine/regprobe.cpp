@@ -6,12 +6,17 @@
  * and HKCU\0VkmProbe straight through advapi32, runs its own cases of the
  * roots the offline registry does not have, then the cases it shares with
  * the offline hives' unit test (tests/common/reg_cases.h), and prints "ok NAME" or "FAIL NAME: got X want Y"
- * for each, then "N passed, N failed".  Exit status: 0 all passed, 1 a
+ * for each, then the check of the permissions a run's backup folder is
+ * made with, then "N passed, N failed".  Exit status: 0 all passed, 1 a
  * case failed, 2 the keys could not be seeded.  The scratch keys are
  * removed at the start (a killed run leaves them) and at the end.
  *
  * "{c255}" in a path or expected text stands for 255 times the letter c;
  * results are printed the same way, so long names stay readable.
+ *
+ * "regprobe link KEY TARGET" makes the key KEY below HKLM (its parents
+ * as plain keys) a registry link to the key TARGET below HKLM, which
+ * Wine's regedit cannot make; status 0 when made, 2 when not.
  *
  * "regprobe hold PATH none|read" is the other process the file tests
  * need: it opens the file PATH for reading, sharing nothing or reading
@@ -20,7 +25,9 @@
  * cannot be opened.
  */
 #include <windows.h>
+#include <sddl.h>
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -28,6 +35,7 @@
 #include "../common/reg_cases.h"
 #include "common/bounded.h"
 #include "platform/platform.h"
+#include "platform/win/backup_sd.h"
 #include "registry/registry.h"
 
 #define LM_SCRATCH REG_CASE_KEY
@@ -124,18 +132,24 @@ compress(const char *text, char *out)
 	out[n] = '\0';
 }
 
+typedef LONG(WINAPI *nt_delete_key_fn)(HANDLE);
+
 /* Deletes the key SUBKEY of ROOT with everything below it, without the
- * layer under test, so that a fault there cannot leave keys behind.
- * 1: deleted. */
+ * layer under test, so that a fault there cannot leave keys behind.  A
+ * link is opened and deleted as itself (RegDeleteKey would delete the
+ * key it names).  1: deleted. */
 static int
 wipe(HKEY root, const char *subkey)
 {
+	nt_delete_key_fn nt_delete_key = (nt_delete_key_fn)(void (*)(void))
+	    GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey");
 	HKEY key;
 	char child[NAME_BUF];
 	DWORD len;
+	int gone;
 
-	if (RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS, &key) !=
-	    ERROR_SUCCESS)
+	if (RegOpenKeyExA(root, subkey, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS,
+	    &key) != ERROR_SUCCESS)
 		return 0;
 	for (;;) {
 		len = sizeof(child);
@@ -143,8 +157,9 @@ wipe(HKEY root, const char *subkey)
 		    NULL) != ERROR_SUCCESS || !wipe(key, child))
 			break;
 	}
+	gone = nt_delete_key != NULL && nt_delete_key((HANDLE)key) == 0;
 	RegCloseKey(key);
-	return RegDeleteKeyA(root, subkey) == ERROR_SUCCESS;
+	return gone;
 }
 
 static void
@@ -155,11 +170,12 @@ wipe_scratch(void)
 	wipe(HKEY_CURRENT_USER, CU_FIRST);
 }
 
-/* Creates the key PATH below ROOT one level at a time: Wine refuses an
- * ANSI path of more than 260 characters (ERROR_MORE_DATA), and the
- * 255-character name below the scratch key makes one. */
+/* Creates the key PATH below ROOT one level at a time, the last one
+ * with OPTIONS: Wine refuses an ANSI path of more than 260 characters
+ * (ERROR_MORE_DATA), and the 255-character name below the scratch key
+ * makes one. */
 static LONG
-create_key(HKEY root, char *path, HKEY *key)
+create_key(HKEY root, char *path, DWORD options, HKEY *key)
 {
 	HKEY parent = root, child;
 	char *part = path, *sep;
@@ -169,8 +185,8 @@ create_key(HKEY root, char *path, HKEY *key)
 		sep = strchr(part, '\\');
 		if (sep != NULL)
 			*sep = '\0';
-		rc = RegCreateKeyExA(parent, part, 0, NULL, 0, KEY_ALL_ACCESS,
-		    NULL, &child, NULL);
+		rc = RegCreateKeyExA(parent, part, 0, NULL, sep == NULL ?
+		    options : 0, KEY_ALL_ACCESS, NULL, &child, NULL);
 		if (parent != root)
 			RegCloseKey(parent);
 		if (rc != ERROR_SUCCESS || sep == NULL)
@@ -179,6 +195,33 @@ create_key(HKEY root, char *path, HKEY *key)
 		part = sep + 1;
 	}
 	*key = child;
+	return rc;
+}
+
+/* Makes PATH below HKLM a link to the key TARGET below HKLM.  0 or the
+ * registry's error. */
+static LONG
+make_link(const char *path, const char *target)
+{
+	static char part[TEXT_MAX];
+	static const char prefix[] = "\\Registry\\Machine\\";
+	WCHAR value[TEXT_MAX];
+	HKEY key;
+	int n;
+	LONG rc;
+
+	snprintf(part, sizeof(part), "%s%s", prefix, target);
+	n = MultiByteToWideChar(CP_ACP, 0, part, -1, value, TEXT_MAX);
+	copy_bounded(part, path, sizeof(part));
+	if (n <= 1)
+		return ERROR_INVALID_PARAMETER;
+	rc = create_key(HKEY_LOCAL_MACHINE, part, REG_OPTION_CREATE_LINK, &key);
+	if (rc != ERROR_SUCCESS)
+		return rc;
+	/* A link's target is stored without a NUL. */
+	rc = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
+	    (const BYTE *)value, (DWORD)(n - 1) * sizeof(WCHAR));
+	RegCloseKey(key);
 	return rc;
 }
 
@@ -193,7 +236,14 @@ plant_seeds(void)
 	for (const struct seed *s = seeds; s < seeds +
 	    sizeof(seeds) / sizeof(seeds[0]); s++) {
 		reg_expand(s->key, path, sizeof(path));
-		rc = create_key(s->root, path, &key);
+		if (s->type == REG_LINK) {
+			if ((rc = make_link(path, s->data)) == ERROR_SUCCESS)
+				continue;
+			plat_printf("FAIL setup: link %s: error %ld\n", s->key,
+			    (long)rc);
+			return 0;
+		}
+		rc = create_key(s->root, path, 0, &key);
 		if (rc != ERROR_SUCCESS) {
 			plat_printf("FAIL setup: create %s: error %ld\n",
 			    s->key, (long)rc);
@@ -276,6 +326,49 @@ run_case(const struct probe_case *c, char *got)
 	}
 }
 
+/* ---- the permissions of the run's backup folder ---- */
+
+/* The DACL of the descriptor a backup folder is made with, as the system
+ * reads it back ("D:..."), into GOT (TEXT_MAX bytes). */
+static void
+descriptor_text(char *got)
+{
+	PSECURITY_DESCRIPTOR sd;
+	char *text = NULL;
+
+	if (backup_folder_security(&sd) != 1) {
+		snprintf(got, TEXT_MAX, "not made: errno %d", errno);
+		return;
+	}
+	if (ConvertSecurityDescriptorToStringSecurityDescriptorA(sd,
+	    SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, NULL))
+		copy_bounded(got, text, TEXT_MAX);
+	else
+		snprintf(got, TEXT_MAX, "unreadable: error %lu", GetLastError());
+	LocalFree(text);
+	LocalFree(sd);
+}
+
+/* Prints whether GOT is WANT (expanded) for the case NAME; counts it in
+ * PASSED or FAILED. */
+static void
+report(const char *name, const char *got, const char *want_text,
+    int *passed, int *failed)
+{
+	static char want[TEXT_MAX], shown[TEXT_MAX];
+
+	reg_expand(want_text, want, sizeof(want));
+	if (strcmp(got, want) == 0) {
+		plat_printf("ok %s\n", name);
+		(*passed)++;
+	} else {
+		compress(got, shown);
+		plat_printf("FAIL %s: got %s want %s\n", name, shown,
+		    want_text);
+		(*failed)++;
+	}
+}
+
 /* Holds PATH open, sharing SHARE ("none" or "read"), until standard
  * input ends. */
 static int
@@ -302,9 +395,11 @@ hold(const char *path, const char *share)
 int
 main(int argc, char **argv)
 {
-	static char got[TEXT_MAX], want[TEXT_MAX], shown[TEXT_MAX];
+	static char got[TEXT_MAX];
 	int passed = 0, failed = 0;
 
+	if (argc == 4 && strcmp(argv[1], "link") == 0)
+		return make_link(argv[2], argv[3]) == ERROR_SUCCESS ? 0 : 2;
 	if (argc == 4 && strcmp(argv[1], "hold") == 0)
 		return hold(argv[2], argv[3]);
 	wipe_scratch();
@@ -316,18 +411,15 @@ main(int argc, char **argv)
 	    sizeof(cases) / sizeof(cases[0]);
 	    c++) {
 		run_case(c, got);
-		reg_expand(c->want, want, sizeof(want));
-		if (strcmp(got, want) == 0) {
-			plat_printf("ok %s\n", c->name);
-			passed++;
-		} else {
-			compress(got, shown);
-			plat_printf("FAIL %s: got %s want %s\n", c->name, shown,
-			    c->want);
-			failed++;
-		}
+		report(c->name, got, c->want, &passed, &failed);
 	}
 	wipe_scratch();
+	/* SYSTEM and the Administrators with full control, passed on to
+	 * folders (CI) and files (OI) inside; protected (P): nothing taken
+	 * over from the folder above. */
+	descriptor_text(got);
+	report("backup descriptor", got,
+	    "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", &passed, &failed);
 	plat_printf("%d passed, %d failed\n", passed, failed);
 	return failed > 0 ? 1 : 0;
 }

@@ -8,18 +8,31 @@
  * are passed over, never entered or followed: what they name is not the
  * item's, and the removal takes them as entries.  A copy is flushed to
  * the disk before the call returns.
+ *
+ * The backup is what an administrator puts back into the Windows folder
+ * and the registry, so only SYSTEM and the Administrators may write it.
+ * A new folder at the root of the system drive would take the root's
+ * permissions, which let every signed-in user add and change files in
+ * the folders below it; the backup folder is therefore made with its own
+ * protected permissions, and everything made inside takes them over.
  */
 #include <windows.h>
+#include <sddl.h>
 
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "backup_sd.h"
 #include "errmap.h"
 #include "platform/platform.h"
 
 /* Deeper than any tree the driver store holds. */
 #define TREE_DEPTH_MAX 160
+
+/* SYSTEM and the Administrators: full control (FA), inherited by folders
+ * (CI) and files (OI) made inside; protected (P): nothing from above. */
+#define BACKUP_FOLDER_SDDL "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
 
 /* Sets errno to the run-time's number for the Windows error CODE.  -1. */
 static int
@@ -117,11 +130,37 @@ plat_backup_place(int index, char *out, size_t size)
 }
 
 int
+backup_folder_security(PSECURITY_DESCRIPTOR *sd)
+{
+	*sd = NULL;
+	if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+	    BACKUP_FOLDER_SDDL, SDDL_REVISION_1, sd, NULL)) {
+		*sd = NULL;
+		return fail(GetLastError());
+	}
+	return 1;
+}
+
+/* The folder gets its permissions as it is made, never a moment later:
+ * no folder is made without them. */
+int
 plat_make_folder(const char *path)
 {
-	if (CreateDirectoryA(path, NULL))
+	SECURITY_ATTRIBUTES sa;
+	PSECURITY_DESCRIPTOR sd;
+	DWORD code = 0;
+
+	if (backup_folder_security(&sd) < 0)
+		return -1;
+	sa.nLength = sizeof(sa);
+	sa.lpSecurityDescriptor = sd;
+	sa.bInheritHandle = FALSE;
+	if (!CreateDirectoryA(path, &sa))
+		code = GetLastError();
+	LocalFree(sd);
+	if (code == 0)
 		return 1;
-	return GetLastError() == ERROR_ALREADY_EXISTS ? 0 : fail(GetLastError());
+	return code == ERROR_ALREADY_EXISTS ? 0 : fail(code);
 }
 
 int

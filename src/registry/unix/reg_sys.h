@@ -14,6 +14,7 @@
 #ifndef VKM_REG_SYS_H
 #define VKM_REG_SYS_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 typedef uint32_t DWORD;
@@ -38,6 +39,9 @@ typedef struct reg_handle *HKEY;
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_BADKEY 1010L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+
+#define REG_OPTION_OPEN_LINK 0x0008u
 
 #define DELETE 0x00010000u
 #define KEY_QUERY_VALUE 0x0001u
@@ -63,6 +67,45 @@ LONG RegQueryValueExA(HKEY key, const char *value_name, DWORD *reserved,
     DWORD *type, BYTE *data, DWORD *data_len);
 LONG RegDeleteKeyA(HKEY key, const char *sub_key);
 LONG RegCloseKey(HKEY key);
+
+/* The key-path layer's walk over names and trees.  A hive's link keys
+ * are keys like any other here: nothing resolves them, and options such
+ * as REG_OPTION_OPEN_LINK change nothing.  Names are UTF-8, so every
+ * name can be spelled: ERROR_NO_UNICODE_TRANSLATION never comes. */
+
+/* The name of subkey INDEX of KEY into NAME (*LEN bytes, NUL included;
+ * on success *LEN is its length).  ERROR_SUCCESS; ERROR_NO_MORE_ITEMS
+ * past the last subkey; ERROR_MORE_DATA when it does not fit. */
+static inline LONG
+reg_enum_key_name(HKEY key, DWORD index, char *name, DWORD *len)
+{
+	return RegEnumKeyExA(key, index, name, len, NULL, NULL, NULL, NULL);
+}
+
+/* Opens subkey INDEX of KEY with SAM into *CHILD, its name in NAME (SIZE
+ * bytes).  ERROR_SUCCESS, ERROR_NO_MORE_ITEMS past the last subkey, or
+ * the error. */
+static inline LONG
+reg_open_subkey_at(HKEY key, DWORD index, DWORD options, REGSAM sam,
+    HKEY *child, char *name, size_t size)
+{
+	DWORD len = (DWORD)size;
+	LONG rc = RegEnumKeyExA(key, index, name, &len, NULL, NULL, NULL,
+	    NULL);
+
+	if (rc != ERROR_SUCCESS)
+		return rc;
+	return RegOpenKeyExA(key, name, options, sam, child);
+}
+
+/* Deletes the key NAME below PARENT, open as KEY, which has no subkeys
+ * left.  ERROR_SUCCESS or the error. */
+static inline LONG
+reg_delete_open_key(HKEY parent, const char *name, HKEY key)
+{
+	(void)key;
+	return RegDeleteKeyA(parent, name);
+}
 
 /* Writes every hive that holds changes not yet on the disk.  1: written;
  * 0: nothing was waiting; -1: a hive could not be written, and its
