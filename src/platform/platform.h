@@ -37,10 +37,18 @@ int plat_read_key(void);
  * 1: set, value in BUF; 0: not set; -1: the value does not fit (BUF ""). */
 int plat_getenv(const char *name, char *buf, size_t size);
 
-/* 1 when this process sees a redirected view of the system: a 32-bit
- * program on 64-bit Windows, whose system32 and HKLM\SOFTWARE are the
- * 32-bit ones.  0 otherwise, and on a system without such views. */
+/* Turns off, for the rest of the run, the file-system redirection that
+ * shows a 32-bit program on 64-bit Windows the 32-bit system32 (the
+ * registry layer opens every key in the 64-bit view itself).  1 when the
+ * process still sees a redirected view: redirection cannot be turned off.
+ * 0 otherwise, and on a system without such views. */
 int plat_redirected(void);
+
+/* Tells whether this process may change the system: on Windows Vista and
+ * later an elevated one (Run as administrator), on older Windows a member
+ * of Administrators; offline always, the disk's own permissions deciding
+ * each removal.  1: it may, or it cannot be told; 0: it may not. */
+int plat_elevated(void);
 
 typedef struct plat_file plat_file;
 
@@ -64,15 +72,41 @@ void plat_fclose(plat_file *f);
  * 12 (out of memory) or 22 for the rarer causes. */
 int plat_remove(const char *path);
 
+/* Tells whether a file is at PATH (a Windows path) without opening it:
+ * anything but a folder is one (offline a link, a FIFO or a device too),
+ * whether or not it could be opened now.  1: there; 0: nothing, or a
+ * folder; -1: it cannot be told, errno set (13 access denied). */
+int plat_file_present(const char *path);
+
+/* Deletes the file at PATH.  When the system refuses only because the
+ * file is in use (held open without sharing its deletion, or the image of
+ * a loaded driver), it is given to the system to delete at the next
+ * restart (Windows; offline there is no restart, and the removal fails).
+ * 1: deleted; 2: goes at the next restart; 0: nothing was there; -1: it
+ * stays, errno set as plat_remove sets it. */
+int plat_remove_file(const char *path);
+
 /* Removes the folder at PATH with everything below it, in-process.  No
  * name is reinterpreted: no wildcard, variable or trailing dot is
  * expanded or dropped.  Links, junctions, mount points and other reparse
  * points are removed as entries and never entered; read-only files go
  * too.  A link at PATH itself goes as a link.
- * 1: removed; 0: nothing was there; -1: something stayed (or PATH names a
- * file, or cannot be used), errno set as the C run-time of Windows sets
- * it: 13 refused or in use, 41 a folder left not empty, 22 otherwise. */
+ * Files in use (as plat_remove_file) are left while everything else
+ * goes (Windows only); plat_remove_in_use_at_restart then gives them to
+ * the next restart.
+ * 1: removed; 2: only files in use stayed, with the folders above them,
+ * and nothing is given to the restart yet; 0: nothing was there; -1:
+ * something else stayed (or PATH names a file, or cannot be used),
+ * errno set as the C run-time of Windows sets it: 13 refused or in use,
+ * 41 a folder left not empty, 22 otherwise. */
 int plat_remove_folder(const char *path);
+
+/* Gives the files in use that the last plat_remove_folder left (its
+ * result 2), and then the folders above them, deepest first, to the
+ * system to delete at the next restart.  1: given (also when there were
+ * none); -1: the system refused one, errno set (those before it stay
+ * given). */
+int plat_remove_in_use_at_restart(void);
 
 /* Tells whether the file system holds the entry at PATH (a Windows path)
  * under the very name PATH ends with, ASCII letters folded: on Windows
@@ -113,6 +147,30 @@ int plat_check_system(const char *system_root, char *why, size_t size);
  * folder it says it of, as the disk spells it: DIR, or one on the way. */
 int plat_check_folder(const char *dir, char *why, size_t size, char *where,
     size_t where_size);
+
+/* ---- driver packages: the system's own removal (Windows) ---- */
+
+/* 1 when an OEM INF file's driver package leaves through the system's
+ * own removal (plat_remove_driver_package: Windows); 0 when the system is
+ * an offline installation, whose driver store is only looked at. */
+int plat_removes_driver_packages(void);
+
+/* The folder in which the system's driver store keeps the package
+ * published as the OEM INF file INF_PATH (a Windows path), into OUT (SIZE
+ * bytes).  1: OUT set; 0: the system names none (no driver store before
+ * Vista, a package it does not know, INF_PATH outside its INF folder,
+ * offline). */
+int plat_driver_package_folder(const char *inf_path, char *out,
+    size_t size);
+
+/* Removes the driver package published as INF_PATH with the system's own
+ * removal, forced even while a device uses it: INF, PNF, catalog and, since
+ * Vista, the package in the driver store.  1: the system removed it (what
+ * it left of the INF and PNF files is the caller's); 0: the system has no
+ * such removal here (offline, no setupapi, INF_PATH outside the system's
+ * INF folder); -1: the system refused it and the INF is still there,
+ * errno set as the C run-time of Windows sets it. */
+int plat_remove_driver_package(const char *inf_path);
 
 /* ---- the backup of a run (backup/backup.h builds on these) ---- */
 

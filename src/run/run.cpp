@@ -167,14 +167,22 @@ run_main(int argc, char **argv)
 		print_usage();
 		return 0;
 	}
-	/* A 32-bit program on 64-bit Windows would see the 32-bit system32
-	 * and registry only: it could call a system clean that is not. */
+	/* A 32-bit program on 64-bit Windows that cannot turn its file-system
+	 * redirection off would see the 32-bit system32 only: it could call a
+	 * system clean that is not. */
 	if (plat_redirected() > 0) {
 		plat_printf("This 32-bit program cannot check 64-bit Windows: run win64\\vkm310_cleanup.exe instead\n");
 		return 0;
 	}
 	if (check_system_root() <= 0)
 		return 0;
+	/* Without elevation every removal would be refused, one question
+	 * after another: a cleanup stops before asking anything. */
+	if (!plat_elevated()) {
+		plat_printf("Not elevated: items can be found, but not removed without Run as administrator\n");
+		if (opts.cleanup)
+			return 0;
+	}
 	if (opts.cleanup) {
 		if (!opts.agree && !ask_agreement())
 			return 0;

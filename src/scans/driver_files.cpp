@@ -7,36 +7,33 @@
 
 #include "backup/backup.h"
 #include "common/bounded.h"
+#include "common/crt_errno.h"
 #include "platform/platform.h"
 #include "ask/ask.h"
+#include "scans/places.h"
 #include "scans/scans.h"
 #include "scans/targets.h"
 
 /* An offline path below a long mount point may outgrow PATH_BUF. */
 #define SHOWN_BUF 1024
 
-/* 1 when the file can be opened for reading; it is closed again at once so
- * that nothing is held open while the user is asked. */
-static int
-file_present(const char *path)
-{
-	plat_file *f = plat_fopen(path, "rb");
-
-	if (f == NULL)
-		return 0;
-	plat_fclose(f);
-	return 1;
-}
-
-/* Reports, asks about and deletes one candidate. */
+/* Reports, asks about and deletes one candidate.  A file is there when
+ * the system names it, whether or not it can be opened now (held open
+ * elsewhere, no read access, not a plain file); one whose presence the
+ * system will not tell is a place not read. */
 static void
 check_driver_file(const char *folder, const char *name)
 {
 	char path[PATH_BUF], shown[SHOWN_BUF];
 	int n = snprintf(path, sizeof(path), "%s\\%s.sys", folder, name);
+	int present;
 
 	/* A path that would not fit is passed over, never cut into another. */
-	if (n < 0 || (size_t)n >= sizeof(path) || !file_present(path))
+	if (n < 0 || (size_t)n >= sizeof(path))
+		return;
+	if ((present = plat_file_present(path)) < 0)
+		report_file_not_read("driver file", path, errno);
+	if (present <= 0)
 		return;
 	/* The path the removal will touch, as the system shows it. */
 	if (plat_disk_path(path, shown, sizeof(shown)) < 0)
@@ -45,12 +42,21 @@ check_driver_file(const char *folder, const char *name)
 	g_found_count++;
 	if (ask_user("Do you want to delete this file ?") <= 0)
 		return;
-	/* Kept first: a file that cannot be kept stays. */
-	if (backup_file(path) >= 0 && plat_remove(path) == 0) {
-		g_fixed_count++;
-		backup_note_removed();
-	} else
+	/* Kept first: a file that cannot be kept stays.  One in use goes at
+	 * the next restart, which the summary asks for. */
+	if (backup_file(path) < 0 || (n = plat_remove_file(path)) < 0) {
 		plat_printf("FAILED (error %d)\n", errno);
+		return;
+	}
+	if (n == 0) {
+		/* Gone between the look and the removal. */
+		plat_printf("FAILED (error %d)\n", CRT_ENOENT);
+		return;
+	}
+	backup_note_removed();
+	if (n == 2)
+		plat_printf("In use: removed at the next restart\n");
+	g_fixed_count++;
 }
 
 void

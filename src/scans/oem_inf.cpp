@@ -14,10 +14,14 @@
 
 #include "backup/backup.h"
 #include "common/ascii.h"
+#include "common/bounded.h"
+#include "common/crt_errno.h"
 #include "inf/inf.h"
 #include "platform/platform.h"
 #include "ask/ask.h"
+#include "scans/places.h"
 #include "scans/scans.h"
+#include "scans/stored_package.h"
 #include "scans/targets.h"
 
 #define ENTRIES_READ 5
@@ -26,6 +30,9 @@
  * Windows never writes, are taken one listing each after the rest. */
 #define SHORT_DIGITS 19
 #define DIGITS_BUF 24
+#define WHY_BUF 128
+/* An offline path below a long mount point may outgrow PATH_BUF. */
+#define SHOWN_BUF 1024
 
 typedef unsigned long long oem_number;
 
@@ -155,15 +162,22 @@ format_number(oem_number v, char out[DIGITS_BUF])
 }
 
 /* Prints one line for each of the first five entries that names a target.
- * 1 when at least one did. */
+ * 1 when at least one did.  A file that is there but cannot be read (held
+ * open without sharing, no access) may name one: a place not read. */
 static int
 report_matching_entries(const char *inf_path, const char *digits)
 {
 	char names[ENTRIES_READ][INF_NAME_BUF];
-	int matched = 0;
+	int matched = 0, r, err;
 
-	if (read_inf_entries(inf_path, "SourceDisksFiles", names,
-	    ENTRIES_READ) <= 0)
+	r = read_inf_entries(inf_path, "SourceDisksFiles", names,
+	    ENTRIES_READ);
+	if (r < 0) {
+		err = errno;
+		if (plat_file_present(inf_path) != 0)
+			report_file_not_read("OEM INF file", inf_path, err);
+	}
+	if (r <= 0)
 		return 0;
 	/* An entry without a name still holds its place: later entries are
 	 * read all the same. */
@@ -178,35 +192,97 @@ report_matching_entries(const char *inf_path, const char *digits)
 	return matched;
 }
 
-/* Keeps the INF file and its PNF file in the backup, then deletes the
- * INF file and the PNF file, whatever became of the first.  A PNF that
- * was never there is no failure.  1 when both are gone; else the failure
- * is reported and the pair is not fixed (nothing is deleted when the
- * pair cannot be kept). */
+/* Where the system removes driver packages itself, the package published
+ * as INF_PATH goes through that removal, its store folder (where the
+ * system names one) kept in the backup first and looked for afterwards.
+ * 1: gone, or no such removal here; -1: the system refused it, or it is
+ * still in the store (errno set): the INF file stays, to be removed by
+ * name later. */
+static int
+remove_package(const char *inf_path)
+{
+	char store[PATH_BUF], why[WHY_BUF], where[2 * PATH_BUF];
+	int in_store, r;
+
+	if (!plat_removes_driver_packages())
+		return 1;
+	in_store = plat_driver_package_folder(inf_path, store, sizeof(store));
+	if (in_store > 0 && backup_folder(store) < 0)
+		return -1;
+	if ((r = plat_remove_driver_package(inf_path)) < 0)
+		return -1;
+	if (r > 0)
+		backup_note_removed();
+	if (r > 0 && in_store > 0 &&
+	    plat_check_folder(store, why, sizeof(why), where,
+	    sizeof(where)) != 0) {
+		errno = CRT_EACCES;
+		return -1;
+	}
+	return 1;
+}
+
+/* Deletes the file at PATH unless it is gone.  1: gone; 2: goes at the
+ * next restart; -1: it stays, FAILED printed. */
+static int
+remove_leftover(const char *path)
+{
+	int r = plat_remove_file(path);
+
+	if (r < 0) {
+		plat_printf("FAILED (error %d)\n", errno);
+		return -1;
+	}
+	if (r > 0)
+		backup_note_removed();
+	return r == 2 ? 2 : 1;
+}
+
+/* Keeps the INF file and its PNF file in the backup, removes their driver
+ * package through the system where it can, then deletes what is left of
+ * the INF file and the PNF file, whatever became of the first.  A PNF
+ * that was never there is no failure.  1 when both are gone (or go at
+ * the next restart); else the failure is reported and the pair is not
+ * fixed (nothing is deleted when the pair cannot be kept, or the system
+ * refuses the package). */
 static int
 remove_pair(const char *inf_path, const char *pnf_path)
 {
-	int result = 1;
+	int inf, pnf;
 
 	/* Both kept before either goes; a PNF that is not there needs no
 	 * copy. */
-	if (backup_file(inf_path) < 0 || backup_file(pnf_path) < 0) {
+	if (backup_file(inf_path) < 0 || backup_file(pnf_path) < 0 ||
+	    remove_package(inf_path) < 0) {
 		plat_printf("FAILED (error %d)\n", errno);
 		return 0;
 	}
+	inf = remove_leftover(inf_path);
+	pnf = remove_leftover(pnf_path);
+	if (inf < 0 || pnf < 0)
+		return 0;
+	if (inf == 2 || pnf == 2)
+		plat_printf("In use: removed at the next restart\n");
+	return 1;
+}
 
-	if (plat_remove(inf_path) != 0) {
-		plat_printf("FAILED (error %d)\n", errno);
-		result = 0;
-	} else
-		backup_note_removed();
-	if (plat_remove(pnf_path) == 0)
-		backup_note_removed();
-	else if (errno != ENOENT) {
-		plat_printf("FAILED (error %d)\n", errno);
-		result = 0;
-	}
-	return result;
+/* Offline, an INF file whose driver package is in the installation's
+ * driver store is named with its package and left: deleting the INF file
+ * alone would orphan the package.  1 when it was. */
+static int
+left_in_store(const char *inf_path, const char *digits)
+{
+	char folder[2 * PATH_BUF], shown[SHOWN_BUF];
+
+	if (plat_removes_driver_packages() ||
+	    find_stored_package(inf_path, digits, folder, sizeof(folder)) <= 0)
+		return 0;
+	if (plat_disk_path(folder, shown, sizeof(shown)) < 0)
+		copy_bounded(shown, folder, sizeof(shown));
+	plat_printf("Its driver package is in the driver store: %s\n", shown);
+	plat_printf("Left in place: remove it on that Windows with this tool, or there with \"pnputil /delete-driver oem%s.inf /force\"\n",
+	    digits);
+	return 1;
 }
 
 /* Reports, asks about and removes the pair of number DIGITS.  A pair whose
@@ -226,6 +302,8 @@ examine_pair(const char *digits)
 	if (!report_matching_entries(inf_path, digits))
 		return 1;
 	g_found_count++;
+	if (left_in_store(inf_path, digits))
+		return 1;
 	if (ask_user("Do you want to erase this OEM file ?") > 0 &&
 	    remove_pair(inf_path, pnf_path) > 0)
 		g_fixed_count++;

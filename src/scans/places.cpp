@@ -6,6 +6,7 @@
 
 #include <stdio.h>
 
+#include "common/bounded.h"
 #include "common/crt_errno.h"
 #include "platform/platform.h"
 #include "registry/registry.h"
@@ -163,4 +164,18 @@ check_places(void)
 	check_hives();
 	if (have_system_paths())
 		check_folders();
+}
+
+void
+report_file_not_read(const char *place, const char *path, int err)
+{
+	char why[WHY_BUF], shown[SHOWN_BUF];
+
+	if (plat_disk_path(path, shown, sizeof(shown)) < 0)
+		copy_bounded(shown, path, sizeof(shown));
+	if (err == CRT_EACCES)
+		snprintf(why, sizeof(why), "access denied");
+	else
+		snprintf(why, sizeof(why), "cannot be read (error %d)", err);
+	report_not_read(place, shown, why);
 }

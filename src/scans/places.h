@@ -25,4 +25,9 @@ void check_places(void);
  * PATH is NULL, and counts the place. */
 void report_not_read(const char *place, const char *path, const char *why);
 
+/* Names the file at PATH (a Windows path, shown as the disk holds it)
+ * that is there but cannot be read, the C run-time's error ERR giving
+ * the reason ("access denied" for 13), and counts it. */
+void report_file_not_read(const char *place, const char *path, int err);
+
 #endif

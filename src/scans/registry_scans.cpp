@@ -221,11 +221,19 @@ remove_driver_store_item(const char *subkey, const char *key_path)
 		return removal_failed(errno);
 	if (backup_key(key_path) < 0 || backup_folder(folder) < 0)
 		return removal_failed(errno);
-	if (plat_remove_folder(folder) < 0)
+	/* Files in use in it are left, the rest goes now; they are given to
+	 * the next restart only once the key is gone, so that a key that
+	 * stays finds its folder whole again. */
+	if ((n = plat_remove_folder(folder)) < 0)
 		return put_back_failed(folder, errno);
 	backup_note_removed();
 	if (delete_key_path(key_path) <= 0)
 		return put_back_failed(folder, errno);
+	if (n == 2) {
+		if (plat_remove_in_use_at_restart() < 0)
+			return put_back_failed(folder, errno);
+		plat_printf("In use: removed at the next restart\n");
+	}
 	return 1;
 }
 

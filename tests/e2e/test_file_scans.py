@@ -1,9 +1,16 @@
 """Driver files and OEM INF files, found and removed on every target."""
 
+import os
+import shutil
+import tempfile
+
 import pytest
 
-from vkmtest.texts import (CHOICES, Q_FILE, Q_OEM, answered, banner, fixed_all,
-                   found_dry, found_fixed, question)
+from vkmtest import harness
+from vkmtest.texts import (CHOICES, DRVSTORE_KEY, Q_DRVSTORE, Q_FILE, Q_OEM,
+                   answered, banner, fixed_all, found_dry, found_fixed,
+                   question)
+from vkmtest.winsys import Offline
 
 DRV = r"system32\drivers"
 LASTGOOD = r"LastGood\system32\drivers"
@@ -167,7 +174,9 @@ def test_oem_pair_with_a_read_only_inf_is_not_fixed(target, system, run):
         + "FAILED (error 13)\n"
         + found_fixed(1, 0, backup=True))
     assert system.exists(r"inf\oem5.inf")
-    assert not system.exists(r"inf\oem5.pnf")
+    # Offline the PNF goes all the same; under Wine the system's package
+    # removal refuses the read-only INF first, and the pair stays whole.
+    assert system.exists(r"inf\oem5.pnf") == (target != "native")
     # Both were kept before either went.
     with open(system.backed_up(r"inf\oem5.pnf"), "rb") as f:
         assert f.read() == b"PNF"
@@ -194,3 +203,206 @@ def test_function_keys_do_not_answer(target, system, run, keys):
     assert status == 0
     assert system.exists(DRV + r"\vkm310.sys")
     assert not system.exists(DRV + r"\tarnwickreader.sys")
+
+
+@pytest.mark.targets("win32", "win64")
+def test_oem_pair_leaves_through_the_system_package_removal(target, system):
+    """The package goes through setupapi's forced removal (Wine's trace
+    shows the call and its flag); Wine's removal deletes the INF alone,
+    and the tool deletes the PNF it left."""
+    system.plant(r"inf\oem3.inf", inf_text(["vkm310.sys"]))
+    system.plant(r"inf\oem3.pnf", b"PNF")
+    r = harness.run_tool(target, ["-f", "-agree"], keys=[(CHOICES, b"y")],
+                         env=dict(system.env, WINEDEBUG="+setupapi"),
+                         cwd=system.workdir)
+    assert r.text == (banner(target) + "Found 'vkm310.sys' in file oem3.inf\n"
+                      + question(Q_OEM, "y") + fixed_all(1))
+    trace = r.stderr.decode("latin-1")
+    assert 'SetupUninstallOEMInfA "oem3.inf", 0x00000001' in trace, trace
+    assert not system.exists(r"inf\oem3.inf")
+    assert not system.exists(r"inf\oem3.pnf")
+
+
+HELD = DRV + r"\vkm310.sys"
+
+
+@pytest.mark.targets("win32", "win64")
+@pytest.mark.parametrize("share, args, after", [
+    ("none", [], found_dry(1)),
+    ("read", [], found_dry(1)),
+    # Held without sharing it cannot be copied into the backup: it stays.
+    ("none", ["-f", "-agree"], question(Q_FILE, "y") + "FAILED (error 13)\n"
+     + found_fixed(1, 0, backup=True)),
+], ids=["no-sharing", "read-sharing", "no-sharing-cleanup"])
+def test_driver_file_held_open_is_there(target, system, run, share, args,
+                                        after):
+    system.plant(HELD)
+    with system.held(HELD, share):
+        text, status = run(args, keys=[(CHOICES, b"y")] if args else [])
+    assert text == banner(target) + file_line(system, "vkm310") + after
+    assert system.exists(HELD)
+
+
+IN_USE = "In use: removed at the next restart\n"
+STORE_ITEM = r"system32\DRVSTORE\vkm310_1"
+# (files planted, keys, the file another process holds for reading only,
+# its item's report and question, the paths the next restart deletes, in
+# order, and the files gone at once).
+IN_USE_ROWS = {
+    "driver-file": (
+        {HELD: b"MZ"}, {}, HELD,
+        "Found file 'vkm310.sys'\n(C:\\windows\\%s)\n" % HELD, Q_FILE,
+        [HELD], []),
+    "oem-pnf": (
+        {r"inf\oem3.inf": inf_text(["vkm310.sys"]), r"inf\oem3.pnf": b"PNF"},
+        {}, r"inf\oem3.pnf", "Found 'vkm310.sys' in file oem3.inf\n", Q_OEM,
+        [r"inf\oem3.pnf"], [r"inf\oem3.inf"]),
+    # What can go goes now; the file in use, then the folders above it,
+    # deepest first, at the restart.
+    "driver-store-file": (
+        {STORE_ITEM + r"\vkm310.sys": b"MZ", STORE_ITEM + r"\sub\b.inf": b"x",
+         STORE_ITEM + r"\sub\c.cat": b"x"},
+        {DRVSTORE_KEY + r"\vkm310_1": {"Services": "vkm310"}},
+        STORE_ITEM + r"\sub\b.inf", "Found 'vkm310' in\n\tDRVSTORE\\vkm310_1\n",
+        Q_DRVSTORE, [STORE_ITEM + r"\sub\b.inf", STORE_ITEM + r"\sub",
+                     STORE_ITEM],
+        [STORE_ITEM + r"\vkm310.sys", STORE_ITEM + r"\sub\c.cat"]),
+}
+
+
+@pytest.mark.targets("win32", "win64")
+@pytest.mark.parametrize("row", list(IN_USE_ROWS))
+def test_file_in_use_goes_at_the_next_restart(target, system, run, row):
+    files, keys, held, found, q, pending, gone = IN_USE_ROWS[row]
+    for rel, data in files.items():
+        system.plant(rel, data)
+    for key, values in keys.items():
+        system.add_key(key, values)
+    system.commit()
+    with system.held(held, "read"):
+        text, status = run(["-f", "-agree"], keys=[(CHOICES, b"y")])
+    assert text == banner(target) + found + question(q, "y") + IN_USE + \
+        fixed_all(1)
+    assert system.pending_removals() == [
+        "\\??\\" + system.system_root + "\\" + p for p in pending]
+    assert system.exists(held)
+    for rel in gone:
+        assert not system.exists(rel), rel
+    for key in keys:
+        assert not system.key_exists(key)
+
+
+NOBODY = 65534
+
+
+def as_other_user():
+    """The words that start the native program as a user without root's
+    disregard for file modes, or None (and why) where that cannot be."""
+    if os.geteuid() != 0:
+        return [], None
+    setpriv = shutil.which("setpriv")
+    if setpriv is None:
+        return None, "running as root, and setpriv (util-linux) is missing"
+    return [setpriv, "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY,
+            "--clear-groups"], None
+
+
+@pytest.mark.targets("native")
+def test_files_that_cannot_be_read_are_there(target):
+    """An OEM INF file that cannot be read is a place not read; a driver
+    file is there whether or not it can be opened, a FIFO included."""
+    prefix, why = as_other_user()
+    if prefix is None:
+        pytest.skip(why)
+    base = tempfile.mkdtemp(prefix="vkm-unread-")
+    try:
+        os.chmod(base, 0o755)
+        system = Offline(base)
+        system.commit()
+        inf = system.plant(r"inf\oem4.inf", inf_text(["vkm310.sys"]))
+        sys_file = system.plant(DRV + r"\vkm310.sys")
+        fifo = os.path.join(system.path(DRV), "tarnwickreader.sys")
+        os.mkfifo(fifo)
+        if os.geteuid() == 0:
+            for top, dirs, names in os.walk(base):
+                for n in [top] + [os.path.join(top, x) for x in dirs + names]:
+                    os.lchown(n, NOBODY, NOBODY)
+        os.chmod(inf, 0)
+        os.chmod(sys_file, 0)
+        r = harness.run_tool(target, [], env=system.env, cwd=system.workdir,
+                             program=prefix + [harness.program_path(target)])
+        assert r.text == (
+            banner(target)
+            + "Not read: OEM INF file (%s): access denied\n" % inf
+            + file_line(system, "vkm310") + file_line(system, "tarnwickreader")
+            + found_dry(2)
+            + "1 place(s) could not be read: the system was not fully checked\n")
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
+
+
+PACKAGE = "vkm310.inf_amd64_5e38a278d114b813"
+REPOSITORY = r"System32\DriverStore\FileRepository"
+DATABASE = r"HKLM\SYSTEM\DriverDatabase"
+OEM2 = inf_text(["vkm310.sys"])
+# (keys of the SYSTEM hive, files of the driver store, whether the package
+# is found there).  Windows 8 and later name it in the driver database
+# (the store's copy of the INF may differ: a database is believed);
+# Vista and 7 have no database, and the store folder with an INF file of
+# the same bytes is the package.
+STORED_ROWS = {
+    "database": ({
+        DATABASE + r"\DriverInfFiles\oem2.inf": {"Active": PACKAGE},
+        DATABASE + r"\DriverPackages" + "\\" + PACKAGE: {
+            "InfName": "vkm310.inf", "OemPath": r"C:\Drivers"},
+    }, {PACKAGE + r"\vkm310.inf": b"; as signed\r\n" + OEM2}, True),
+    "same-bytes": ({}, {
+        "other.inf_x86_neutral_1" + r"\other.inf": inf_text(["other.sys"]),
+        "vkm310.inf_x86_neutral_2" + r"\VKM310.INF": OEM2,
+    }, True),
+    # As long as the OEM INF file, one byte apart.
+    "other-bytes": ({}, {
+        "vkm310.inf_x86_neutral_2" + r"\vkm310.inf": inf_text(["vkm311.sys"]),
+    }, False),
+    # A database entry whose package is neither in the database nor in the
+    # store names nothing.
+    "stale-database": ({
+        DATABASE + r"\DriverInfFiles\oem2.inf": {"Active": PACKAGE},
+    }, {}, False),
+}
+
+
+@pytest.mark.targets("native")
+@pytest.mark.parametrize("row", list(STORED_ROWS))
+@pytest.mark.parametrize("args", [[], ["-f", "-agree"]],
+                         ids=["dry", "cleanup"])
+def test_oem_inf_of_a_stored_package_is_named_and_kept(target, system, run,
+                                                       row, args):
+    keys, store, stored = STORED_ROWS[row]
+    for key, values in keys.items():
+        system.add_key(key, values)
+    system.commit()
+    system.plant(r"inf\oem2.inf", OEM2)
+    system.plant(r"inf\oem2.pnf", b"PNF")
+    for rel, data in store.items():
+        system.plant(REPOSITORY + "\\" + rel, data)
+    # A package left in the store is not asked about.
+    text, status = run(args, keys=[(CHOICES, b"y")] if args and not stored
+                       else [])
+    found = "Found 'vkm310.sys' in file oem2.inf\n"
+    if not stored:
+        tail = question(Q_OEM, "y") + fixed_all(1) if args else found_dry(1)
+        assert text == banner(target) + found + tail
+        assert system.exists(r"inf\oem2.inf") != bool(args)
+        return
+    folder = [rel for rel in store if "vkm310" in rel][0].split("\\")[0]
+    assert text == (
+        banner(target) + found
+        + "Its driver package is in the driver store: %s\n"
+        % system.path(REPOSITORY + "\\" + folder)
+        + "Left in place: remove it on that Windows with this tool, or "
+        "there with \"pnputil /delete-driver oem2.inf /force\"\n"
+        + (found_fixed(1, 0) if args else found_dry(1)))
+    for rel in [r"inf\oem2.inf", r"inf\oem2.pnf"] + [
+            REPOSITORY + "\\" + r for r in store]:
+        assert system.exists(rel), rel

@@ -59,3 +59,17 @@ plat_read_key(void)
 		abort();
 	return next_key < script.size() ? script[next_key++] : -1;
 }
+
+static int elevated = 1;
+
+void
+fake_console_set_elevated(int answer)
+{
+	elevated = answer;
+}
+
+int
+plat_elevated(void)
+{
+	return elevated;
+}

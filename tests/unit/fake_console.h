@@ -1,7 +1,8 @@
 /*
  * fake_console.h - the console of the unit tests: output is captured in a
- * buffer and keys come from a script.  Linked in place of the platform's
- * console.cpp.
+ * buffer and keys come from a script; the user's rights are what the
+ * test says.  Linked in place of the platform's console.cpp and
+ * rights.cpp.
  */
 #ifndef VKM_FAKE_CONSOLE_H
 #define VKM_FAKE_CONSOLE_H
@@ -18,5 +19,8 @@ const std::string &fake_console_output(void);
 
 /* How many keys were read since the last reset (reads of -1 included). */
 int fake_console_reads(void);
+
+/* What plat_elevated answers from now on (1 at the start). */
+void fake_console_set_elevated(int answer);
 
 #endif

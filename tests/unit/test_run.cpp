@@ -1,5 +1,11 @@
-/* Command line and summary rows. */
+/* Command line, summary rows, and a run without elevation. */
 #include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
 
 #include "fake_console.h"
 #include "run/run.h"
@@ -85,4 +91,63 @@ TEST(Run, SummaryRows)
 		print_summary(c.found, c.fixed, c.cleanup, c.unread);
 		EXPECT_EQ(fake_console_output(), c.text);
 	}
+}
+
+/* Without elevation the run says so before anything is asked; a cleanup
+ * ends there, a dry run goes on. */
+struct rights_case {
+	std::vector<const char *> args;
+	int elevated;
+	bool said;	/* the line comes right after the banner */
+	bool stops;	/* and the run ends with it */
+	int reads;	/* keys read (the disclaimer reads one: none left) */
+};
+
+static const rights_case rights_cases[] = {
+	{ { "-f" }, 0, true, true, 0 },
+	{ { "-y", "-agree" }, 0, true, true, 0 },
+	{ {}, 0, true, false, 0 },
+	{ { "-f" }, 1, false, false, 1 },
+	{ {}, 1, false, false, 0 },
+};
+
+TEST(Run, NotElevated)
+{
+	const std::string line = "Not elevated: items can be found, but not "
+	    "removed without Run as administrator\n";
+	char root[] = "/tmp/vkm_run_XXXXXX";
+	ASSERT_NE(mkdtemp(root), nullptr);
+	std::string system32 = std::string(root) + "/System32";
+	ASSERT_EQ(mkdir(system32.c_str(), 0755), 0);
+	ASSERT_EQ(setenv("SystemRoot", root, 1), 0);
+	fake_console_reset({});
+	print_banner();
+	const std::string banner = fake_console_output();
+
+	for (const rights_case &c : rights_cases) {
+		std::vector<char *> argv;
+		std::string shown = c.elevated ? "elevated:" : "not elevated:";
+		argv.push_back(const_cast<char *>("vkm310_cleanup"));
+		for (const char *a : c.args) {
+			argv.push_back(const_cast<char *>(a));
+			shown += std::string(" ") + a;
+		}
+		SCOPED_TRACE(shown);
+		fake_console_reset({});
+		fake_console_set_elevated(c.elevated);
+		EXPECT_EQ(run_main((int)argv.size(), argv.data()), 0);
+		const std::string &out = fake_console_output();
+		std::string head = banner + (c.said ? line : "");
+		EXPECT_EQ(out.substr(0, head.size()), head);
+		if (c.stops)
+			EXPECT_EQ(out, head);
+		else
+			EXPECT_GT(out.size(), head.size());
+		EXPECT_EQ(out.find(line, head.size()), std::string::npos);
+		EXPECT_EQ(fake_console_reads(), c.reads);
+	}
+	fake_console_set_elevated(1);
+	unsetenv("SystemRoot");
+	rmdir(system32.c_str());
+	rmdir(root);
 }

@@ -670,6 +670,50 @@ TEST_F(Files, RemoveBadPaths)
 	EXPECT_EQ(errno, 2);
 }
 
+/* plat_file_present: whatever is not a folder is there, readable or not. */
+
+TEST_F(Files, PresentTable)
+{
+	struct {
+		const char *name;
+		void (*setup)(const TempTree &t);
+		const char *path;	// relative to the test folder
+		int result;
+	} const cases[] = {
+		{ "file", [](const TempTree &t) { t.put("a.sys", "x"); },
+		    "a.sys", 1 },
+		{ "file in other case", [](const TempTree &t) {
+			t.put("Drv/TARNWICK.SYS", "x"); },
+		    "drv\\tarnwick.sys", 1 },
+		{ "no permission bits at all", [](const TempTree &t) {
+			t.put("none.sys", "x", 0); },
+		    "none.sys", 1 },
+		{ "FIFO", [](const TempTree &t) {
+			ASSERT_EQ(mkfifo(t.at("fifo.sys").c_str(), 0644), 0); },
+		    "FIFO.sys", 1 },
+		{ "dangling link", [](const TempTree &t) {
+			t.link("nowhere", "dangling.sys"); },
+		    "dangling.sys", 1 },
+		{ "folder", [](const TempTree &t) { t.mkdirs("Dir.sys"); },
+		    "dir.sys", 0 },
+		{ "missing", [](const TempTree &t) { t.mkdirs("Drv"); },
+		    "Drv/none.sys", 0 },
+		{ "through a linked folder", [](const TempTree &t) {
+			t.put("Real/f.sys", "x");
+			t.link("Real", "Via"); },
+		    "via/F.SYS", 0 },
+	};
+
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		TearDown();
+		SetUp();
+		c.setup(*this);
+		EXPECT_EQ(plat_file_present((root + "/" + c.path).c_str()),
+		    c.result);
+	}
+}
+
 /* plat_remove_folder */
 
 class RmDir : public TempTree {

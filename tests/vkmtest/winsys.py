@@ -10,6 +10,7 @@ and tuples name other types: ("expand", s), ("multi", [s, ...]),
 ("binary", bytes), ("nonul", s) for a REG_SZ stored without its NUL.
 """
 
+import contextlib
 import errno
 import os
 import shutil
@@ -17,7 +18,7 @@ import struct
 import subprocess
 import tempfile
 
-from vkmtest import ROOT, WINE_LOADER
+from vkmtest import ROOT, WINE_LOADER, build_dir
 
 MKHIVE = os.path.join(ROOT, "build", "native", "tools", "mkhive")
 
@@ -380,6 +381,46 @@ class WinePrefix(System):
         self.wine("regedit", "/s", regfile)
         os.unlink(regfile)
         self.pending = []
+
+    @contextlib.contextmanager
+    def held(self, rel, share):
+        """Keeps the file REL (below the Windows folder) open in another
+        process of the prefix for the with block, sharing "none" or
+        "read": regprobe's hold mode, of the prefix's own bitness."""
+        env = dict(os.environ)
+        env.update(self.env)
+        arch = env.get("WINEARCH", "win64")
+        probe = os.path.join(build_dir(arch), "tests", "wine", "regprobe.exe")
+        p = subprocess.Popen(
+            [env.get("WINELOADER") or WINE_LOADER[arch], probe, "hold",
+             self.system_root + "\\" + rel, share], env=env,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+        try:
+            line = p.stdout.readline()
+            assert line.strip() == b"held", line
+            yield
+        finally:
+            p.stdin.close()
+            try:
+                p.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+
+    def pending_removals(self):
+        """The paths PendingFileRenameOperations gives to the next
+        restart to delete (an empty target), in order."""
+        r = self.wine("reg", "query", r"HKLM\SYSTEM\CurrentControlSet"
+                      r"\Control\Session Manager", "/v",
+                      "PendingFileRenameOperations", check=False)
+        out = r.stdout.decode("utf-8", "replace").replace("\r", "")
+        for line in out.split("\n"):
+            if "REG_MULTI_SZ" in line:
+                items = line.split("REG_MULTI_SZ", 1)[1].strip().split("\\0")
+                pairs = zip(items[0::2], items[1::2])
+                return [src for src, dst in pairs if src and not dst]
+        return []
 
     def key_exists(self, keypath):
         hive, names = split_hive(keypath)

@@ -17,6 +17,12 @@
  * "regprobe link KEY TARGET" makes the key KEY below HKLM (its parents
  * as plain keys) a registry link to the key TARGET below HKLM, which
  * Wine's regedit cannot make; status 0 when made, 2 when not.
+ *
+ * "regprobe hold PATH none|read" is the other process the file tests
+ * need: it opens the file PATH for reading, sharing nothing or reading
+ * only (as a loaded driver's image is held), prints "held", and keeps it
+ * open until its standard input ends.  Exit status 0, or 2 when the file
+ * cannot be opened.
  */
 #include <windows.h>
 #include <sddl.h>
@@ -363,6 +369,29 @@ report(const char *name, const char *got, const char *want_text,
 	}
 }
 
+/* Holds PATH open, sharing SHARE ("none" or "read"), until standard
+ * input ends. */
+static int
+hold(const char *path, const char *share)
+{
+	HANDLE h = CreateFileA(path, GENERIC_READ, strcmp(share, "read") == 0 ?
+	    FILE_SHARE_READ : 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+	    NULL);
+	char buf[64];
+	DWORD n;
+
+	if (h == INVALID_HANDLE_VALUE) {
+		plat_printf("cannot hold (error %d)\n", (int)GetLastError());
+		return 2;
+	}
+	plat_printf("held\n");
+	while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buf, sizeof(buf), &n,
+	    NULL) && n > 0)
+		;
+	CloseHandle(h);
+	return 0;
+}
+
 int
 main(int argc, char **argv)
 {
@@ -371,6 +400,8 @@ main(int argc, char **argv)
 
 	if (argc == 4 && strcmp(argv[1], "link") == 0)
 		return make_link(argv[2], argv[3]) == ERROR_SUCCESS ? 0 : 2;
+	if (argc == 4 && strcmp(argv[1], "hold") == 0)
+		return hold(argv[2], argv[3]);
 	wipe_scratch();
 	if (!plant_seeds()) {
 		wipe_scratch();

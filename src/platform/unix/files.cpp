@@ -281,3 +281,37 @@ plat_fread(void *buf, int size, plat_file *f)
 	 * the next call. */
 	return n == 0 && f->failed ? -1 : n;
 }
+
+int
+plat_file_present(const char *path)
+{
+	char real[PATH_MAX];
+	struct stat st;
+	size_t leaf;
+	int dirfd, r;
+
+	/* A path that cannot be resolved names nothing Windows would find
+	 * either; a folder on the way that cannot be searched is the
+	 * folder check's to name. */
+	if (path == NULL ||
+	    winpath_open_at(path, real, sizeof(real), &dirfd, &leaf) <= 0)
+		return 0;
+	if (SC(fstatat)(dirfd, real + leaf, &st, AT_SYMLINK_NOFOLLOW) < 0) {
+		r = errno == ENOENT ? 0 : -1;
+		if (r < 0)
+			errno = errno_from_unix_error(errno);
+	} else {
+		r = S_ISDIR(st.st_mode) ? 0 : 1;
+	}
+	SC(close)(dirfd);
+	return r;
+}
+
+int
+plat_remove_file(const char *path)
+{
+	/* No restart to wait for: a file that cannot go now stays. */
+	if (plat_remove(path) == 0)
+		return 1;
+	return errno == CRT_ENOENT ? 0 : -1;
+}

@@ -219,3 +219,11 @@ plat_remove_folder(const char *path)
 	}
 	return r;
 }
+
+/* An offline installation has no restart of its own to hand files to:
+ * the removal above never leaves a file for one. */
+int
+plat_remove_in_use_at_restart(void)
+{
+	return 1;
+}

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "platform/win/wow64.h"
 
 int
 plat_getenv(const char *name, char *buf, size_t size)
@@ -29,18 +30,8 @@ plat_getenv(const char *name, char *buf, size_t size)
 	return 1;
 }
 
-typedef BOOL(WINAPI *is_wow64_fn)(HANDLE, PBOOL);
-
 int
 plat_redirected(void)
 {
-	/* Looked up at run time: Windows XP before SP2 has no such function,
-	 * and the program must still start there. */
-	is_wow64_fn is_wow64 = (is_wow64_fn)(void (*)(void))GetProcAddress(
-	    GetModuleHandleA("kernel32.dll"), "IsWow64Process");
-	BOOL wow64 = FALSE;
-
-	if (is_wow64 == NULL || !is_wow64(GetCurrentProcess(), &wow64))
-		return 0;
-	return wow64 ? 1 : 0;
+	return wow64_redirection_off() > 0 ? 0 : 1;
 }

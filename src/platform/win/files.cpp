@@ -4,6 +4,8 @@
  * Reading goes through the C run-time so that text mode is the run-time's
  * own (CR LF to LF, byte 26 ends the file); fopen shares the file for
  * reading and writing, so nothing else is locked out while it is read.
+ * A file is there when the system names it, whether or not it can be
+ * opened now; one in use is deleted at the next restart.
  */
 #include <windows.h>
 
@@ -13,6 +15,7 @@
 
 #include "errmap.h"
 #include "platform/platform.h"
+#include "platform/win/restart.h"
 
 /* The program holds one file open at a time, two at most. */
 #define FILE_SLOTS 4
@@ -95,6 +98,51 @@ plat_remove(const char *path)
 	if (DeleteFileA(path))
 		return 0;
 	errno = errno_from_win_error(GetLastError());
+	return -1;
+}
+
+int
+plat_file_present(const char *path)
+{
+	WIN32_FIND_DATAA found;
+	DWORD attr = GetFileAttributesA(path), code;
+	HANDLE h;
+
+	if (attr != INVALID_FILE_ATTRIBUTES)
+		return (attr & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : 1;
+	code = GetLastError();
+	if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+		return 0;
+	/* A file can refuse even the question (a paging file in use): the
+	 * folder's listing still names it. */
+	h = FindFirstFileA(path, &found);
+	if (h != INVALID_HANDLE_VALUE) {
+		FindClose(h);
+		return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ?
+		    0 : 1;
+	}
+	errno = errno_from_win_error(code);
+	return -1;
+}
+
+int
+plat_remove_file(const char *path)
+{
+	wchar_t wide[MAX_PATH];
+	DWORD code;
+
+	if (DeleteFileA(path))
+		return 1;
+	code = GetLastError();
+	if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+		return 0;
+	if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) > 0 &&
+	    restart_in_use(wide, code)) {
+		if (restart_schedule(wide))
+			return 2;
+		code = GetLastError();
+	}
+	errno = errno_from_win_error(code);
 	return -1;
 }
 

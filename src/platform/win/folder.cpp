@@ -6,7 +6,9 @@
  * trailing dot or blank is dropped, no device name ("NUL") or wildcard
  * is read into it.  Entries marked as reparse points (symbolic links,
  * junctions, mount points) are removed as entries and never entered, so
- * nothing outside the tree is reached.  Nothing is printed.
+ * nothing outside the tree is reached.  Files in use stay while the rest
+ * goes; when nothing else stayed, they and the folders above them are
+ * given to the next restart.  Nothing is printed.
  */
 #include <windows.h>
 
@@ -15,6 +17,7 @@
 
 #include "errmap.h"
 #include "platform/platform.h"
+#include "platform/win/restart.h"
 
 /* The longest path the wide functions take, in characters. */
 #define WIDE_PATH_MAX 32768
@@ -34,6 +37,13 @@ static wchar_t g_path[WIDE_PATH_MAX];
 /* The Windows error of the first failure of the removal under way. */
 static DWORD g_first_error;
 
+/* The entries left because they are in use, NUL-separated, each after
+ * everything below it: the order in which the restart can remove them.
+ * A tree with more of them than this holds is a failure. */
+#define PENDING_MAX 65536
+static wchar_t g_pending[PENDING_MAX];
+static size_t g_pending_used;
+
 /* Notes CODE as the cause of a failure, unless one is noted already.
  * Returns -1. */
 static int
@@ -42,6 +52,33 @@ failed(DWORD code)
 	if (g_first_error == 0)
 		g_first_error = code != 0 ? code : ERROR_INVALID_FUNCTION;
 	return -1;
+}
+
+/* Notes the entry at g_path as in use, to go at the next restart.
+ * Returns 2, or -1 when the list is full. */
+static int
+left_in_use(void)
+{
+	size_t n = wcslen(g_path) + 1;
+
+	if (g_pending_used + n > PENDING_MAX)
+		return failed(ERROR_NOT_ENOUGH_MEMORY);
+	memcpy(g_pending + g_pending_used, g_path, n * sizeof(wchar_t));
+	g_pending_used += n;
+	return 2;
+}
+
+/* Gives every entry noted in use to the next restart.  1: all given;
+ * -1: the system refused one (those before it stay given). */
+static int
+schedule_pending(void)
+{
+	for (size_t at = 0; at < g_pending_used;
+	    at += wcslen(g_pending + at) + 1) {
+		if (!restart_schedule(g_pending + at))
+			return failed(GetLastError());
+	}
+	return 1;
 }
 
 /* Appends "\NAME" to the path of LEN characters.  The new length, or 0
@@ -82,10 +119,11 @@ under_wine(void)
 }
 
 /* Removes the entry at g_path that has the attributes ATTR, without
- * entering it.  1: gone; -1: it stayed. */
+ * entering it.  1: gone; 2: a file in use, noted; -1: it stayed. */
 static int
 remove_as_entry(DWORD attr)
 {
+	DWORD code;
 	BOOL ok;
 
 	if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && under_wine())
@@ -95,17 +133,20 @@ remove_as_entry(DWORD attr)
 		ok = RemoveDirectoryW(g_path);
 	else
 		ok = DeleteFileW(g_path);
-	if (ok || GetLastError() == ERROR_FILE_NOT_FOUND ||
-	    GetLastError() == ERROR_PATH_NOT_FOUND)
+	code = ok ? 0 : GetLastError();
+	if (ok || code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
 		return 1;
-	return failed(GetLastError());
+	if ((attr & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+	    restart_in_use(g_path, code))
+		return left_in_use();
+	return failed(code);
 }
 
 static int remove_tree(size_t len, DWORD attr, int depth);
 
 /* Removes every entry of the folder at g_path (LEN characters) in one
- * listing.  1: each entry listed went; 0: some stayed; -1: the folder
- * could not be listed. */
+ * listing.  1: each entry listed went; 2: only entries in use stayed;
+ * 0: others stayed; -1: the folder could not be listed. */
 static int
 remove_listed(size_t len, int depth)
 {
@@ -130,8 +171,16 @@ remove_listed(size_t len, int depth)
 			result = 0;
 			continue;
 		}
-		if (remove_tree(sub, fd.dwFileAttributes, depth + 1) <= 0)
+		switch (remove_tree(sub, fd.dwFileAttributes, depth + 1)) {
+		case 1:
+			break;
+		case 2:
+			if (result == 1)
+				result = 2;
+			break;
+		default:
 			result = 0;
+		}
 		g_path[len] = L'\0';
 	} while (FindNextFileW(find, &fd));
 	FindClose(find);
@@ -140,10 +189,13 @@ remove_listed(size_t len, int depth)
 
 /* Removes the entry at g_path (LEN characters) with the attributes ATTR:
  * a plain folder with everything below it, anything else alone.
- * 1: gone; -1: something stayed. */
+ * 1: gone; 2: only what is in use stayed, this entry noted after it;
+ * -1: something else stayed. */
 static int
 remove_tree(size_t len, DWORD attr, int depth)
 {
+	DWORD code;
+
 	if ((attr & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
 	    (attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
 		return remove_as_entry(attr);
@@ -157,8 +209,13 @@ remove_tree(size_t len, DWORD attr, int depth)
 		clear_read_only(attr);
 		if (RemoveDirectoryW(g_path))
 			return 1;
-		if (GetLastError() != ERROR_DIR_NOT_EMPTY || listed == 0)
-			return failed(GetLastError());
+		code = GetLastError();
+		/* Held by what stayed in it, or itself open elsewhere. */
+		if ((listed == 2 && code == ERROR_DIR_NOT_EMPTY) ||
+		    (listed >= 1 && code == ERROR_SHARING_VIOLATION))
+			return left_in_use();
+		if (code != ERROR_DIR_NOT_EMPTY || listed == 0)
+			return failed(code);
 	}
 	return failed(ERROR_DIR_NOT_EMPTY);
 }
@@ -230,6 +287,7 @@ plat_remove_folder(const char *path)
 	int result;
 
 	g_first_error = 0;
+	g_pending_used = 0;
 	if (path == NULL || path[0] == '\0') {
 		errno = errno_from_win_error(ERROR_INVALID_NAME);
 		return -1;
@@ -252,6 +310,24 @@ plat_remove_folder(const char *path)
 		return -1;
 	}
 	result = remove_tree(len, attr, 0);
+	/* What is in use is given to the restart only when nothing else
+	 * stayed, and only when the caller says so: until then the folder
+	 * can still be put back whole. */
+	if (result != 2)
+		g_pending_used = 0;
+	if (result < 0)
+		errno = errno_from_win_error(g_first_error);
+	return result;
+}
+
+int
+plat_remove_in_use_at_restart(void)
+{
+	int result;
+
+	g_first_error = 0;
+	result = schedule_pending();
+	g_pending_used = 0;
 	if (result < 0)
 		errno = errno_from_win_error(g_first_error);
 	return result;

@@ -9,12 +9,29 @@
  * changed that way opens another key or none.  So names are listed and trees are
  * walked with the wide functions below (reg_wide.cpp), and every key a
  * tree walk opens is opened as itself: a registry link is never followed.
+ *
+ * Every key is opened in the 64-bit registry view, and deleted through
+ * its own handle, so that the 32-bit program on 64-bit Windows sees and
+ * removes what the 64-bit one does; the 32-bit view stays reachable by
+ * its Wow6432Node path.  32-bit Windows has one view and ignores the
+ * flag.
  */
 #ifndef VKM_REG_SYS_H
 #define VKM_REG_SYS_H
 
 #include <stddef.h>
 #include <windows.h>
+
+/* RegOpenKeyExA in the 64-bit view: the name the key-path layer calls. */
+static inline LONG
+reg_open_key_64(HKEY key, LPCSTR sub_key, DWORD options, REGSAM sam,
+    PHKEY result)
+{
+	return RegOpenKeyExA(key, sub_key, options, sam | KEY_WOW64_64KEY,
+	    result);
+}
+
+#define RegOpenKeyExA reg_open_key_64
 
 /* Makes the changes made so far durable.  0: nothing was waiting (the
  * registry holds every change as it is made); never 1 or -1 here. */
@@ -48,7 +65,8 @@ static inline LONG
 reg_open_wide(HKEY parent, const WCHAR *name, DWORD options, REGSAM sam,
     HKEY *key)
 {
-	return RegOpenKeyExW(parent, name, options, sam, key);
+	return RegOpenKeyExW(parent, name, options, sam | KEY_WOW64_64KEY,
+	    key);
 }
 
 /* Spells the LEN wide characters at W in the ANSI code page into OUT
