@@ -36,6 +36,7 @@
 #include "fake_console.h"
 #include "hive.h"
 #include "hive_log.h"
+#include "hivex_calls.h"
 #include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 #include "registry/registry.h"
@@ -1960,25 +1961,36 @@ fault_now(void)
 	    (g_fault_for_good && g_fault_calls > g_fault_at));
 }
 
-#define FAULT_WRAP(name, ret, fail, params, args, fn) \
+/* The wrapper of call NAME of TABLE (g_syscalls, g_hivex_calls), whose
+ * function type is TYPE. */
+#define FAULT_WRAP(table, type, name, ret, fail, params, args) \
 	ret fault_##name params \
 	{ \
-		sc_##name##_fn real_fn = \
-		    (sc_##name##_fn)g_syscalls[SC_##name].real; \
+		type real_fn = (type)table.real; \
+		std::string call_ = #name; \
 		if (!fault_now()) \
-			return SC_##name == SC_fsync ? (ret)0 : real_fn args; \
-		if (SC_##name == SC_close || SC_##name == SC_closedir) \
+			return call_ == "fsync" ? (ret)0 : real_fn args; \
+		if (call_ == "close" || call_ == "closedir") \
 			(void)real_fn args; \
 		if (g_fault_name == NULL) \
 			g_fault_name = #name; \
 		errno = EIO; \
 		return fail; \
 	}
-SYSCALLS(FAULT_WRAP)
+#define FAULT_WRAP_SC(name, ret, fail, params, args, fn) \
+	FAULT_WRAP(g_syscalls[SC_##name], sc_##name##_fn, name, ret, fail, \
+	    params, args)
+#define FAULT_WRAP_HC(name, ret, fail, params, args, fn) \
+	FAULT_WRAP(g_hivex_calls[HC_##name], hc_##name##_fn, name, ret, \
+	    fail, params, args)
+SYSCALLS(FAULT_WRAP_SC)
+HIVEX_CALLS(FAULT_WRAP_HC)
+#undef FAULT_WRAP_SC
+#undef FAULT_WRAP_HC
 #undef FAULT_WRAP
 
-/* Sends every call of the table through its counting wrapper (ON), or
- * back to the real function.  The reads of a hive in memory are left
+/* Sends every call of the two tables through its counting wrapper (ON),
+ * or back to the real function.  The reads of a hive in memory are left
  * out: one that fails is a key or value not there, which other tests
  * cover, and they are most of the calls. */
 void
@@ -1987,13 +1999,18 @@ fault_install(bool on)
 	static const char *const in_memory[] = { "hivex_node_children",
 	    "hivex_node_name", "hivex_node_values", "hivex_value_key",
 	    "hivex_value_value" };
-#define FAULT_SET(name, ...) \
+#define FAULT_SET(set, name) \
 	if (std::find(std::begin(in_memory), std::end(in_memory), \
 	    std::string(#name)) == std::end(in_memory)) { \
-		ASSERT_EQ(sys_call_set(#name, on ? \
+		ASSERT_EQ(set(#name, on ? \
 		    (void (*)(void))fault_##name : NULL), 1); \
 	}
-	SYSCALLS(FAULT_SET)
+#define FAULT_SET_SC(name, ...) FAULT_SET(sys_call_set, name)
+#define FAULT_SET_HC(name, ...) FAULT_SET(hivex_call_set, name)
+	SYSCALLS(FAULT_SET_SC)
+	HIVEX_CALLS(FAULT_SET_HC)
+#undef FAULT_SET_SC
+#undef FAULT_SET_HC
 #undef FAULT_SET
 }
 

@@ -1,17 +1,16 @@
 /*
  * syscalls.h - every system call of the Linux platform layer and of the
- * offline registry, and the libhivex calls that read, change or write a
- * hive, go through one table, g_syscalls: a name, the function called
- * now, and the real one.  A test points an entry at a function of its
- * own to make a call fail where the system would not (the disk full,
- * the Nth write refused), and puts it back with sys_call_set(NAME,
- * NULL).  SC(open)(path, flags, mode) calls the current open.
+ * offline registry goes through one table, g_syscalls: a name, the
+ * function called now, and the real one.  A test points an entry at a
+ * function of its own to make a call fail where the system would not
+ * (the disk full, the Nth write refused), and puts it back with
+ * sys_call_set(NAME, NULL).  SC(open)(path, flags, mode) calls the
+ * current open.
  */
 #ifndef VKM_SYSCALLS_H
 #define VKM_SYSCALLS_H
 
 #include <dirent.h>
-#include <hivex.h>
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -77,23 +76,7 @@
 	    (fd, w, t), tcsetattr) \
 	X(poll, int, -1, (struct pollfd *p, nfds_t n, int t), (p, n, t), poll) \
 	X(memfd_create, int, -1, (const char *n, unsigned f), (n, f), \
-	    memfd_create) \
-	X(hivex_open, hive_h *, NULL, (const char *p, int f), (p, f), \
-	    hivex_open) \
-	X(hivex_commit, int, -1, (hive_h *h, const char *p, int f), \
-	    (h, p, f), hivex_commit) \
-	X(hivex_node_delete_child, int, -1, (hive_h *h, hive_node_h n), \
-	    (h, n), hivex_node_delete_child) \
-	X(hivex_node_children, hive_node_h *, NULL, (hive_h *h, \
-	    hive_node_h n), (h, n), hivex_node_children) \
-	X(hivex_node_name, char *, NULL, (hive_h *h, hive_node_h n), (h, n), \
-	    hivex_node_name) \
-	X(hivex_node_values, hive_value_h *, NULL, (hive_h *h, \
-	    hive_node_h n), (h, n), hivex_node_values) \
-	X(hivex_value_key, char *, NULL, (hive_h *h, hive_value_h v), (h, v), \
-	    hivex_value_key) \
-	X(hivex_value_value, char *, NULL, (hive_h *h, hive_value_h v, \
-	    hive_type *t, size_t *n), (h, v, t, n), hivex_value_value)
+	    memfd_create)
 
 enum {
 #define SC_ENUM(name, ...) SC_##name,

@@ -28,7 +28,7 @@
 #include "hive_format.h"
 #include "hive_names.h"
 #include "hive_tree.h"
-#include "platform/unix/syscalls.h"
+#include "hivex_calls.h"
 #include "registry/registry.h"
 
 #define HANDLE_MAX 64
@@ -148,10 +148,10 @@ value_named(hive_h *h, hive_node_h node, const char *name, size_t len)
 	hive_value_h *vals, found = 0;
 	char *s;
 
-	if ((vals = SC(hivex_node_values)(h, node)) == NULL)
+	if ((vals = HC(hivex_node_values)(h, node)) == NULL)
 		return 0;
 	for (size_t k = 0; vals[k] != 0 && found == 0; k++) {
-		if ((s = SC(hivex_value_key)(h, vals[k])) == NULL)
+		if ((s = HC(hivex_value_key)(h, vals[k])) == NULL)
 			continue;
 		/* Cut at a NUL, as with key names (child_named). */
 		if (names_equal(s, strlen(s), name, len) &&
@@ -186,7 +186,7 @@ value_data(hive_h *h, hive_value_h v, size_t *len)
 {
 	hive_type ignored;
 
-	return SC(hivex_value_value)(h, v, &ignored, len);
+	return HC(hivex_value_value)(h, v, &ignored, len);
 }
 
 /* The control set Select\Current names, e.g. ControlSet002, or 0. */
@@ -354,14 +354,14 @@ values_info(const struct key_pos *pos, DWORD *values, DWORD *name_max,
     DWORD *data_max)
 {
 	hive_h *h = pos->hive != VIRTUAL_ROOT ? g_hives[pos->hive].h : NULL;
-	hive_value_h *vals = h != NULL ? SC(hivex_node_values)(h, pos->node) :
+	hive_value_h *vals = h != NULL ? HC(hivex_node_values)(h, pos->node) :
 	    NULL;
 	size_t n = 0, name_most = 0, data_most = 0, len;
 	DWORD type;
 	char *s;
 
 	for (; vals != NULL && vals[n] != 0; n++) {
-		if ((s = SC(hivex_value_key)(h, vals[n])) != NULL) {
+		if ((s = HC(hivex_value_key)(h, vals[n])) != NULL) {
 			name_most = strlen(s) > name_most ? strlen(s) :
 			    name_most;
 			free(s);
@@ -482,7 +482,7 @@ delete_node(const struct key_pos *pos)
 	if (hive_backup(f) < 0)
 		return errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL :
 		    ERROR_WRITE_FAULT;
-	if (SC(hivex_node_delete_child)(f->h, pos->node) != 0) {
+	if (HC(hivex_node_delete_child)(f->h, pos->node) != 0) {
 		/* A delete that stopped half way may have left memory in
 		 * any state: start again from the file. */
 		hive_rollback(pos->hive);

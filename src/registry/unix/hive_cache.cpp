@@ -10,7 +10,7 @@
 #include <string.h>
 
 #include "hive_names.h"
-#include "platform/unix/syscalls.h"
+#include "hivex_calls.h"
 
 #define KID_TABLES 4		/* a walk's parents, the key being scanned */
 #define PATH_SLOTS 8
@@ -72,7 +72,7 @@ kid_table_of(int hive, hive_node_h node)
 			t = c;
 	}
 	kid_table_free(t);
-	if ((t->kids = SC(hivex_node_children)(h, node)) == NULL) {
+	if ((t->kids = HC(hivex_node_children)(h, node)) == NULL) {
 		errno = errno == ENOMEM ? ENOMEM : EIO;
 		return NULL;
 	}
@@ -81,7 +81,7 @@ kid_table_of(int hive, hive_node_h node)
 	t->names = (struct kid_name *)calloc(t->count + 1, sizeof(*t->names));
 	ok = t->names != NULL;
 	for (size_t k = 0; ok && k < t->count; k++) {
-		if ((s = SC(hivex_node_name)(h, t->kids[k])) == NULL) {
+		if ((s = HC(hivex_node_name)(h, t->kids[k])) == NULL) {
 			ok = errno != ENOMEM;
 			continue;
 		}

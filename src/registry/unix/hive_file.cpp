@@ -21,6 +21,7 @@
 #include "common/ascii.h"
 #include "hive_format.h"
 #include "hive_recover.h"
+#include "hivex_calls.h"
 #include "platform/platform.h"
 #include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
@@ -495,7 +496,7 @@ write_replace(struct hive_file *f, int old)
 
 	if ((fd = make_temp(f->path, tmp, sizeof(tmp))) < 0)
 		return -1;
-	ok = SC(hivex_commit)(f->h, tmp, 0) == 0 && copy_meta(old, fd) == 1 &&
+	ok = HC(hivex_commit)(f->h, tmp, 0) == 0 && copy_meta(old, fd) == 1 &&
 	    SC(fsync)(fd) == 0;
 	if (ok && SC(rename)(tmp, f->path) != 0)
 		ok = 0;
@@ -582,8 +583,8 @@ hivex_open_fd(int fd, const char *path, int flags)
 
 	snprintf(name, sizeof(name), "/proc/self/fd/%d", fd);
 	if (SC(access)(name, F_OK) != 0)
-		return SC(hivex_open)(path, flags);
-	return SC(hivex_open)(name, flags);
+		return HC(hivex_open)(path, flags);
+	return HC(hivex_open)(name, flags);
 }
 
 /* Opens the hive file F->want read-only: libhivex maps it and reads

@@ -17,6 +17,7 @@
 
 #include "common/bounded.h"
 #include "hive_log.h"
+#include "hivex_calls.h"
 #include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 
@@ -150,7 +151,7 @@ image_to_memory(struct hive_file *f, const struct hive_image *img)
 	/* Without /proc libhivex would be given the file on the disk. */
 	if (sys_write_all(fd, (const char *)img->b, img->size) == 1 &&
 	    SC(access)(name, R_OK) == 0)
-		rc = (h = SC(hivex_open)(name, 0)) != NULL;
+		rc = (h = HC(hivex_open)(name, 0)) != NULL;
 	if (rc != 1) {
 		e = errno;
 		SC(close)(fd);

@@ -17,6 +17,7 @@
 #include "hive_file.h"
 #include "hive_format.h"
 #include "hive_recover.h"
+#include "hivex_calls.h"
 #include "platform/platform.h"
 #include "platform/unix/syscalls.h"
 
@@ -69,7 +70,7 @@ delete_tried(hive_h *h, hive_node_h node)
 		/* The assertion's message is no news to the user. */
 		if ((null = SC(open)("/dev/null", O_WRONLY, 0)) >= 0)
 			SC(dup2)(null, STDERR_FILENO);
-		_exit(SC(hivex_node_delete_child)(h, node) == 0 ? 0 : 1);
+		_exit(HC(hivex_node_delete_child)(h, node) == 0 ? 0 : 1);
 	}
 	while (SC(waitpid)(pid, &status, 0) < 0) {
 		if (errno != EINTR)
