@@ -3,7 +3,9 @@
  * which the program prints and its callers compare against on both
  * systems.  They differ from Linux's past the first few (ENOMEM is 12 on
  * both, but ENOTEMPTY is 41 here and 39 on Linux).  Each platform folder
- * maps its own error codes onto these in one place: errmap.cpp.
+ * maps its own error codes onto these in one place: errmap.cpp.  The
+ * run-time's table of Windows error codes is here: the offline registry
+ * gives Windows' codes too.
  */
 #ifndef VKM_CRT_ERRNO_H
 #define VKM_CRT_ERRNO_H
@@ -26,5 +28,10 @@
 #define CRT_ERANGE 34
 #define CRT_ENOTEMPTY 41
 #define CRT_EILSEQ 42
+
+/* The errno the C run-time of Windows sets for the Windows error code
+ * CODE (a GetLastError value, or a registry function's result); 22
+ * (EINVAL) for a code it does not map.  Never fails. */
+int crt_errno_of_win_error(unsigned long code);
 
 #endif

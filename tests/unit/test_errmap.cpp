@@ -7,6 +7,7 @@
 
 #include <errno.h>
 
+#include "common/crt_errno.h"
 #include "platform/unix/errmap.h"
 #include "platform/win/errmap.h"
 
@@ -27,8 +28,9 @@ const err_case err_cases[] = {
 	{ 145, 41 }, { 158, 13 }, { 161, 2 }, { 164, 11 }, { 167, 13 },
 	{ 183, 17 }, { 206, 2 }, { 215, 11 }, { 1816, 12 },
 
-	/* Protection and sharing errors, a file in use among them. */
-	{ 19, 13 }, { 20, 13 }, { 32, 13 }, { 36, 13 },
+	/* Protection and sharing errors, a file in use among them, and a
+	 * write fault, whichever layer meets it. */
+	{ 19, 13 }, { 20, 13 }, { 29, 13 }, { 32, 13 }, { 36, 13 },
 	/* Bad executable formats. */
 	{ 188, 8 }, { 193, 8 }, { 202, 8 },
 
@@ -52,6 +54,8 @@ TEST_P(ErrmapTest, GivesTheRunTimeErrno)
 	const err_case &c = GetParam();
 
 	EXPECT_EQ(errno_from_win_error(c.code), c.err) << "code " << c.code;
+	/* The registry module's translation, on either system. */
+	EXPECT_EQ(crt_errno_of_win_error(c.code), c.err) << "code " << c.code;
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, ErrmapTest, ::testing::ValuesIn(err_cases));
