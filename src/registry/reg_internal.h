@@ -30,16 +30,24 @@ int split_root_key(const char *path, HKEY *root, const char **rest);
  * empty SUBPATH included). */
 int delete_key_tree(HKEY parent, const char *subpath);
 
-/* The C run-time errno (Windows' numbering) for the registry's error RC. */
-int registry_errno(long rc);
-
-/* The per-system half of key_path_deletable, once the key SUBPATH below
- * the predefined ROOT opened for DELETE: whether its whole tree can be
- * kept by backup_key_tree and deleted (offline the hive copy keeps
- * every cell, links included, and a delete is taken back whole).
+/* The per-system half of key_path_deletable (FOR_DELETE 0) and of
+ * delete_key_path (1), once the key SUBPATH below the predefined ROOT
+ * is known: whether its whole tree can be deleted, and kept by
+ * backup_key_tree, proved before anything is changed.  Offline: its
+ * hive can be written (with FOR_DELETE: it is read whole, and kept in
+ * the run's backup folder), and every cell of the tree is sound, proved
+ * once for a removal (the second call finds it proved); nothing to
+ * prove for a key not found or a hive's root, which the delete refuses.
+ * On Windows, where a delete cannot be taken back, the backup can keep
+ * the tree whole: no registry link in it (walked unless FOR_DELETE).
  * 1: it can; 0: it cannot, errno set as the C run-time of Windows sets
- * it, a link in it named to the user. */
-int tree_keepable(HKEY root, const char *subpath);
+ * it, and what the user is to be told given to reg_refuse. */
+int tree_deletable(HKEY root, const char *subpath, int for_delete);
+
+/* Records WHY (REG_DAMAGED_KEY ...) as the reason registry_refusal
+ * gives for the call now failing, naming ROOT\NAME (NAME alone when
+ * ROOT is NULL). */
+void reg_refuse(int why, const char *root, const char *name);
 
 /* The per-system half of backup_key_path (registry/win, registry/unix):
  * the key SUBPATH below the predefined ROOT.  1: kept; -1: not kept,

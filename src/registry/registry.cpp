@@ -5,6 +5,7 @@
 #include "registry/reg_internal.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "common/ascii.h"
@@ -80,24 +81,6 @@ enum_subkey(const char *path, int index, char *name, size_t capacity)
 	return result;
 }
 
-int
-registry_errno(long rc)
-{
-	switch (rc) {
-	case ERROR_FILE_NOT_FOUND:
-	case ERROR_PATH_NOT_FOUND:
-		return CRT_ENOENT;
-	case ERROR_ACCESS_DENIED:
-		return CRT_EACCES;
-	case ERROR_NOT_ENOUGH_MEMORY:
-		return CRT_ENOMEM;
-	case ERROR_DISK_FULL:
-		return CRT_ENOSPC;
-	default:
-		return CRT_EINVAL;
-	}
-}
-
 /* The key a walk holds open, or 0. */
 static HKEY
 walk_key(const struct key_walk *walk)
@@ -126,7 +109,7 @@ open_key_walk(const char *path, struct key_walk *walk)
 	 * cannot be read may hold anything. */
 	if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND)
 		return 0;
-	errno = registry_errno(rc);
+	errno = crt_errno_of_win_error(rc);
 	return -1;
 }
 
@@ -146,7 +129,7 @@ walk_subkey(struct key_walk *walk, int index, char *name, size_t capacity)
 	if (rc == ERROR_SUCCESS)
 		return 1;
 	errno = rc == ERROR_NO_UNICODE_TRANSLATION ? CRT_EILSEQ :
-	    rc == ERROR_MORE_DATA ? CRT_ERANGE : registry_errno(rc);
+	    rc == ERROR_MORE_DATA ? CRT_ERANGE : crt_errno_of_win_error(rc);
 	return -1;
 }
 
@@ -154,12 +137,12 @@ int
 walk_subkey_count(struct key_walk *walk)
 {
 	DWORD count = 0;
-	LONG rc = ERROR_INVALID_HANDLE;
+	LONG rc = ERROR_INVALID_PARAMETER;
 
 	if (walk_key(walk) == 0 || (rc = RegQueryInfoKeyA(walk_key(walk), NULL,
 	    NULL, NULL, &count, NULL, NULL, NULL, NULL, NULL, NULL, NULL)) !=
 	    ERROR_SUCCESS) {
-		errno = registry_errno(rc);
+		errno = crt_errno_of_win_error(rc);
 		return -1;
 	}
 	return count > 0x7fffffffUL ? 0x7fffffff : (int)count;
@@ -293,28 +276,51 @@ delete_key_tree(HKEY parent, const char *subpath)
 	return delete_tree(parent, subpath) == ERROR_SUCCESS;
 }
 
+/* What the last key_path_deletable, delete_key_path or backup_key_path
+ * found the user must be told (registry_refusal). */
+static int g_refusal;
+static char g_refusal_name[8192];
+
+void
+reg_refuse(int why, const char *root, const char *name)
+{
+	g_refusal = why;
+	if (root != NULL)
+		snprintf(g_refusal_name, sizeof(g_refusal_name), "%s\\%s", root,
+		    name);
+	else
+		copy_bounded(g_refusal_name, name, sizeof(g_refusal_name));
+}
+
+int
+registry_refusal(const char **name)
+{
+	if (name != NULL)
+		*name = g_refusal_name;
+	return g_refusal;
+}
+
 int
 delete_key_path(const char *path)
 {
 	HKEY root;
 	const char *rest;
-	LONG rc = ERROR_WRITE_FAULT;
+	LONG rc;
 
+	g_refusal = REG_REFUSED_NOTHING;
 	if (split_root_key(path, &root, &rest) <= 0)
 		return -1;
+	if (tree_deletable(root, rest, 1) <= 0)
+		return 0;
 	/* A tree that stopped half way is put back whole where the
 	 * registry can (offline), so that an item is gone or there;
 	 * Windows keeps what went.  A commit that fails puts back all. */
 	if ((rc = delete_tree(root, rest)) != ERROR_SUCCESS) {
 		reg_rollback();
-		errno = registry_errno(rc);
+		errno = crt_errno_of_win_error(rc);
 		return 0;
 	}
-	if (reg_commit(&rc) < 0) {
-		errno = registry_errno(rc);
-		return 0;
-	}
-	return 1;
+	return reg_commit() >= 0 ? 1 : 0;
 }
 
 int
@@ -323,28 +329,19 @@ key_path_deletable(const char *path)
 	HKEY root, key;
 	const char *rest;
 	LONG rc;
-	int ok;
 
+	g_refusal = REG_REFUSED_NOTHING;
 	if (split_root_key(path, &root, &rest) <= 0)
 		return -1;
 	rc = rest[0] == '\0' ? ERROR_ACCESS_DENIED : RegOpenKeyExA(root, rest,
 	    REG_OPTION_OPEN_LINK, DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
 	if (rc != ERROR_SUCCESS) {
-		errno = registry_errno(rc);
+		errno = crt_errno_of_win_error(rc);
 		return 0;
 	}
-	/* Offline the hive's new file must be possible too: a change that
-	 * cannot be written would be found only after the rest of the
-	 * item went. */
-	ok = reg_can_commit(key, &rc) >= 0;
 	RegCloseKey(key);
-	if (!ok) {
-		errno = registry_errno(rc);
-		return 0;
-	}
-	/* Where a delete cannot be taken back, the whole tree is proved
-	 * before its first key goes. */
-	return tree_keepable(root, rest) > 0 ? 1 : 0;
+	/* The whole tree is proved before its first key goes. */
+	return tree_deletable(root, rest, 0) > 0 ? 1 : 0;
 }
 
 int
@@ -353,6 +350,7 @@ backup_key_path(const char *path, const char *backup_dir)
 	HKEY root;
 	const char *rest;
 
+	g_refusal = REG_REFUSED_NOTHING;
 	/* An empty rest would name the whole root. */
 	if (split_root_key(path, &root, &rest) <= 0 || rest[0] == '\0') {
 		errno = CRT_EINVAL;

@@ -4,7 +4,9 @@
  * Every operation resolves the root name, opens its key, does one job and
  * closes the key again: nothing is cached between calls, so a caller that
  * deletes a subkey sees the later ones move down by one index at once.
- * Nothing here prints, and no type of the registry's own functions shows:
+ * Nothing here prints: what a caller is to tell the user comes back as
+ * a result, an errno and, for a key not removed, a reason
+ * (registry_refusal).  No type of the registry's own functions shows:
  * those stay inside the module (reg_internal.h).
  */
 #ifndef VKM_REGISTRY_H
@@ -61,23 +63,46 @@ void read_string_value(const char *path, const char *value_name, char *buf,
 
 /* Deletes the key at PATH with everything below it, and commits the
  * change (reg_commit), or rolls back a tree delete that stopped half
- * way (reg_rollback).  1: deleted and on the disk; 0: not deleted
- * (missing, refused, nothing below the root, or the commit failed),
- * errno set as the C run-time of Windows sets it (2 missing, 13
- * refused, 28 disk full, 22 otherwise); -1: unknown root. */
+ * way (reg_rollback).  Offline the tree is proved first, as
+ * key_path_deletable proves it (once for both), and its hive is kept in
+ * the run's backup folder before its first change.  1: deleted and on
+ * the disk; 0: not deleted (missing, refused, nothing below the root,
+ * or the commit failed), errno set as the C run-time of Windows sets it
+ * (2 missing, 13 refused, 28 disk full, 22 otherwise), registry_refusal
+ * saying more where there is more to say; -1: unknown root. */
 int delete_key_path(const char *path);
 
 /* Tells whether the key at PATH may be deleted: it opens for DELETE and
- * the listing of its subkeys, as the tree delete opens it (offline: its
- * hive is writable and was closed cleanly, and the new file that the
- * delete is written to can be made beside it).  On Windows, where a
- * delete cannot be taken back, so does every key of its tree, and
- * backup_key_path can keep the tree whole: a registry link in it (which
- * the backup cannot make again) is named to the user and refused.
- * Nothing is changed.  1: it may; 0: it may not, or it is missing, or
- * nothing below the root, errno set as for delete_key_path (22 for what
- * the backup cannot keep); -1: unknown root. */
+ * the listing of its subkeys, as the tree delete opens it; offline its
+ * hive is writable and was closed cleanly, the new file that the delete
+ * is written to can be made beside it, and every cell of its tree is
+ * sound.  On Windows, where a delete cannot be taken back, so does
+ * every key of its tree, and backup_key_path can keep the tree whole:
+ * a registry link in it (which the backup cannot make again) refuses
+ * it.  Nothing is changed.  1: it may; 0: it may not, or it is missing,
+ * or nothing below the root, errno set as for delete_key_path (22 for a
+ * damaged tree and for what the backup cannot keep), registry_refusal
+ * saying more where there is more to say; -1: unknown root. */
 int key_path_deletable(const char *path);
+
+/* What the user is to be told of a key that the last call of
+ * key_path_deletable, delete_key_path or backup_key_path could not
+ * remove or keep, beyond its error number. */
+enum {
+	REG_REFUSED_NOTHING = 0,	/* nothing more */
+	REG_DAMAGED_KEY,	/* NAME, the key: its cells are damaged */
+	REG_LINK_NOT_KEPT,	/* NAME, a registry link in the tree, which
+				 * no backup can make again */
+	REG_HIVE_LINKED,	/* NAME, the hive file: other hard links */
+	REG_HIVE_CHANGED,	/* NAME, the hive file: changed by another
+				 * program since the run read it */
+};
+
+/* The reason the last of those calls gave, as errno gives its number:
+ * a REG_ code, with *NAME (when NAME is not NULL) what it names, valid
+ * until the next of those calls; REG_REFUSED_NOTHING when there is
+ * nothing more to say. */
+int registry_refusal(const char **name);
 
 /* How a hive of the registry stands after the attempt to read it. */
 enum {

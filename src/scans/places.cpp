@@ -5,6 +5,7 @@
 #include "scans/places.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include "common/bounded.h"
 #include "common/crt_errno.h"
@@ -155,9 +156,55 @@ check_folders(void)
 	}
 }
 
+/* Reasons told this run (registry_refusal), so that each hive and each
+ * damaged key is named once. */
+#define TOLD_MAX 32
+static struct {
+	int why;
+	char name[SHOWN_BUF];
+} g_told[TOLD_MAX];
+static int g_told_count;
+
+/* 1 when the reason WHY naming NAME was told before; else notes it. */
+static int
+told_before(int why, const char *name)
+{
+	for (int k = 0; k < g_told_count; k++) {
+		if (g_told[k].why == why && strcmp(g_told[k].name, name) == 0)
+			return 1;
+	}
+	if (g_told_count < TOLD_MAX &&
+	    copy_bounded(g_told[g_told_count].name, name, SHOWN_BUF) <
+	    SHOWN_BUF)
+		g_told[g_told_count++].why = why;
+	return 0;
+}
+
+void
+report_refusal(void)
+{
+	const char *name;
+	int why = registry_refusal(&name);
+
+	/* A link is named at each removal it stops. */
+	if (why == REG_REFUSED_NOTHING ||
+	    (why != REG_LINK_NOT_KEPT && told_before(why, name)))
+		return;
+	if (why == REG_DAMAGED_KEY)
+		plat_printf("Damaged registry key '%s': not removed\n", name);
+	else if (why == REG_LINK_NOT_KEPT)
+		plat_printf("Registry link '%s' cannot be kept: not removed\n",
+		    name);
+	else
+		plat_printf("Registry hive '%s' %s: not changed\n", name,
+		    why == REG_HIVE_LINKED ? "has other hard links" :
+		    "was changed by another program");
+}
+
 void
 check_places(void)
 {
+	g_told_count = 0;
 	/* The folder building said why there are no folders to check. */
 	if (!have_system_paths())
 		g_unread_count++;

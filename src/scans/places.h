@@ -5,7 +5,8 @@
  * Each place that cannot be read is named on one line with the reason
  * and counted, so that the summary never calls a system clean that was
  * not wholly looked at.  A hive that is read but cannot be changed is
- * named too, but it was read: it is not counted.
+ * named too, but it was read: it is not counted.  So is, at the removal
+ * it stops, what the registry says of a key it did not remove.
  */
 #ifndef VKM_PLACES_H
 #define VKM_PLACES_H
@@ -24,6 +25,13 @@ void check_places(void);
 /* Prints "Not read: PLACE (PATH): WHY", or "Not read: PLACE: WHY" when
  * PATH is NULL, and counts the place. */
 void report_not_read(const char *place, const char *path, const char *why);
+
+/* Tells what registry_refusal gives for the registry call that just
+ * failed: a damaged key, a registry link the backup cannot keep, a hive
+ * with other hard links or changed by another program.  Each hive and
+ * each damaged key is named once a run (check_places starts it), a
+ * link at each removal it stops. */
+void report_refusal(void);
 
 /* Names the file at PATH (a Windows path, shown as the disk holds it)
  * that is there but cannot be read, the C run-time's error ERR giving

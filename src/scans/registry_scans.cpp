@@ -160,6 +160,17 @@ removal_failed(int err)
 	return 0;
 }
 
+/* A registry call of the removal failed, errno set: what the registry
+ * says of it first, then FAILED.  Returns 0: not fixed. */
+static int
+registry_failed(void)
+{
+	int err = errno;
+
+	report_refusal();
+	return removal_failed(err);
+}
+
 /* Keeps the key's tree in the backup, then deletes it.  A key that
  * cannot be deleted (a read-only hive, no access) is found so before
  * anything is kept; one that cannot be kept stays.  FAILED printed.
@@ -170,11 +181,11 @@ remove_key(const char *subkey, const char *key_path)
 {
 	(void)subkey;
 	if (key_path_deletable(key_path) <= 0 || backup_key(key_path) < 0)
-		return removal_failed(errno);
+		return registry_failed();
 	backup_note_removed();
 	if (delete_key_path(key_path) > 0)
 		return 1;
-	return removal_failed(errno);
+	return registry_failed();
 }
 
 /* A removal step of the driver-store item FOLDER failed with the C
@@ -216,10 +227,12 @@ remove_driver_store_item(const char *subkey, const char *key_path)
 	if (n < 0 || (size_t)n >= sizeof(folder))
 		return removal_failed(CRT_EINVAL);
 	if (key_path_deletable(key_path) <= 0)
-		return removal_failed(errno);
+		return registry_failed();
 	if (plat_name_held(folder) < 0)
 		return removal_failed(errno);
-	if (backup_key(key_path) < 0 || backup_folder(folder) < 0)
+	if (backup_key(key_path) < 0)
+		return registry_failed();
+	if (backup_folder(folder) < 0)
 		return removal_failed(errno);
 	/* Files in use in it are left, the rest goes now; they are given to
 	 * the next restart only once the key is gone, so that a key that
@@ -227,8 +240,11 @@ remove_driver_store_item(const char *subkey, const char *key_path)
 	if ((n = plat_remove_folder(folder)) < 0)
 		return put_back_failed(folder, errno);
 	backup_note_removed();
-	if (delete_key_path(key_path) <= 0)
-		return put_back_failed(folder, errno);
+	if (delete_key_path(key_path) <= 0) {
+		n = errno;
+		report_refusal();
+		return put_back_failed(folder, n);
+	}
 	if (n == 2) {
 		if (plat_remove_in_use_at_restart() < 0)
 			return put_back_failed(folder, errno);

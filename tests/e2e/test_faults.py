@@ -199,7 +199,7 @@ def test_killed_cleanup_leaves_consistent_hives(target, tmp_path):
         run = harness.start("native", ["-f", "-agree"], env, killed_cwd)
         run.send(b"a")
         time.sleep(delay)
-        # The whole group: a child forked to try a delete goes too.
+        # The whole group.
         run.kill([signal.SIGKILL])
         run.close()
         after = snapshot(windir)

@@ -39,7 +39,7 @@
 #include "hivex_calls.h"
 #include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
-#include "registry/registry.h"
+#include "registry/reg_internal.h"
 #include "ask/ask.h"
 #include "run/run.h"
 #include "scans/places.h"
@@ -465,6 +465,28 @@ protected:
 	backup_copy(const char *name)
 	{
 		return backup + "/SystemRoot/system32/Config/" + name;
+	}
+
+	/* What the key-path layer's last refusal says beyond errno: "" or
+	 * its code and what it names. */
+	static std::string
+	refusal()
+	{
+		const char *name;
+		int why = registry_refusal(&name);
+
+		return why == REG_REFUSED_NOTHING ? "" : std::to_string(why) +
+		    " " + name;
+	}
+
+	/* Proves and makes ready the tree at PATH below HKLM, as the
+	 * key-path layer does before it deletes: then RegDeleteKeyA may
+	 * take its keys. */
+	static void
+	ready(const std::string &path)
+	{
+		ASSERT_EQ(tree_deletable(HKEY_LOCAL_MACHINE, path.c_str(), 1), 1)
+		    << path;
 	}
 
 	/* Forgets what memory holds: the next call reads the disk. */
@@ -1052,13 +1074,14 @@ TEST_F(HiveTest, HiveLookupsFollowChanges)
 	ASSERT_EQ(string_value(path + "\\Leaf", "X"), "y");
 	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, sub1.c_str(), 0, KEY_READ,
 	    &key), ERROR_SUCCESS);
+	ready(sub1 + "\\Leaf");
 	EXPECT_EQ(RegDeleteKeyA(key, "LEAF"), ERROR_SUCCESS);
 	EXPECT_EQ(subkey(path, 0), "<0>");
 	EXPECT_EQ(string_value(path + "\\Leaf", "X"), "<default>");
 	EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 	{
 		FileSizeLimit full(4096);
-		EXPECT_EQ(reg_commit(NULL), -1);
+		EXPECT_EQ(reg_commit(), -1);
 	}
 	EXPECT_EQ(subkey(path, 0), "Leaf");
 	EXPECT_EQ(string_value(path + "\\Leaf", "X"), "y");
@@ -1124,8 +1147,8 @@ TEST_F(HiveTest, HiveChangedFileRefusesChange)
 			continue;
 		EXPECT_EQ(read_bytes(path), theirs);
 		EXPECT_EQ(stats(HIVE_SOFTWARE).why, HIVE_RO_CHANGED);
-		EXPECT_EQ(fake_console_output(), "Registry hive '" + path +
-		    "' was changed by another program: not changed\n");
+		EXPECT_EQ(refusal(), std::to_string(REG_HIVE_CHANGED) + " " +
+		    path);
 		EXPECT_EQ(list_folder(config),
 		    (std::vector<std::string>{ "SOFTWARE", "SYSTEM" }));
 		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
@@ -1141,11 +1164,10 @@ TEST_F(HiveTest, HiveReadOnlyHives)
 	static const struct {
 		const char *what;
 		int why;
-		const char *told;	/* after the hive's path */
+		int told;	/* what the user is told, of the hive's path */
 	} cases[] = {
-		{ "dirty", HIVE_RO_DIRTY, "" },
-		{ "hard link", HIVE_RO_LINKS, "' has other hard links: "
-		    "not changed\n" },
+		{ "dirty", HIVE_RO_DIRTY, REG_REFUSED_NOTHING },
+		{ "hard link", HIVE_RO_LINKS, REG_HIVE_LINKED },
 	};
 
 	for (const auto &c : cases) {
@@ -1171,14 +1193,17 @@ TEST_F(HiveTest, HiveReadOnlyHives)
 		EXPECT_EQ(stats(HIVE_SOFTWARE).why, c.why);
 		EXPECT_EQ(stats(HIVE_SYSTEM).read_only, 0);
 		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 0);
+		EXPECT_EQ(refusal(), c.told == REG_REFUSED_NOTHING ? "" :
+		    std::to_string(c.told) + " " + hive_path("SOFTWARE"));
+		EXPECT_EQ(tree_deletable(HKEY_LOCAL_MACHINE,
+		    "SOFTWARE\\Vendor\\Beta", 1), 0);
 		EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE,
 		    "SOFTWARE\\Vendor\\Beta"), ERROR_ACCESS_DENIED);
 		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "Alpha");
 		EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), bytes);
 		EXPECT_EQ(list_folder(config),
 		    (std::vector<std::string>{ "SOFTWARE", "SYSTEM" }));
-		EXPECT_EQ(fake_console_output(), c.told[0] == '\0' ? "" :
-		    "Registry hive '" + hive_path("SOFTWARE") + c.told);
+		EXPECT_EQ(fake_console_output(), "");
 		/* The other hive is clean and still takes changes. */
 		EXPECT_EQ(delete_key_path(
 		    "HKLM\\SYSTEM\\ControlSet001\\Services\\Svc1"), 1);
@@ -1355,6 +1380,8 @@ TEST_F(HiveTest, HiveDamagedKeyDeleteRefused)
 			h[other + 78] = 8; } },
 	};
 	const std::vector<std::string> alpha = { "Alpha", "Beta", "Gamma" };
+	const std::string damaged = std::to_string(REG_DAMAGED_KEY) +
+	    " HKLM\\SOFTWARE\\Damaged";
 
 	for (const auto &d : damages) {
 		SCOPED_TRACE(d.name);
@@ -1372,10 +1399,12 @@ TEST_F(HiveTest, HiveDamagedKeyDeleteRefused)
 
 		fake_console_reset({});
 		EXPECT_EQ(subkey("HKLM\\SOFTWARE", 0), "Damaged");
+		EXPECT_EQ(key_path_deletable("HKLM\\SOFTWARE\\Damaged"), 0);
+		EXPECT_EQ(refusal(), damaged);
 		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Damaged"), 0);
-		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Damaged"), 0);
-		EXPECT_EQ(fake_console_output(), "Damaged registry key "
-		    "'HKLM\\SOFTWARE\\Damaged': not removed\n");
+		EXPECT_EQ(errno, 22);
+		EXPECT_EQ(refusal(), damaged);
+		EXPECT_EQ(fake_console_output(), "");
 		EXPECT_EQ(subkey("HKLM\\SOFTWARE", 0), "Damaged");
 		EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), h);
 		EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
@@ -1400,12 +1429,11 @@ TEST_F(HiveTest, HiveDamagedKeyDeleteRefused)
 	put_le32(h, key_cell(h, "Damaged") + 52, 0x123);
 	h[key_cell(h, "Damaged") + 78] = 8;
 	write_bytes(hive_path("SOFTWARE"), h);
-	fake_console_reset({});
 	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Sound"), 1);
+	EXPECT_EQ(refusal(), "");
 	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 1);
 	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Damaged"), 0);
-	EXPECT_EQ(fake_console_output(), "Damaged registry key "
-	    "'HKLM\\SOFTWARE\\Damaged': not removed\n");
+	EXPECT_EQ(refusal(), damaged);
 }
 
 TEST_F(HiveTest, HiveMissingSystemRoot)
@@ -1588,6 +1616,12 @@ TEST_F(HiveTest, HiveDeleteRules)
 	    0, KEY_READ, &gone), ERROR_SUCCESS);
 	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0,
 	    DELETE | KEY_ENUMERATE_SUB_KEYS, &key), ERROR_SUCCESS);
+	/* Only a key of the tree proved last goes, and only without
+	 * subkeys. */
+	EXPECT_EQ(RegDeleteKeyA(key, "alpha"), ERROR_ACCESS_DENIED);
+	ready("SOFTWARE\\Vendor");
+	EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Data"),
+	    ERROR_ACCESS_DENIED);
 	EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor"),
 	    ERROR_ACCESS_DENIED);
 	EXPECT_EQ(RegDeleteKeyA(key, "Nope"), ERROR_FILE_NOT_FOUND);
@@ -1599,7 +1633,7 @@ TEST_F(HiveTest, HiveDeleteRules)
 	EXPECT_EQ(RegCloseKey(gone), ERROR_SUCCESS);
 	EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
-	EXPECT_EQ(reg_commit(NULL), 1);
+	EXPECT_EQ(reg_commit(), 1);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
 	new_run();
 	EXPECT_EQ(subkeys("HKLM\\SOFTWARE\\Vendor"),
@@ -1616,16 +1650,19 @@ TEST_F(HiveTest, HiveCommitPoints)
 	 * first change has read the file whole. */
 	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Data", 0,
 	    KEY_READ, &reader), ERROR_SUCCESS);
-	EXPECT_EQ(reg_commit(NULL), 0);
+	EXPECT_EQ(reg_commit(), 0);
 
 	/* No delete, close or other handle writes: the commit does, once
 	 * for each hive with changes. */
 	ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0,
 	    DELETE | KEY_ENUMERATE_SUB_KEYS, &top), ERROR_SUCCESS);
+	ready("SOFTWARE\\Vendor\\Alpha");
 	EXPECT_EQ(RegDeleteKeyA(top, "Alpha"), ERROR_SUCCESS);
 	EXPECT_EQ(RegCloseKey(top), ERROR_SUCCESS);
+	ready("SOFTWARE\\Vendor\\Beta");
 	EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Beta"),
 	    ERROR_SUCCESS);
+	ready("SYSTEM\\ControlSet001\\Services\\Svc1");
 	EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE,
 	    "SYSTEM\\ControlSet001\\Services\\Svc1"), ERROR_SUCCESS);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
@@ -1635,10 +1672,10 @@ TEST_F(HiveTest, HiveCommitPoints)
 	EXPECT_STREQ((char *)text, "Alpha");
 	EXPECT_EQ(RegCloseKey(reader), ERROR_SUCCESS);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 0u);
-	EXPECT_EQ(reg_commit(NULL), 1);
+	EXPECT_EQ(reg_commit(), 1);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
 	EXPECT_EQ(stats(HIVE_SYSTEM).writes, 1u);
-	EXPECT_EQ(reg_commit(NULL), 0);
+	EXPECT_EQ(reg_commit(), 0);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).writes, 1u);
 
 	/* Another writer between our change and its commit: theirs stays,
@@ -1647,11 +1684,12 @@ TEST_F(HiveTest, HiveCommitPoints)
 	    &soft), ERROR_SUCCESS);
 	ASSERT_EQ(RegOpenKeyExA(soft, "Vendor", 0, DELETE, &vendor),
 	    ERROR_SUCCESS);
+	ready("SOFTWARE\\Vendor\\Gamma");
 	EXPECT_EQ(RegDeleteKeyA(vendor, "Gamma"), ERROR_SUCCESS);
 	std::string theirs = read_bytes(hive_path("SOFTWARE")) +
 	    std::string(4096, '\0');
 	write_bytes(hive_path("SOFTWARE"), theirs);
-	EXPECT_EQ(reg_commit(NULL), -1);
+	EXPECT_EQ(reg_commit(), -1);
 	EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), theirs);
 	EXPECT_EQ(stats(HIVE_SOFTWARE).read_only, 1);
 	EXPECT_EQ(subkeys("HKLM\\SOFTWARE\\Vendor"),
@@ -1659,7 +1697,7 @@ TEST_F(HiveTest, HiveCommitPoints)
 	EXPECT_EQ(RegDeleteKeyA(vendor, "Gamma"), ERROR_ACCESS_DENIED);
 	EXPECT_EQ(RegCloseKey(vendor), ERROR_SUCCESS);
 	EXPECT_EQ(RegCloseKey(soft), ERROR_SUCCESS);
-	EXPECT_EQ(reg_commit(NULL), 0);
+	EXPECT_EQ(reg_commit(), 0);
 }
 
 /* ---- a hive Windows did not close cleanly, and its logs ---- */
@@ -1897,9 +1935,8 @@ TEST_F(HiveTest, HiveLogRecoveredCleanup)
 		int rc = delete_key_path((svc + "\\vkm310svc").c_str());
 		if (c.touched) {
 			EXPECT_EQ(rc, 0);
-			EXPECT_EQ(fake_console_output(), "Registry hive '" +
-			    hive_path("SYSTEM") + "' was changed by another "
-			    "program: not changed\n");
+			EXPECT_EQ(refusal(), std::to_string(REG_HIVE_CHANGED) +
+			    " " + hive_path("SYSTEM"));
 			EXPECT_EQ(read_bytes(hive_path("SYSTEM")), was);
 			continue;
 		}

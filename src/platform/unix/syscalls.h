@@ -60,9 +60,6 @@
 	X(fdopendir, DIR *, NULL, (int fd), (fd), fdopendir) \
 	X(readdir, struct dirent *, NULL, (DIR *d), (d), readdir) \
 	X(closedir, int, -1, (DIR *d), (d), closedir) \
-	X(fork, pid_t, -1, (void), (), fork) \
-	X(waitpid, pid_t, -1, (pid_t p, int *s, int o), (p, s, o), waitpid) \
-	X(dup2, int, -1, (int a, int b), (a, b), dup2) \
 	X(fgetxattr, ssize_t, -1, (int fd, const char *n, void *v, size_t s), \
 	    (fd, n, v, s), fgetxattr) \
 	X(fsetxattr, int, -1, (int fd, const char *n, const void *v, \

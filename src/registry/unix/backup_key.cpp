@@ -21,7 +21,7 @@ backup_key_tree(HKEY root, const char *subpath, const char *backup_dir)
 
 	rc = RegOpenKeyExA(root, subpath, 0, KEY_READ, &key);
 	if (rc != ERROR_SUCCESS) {
-		errno = rc == ERROR_FILE_NOT_FOUND ? CRT_ENOENT : CRT_EACCES;
+		errno = crt_errno_of_win_error(rc);
 		return -1;
 	}
 	r = hive_backup_of_key(key, backup_dir);
@@ -29,12 +29,4 @@ backup_key_tree(HKEY root, const char *subpath, const char *backup_dir)
 		errno = errno_from_unix_error(errno);
 	RegCloseKey(key);
 	return r < 0 ? -1 : 1;
-}
-
-int
-tree_keepable(HKEY root, const char *subpath)
-{
-	(void)root;
-	(void)subpath;
-	return 1;
 }

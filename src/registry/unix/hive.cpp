@@ -2,7 +2,8 @@
  * hive.cpp - the six registry functions of reg_sys.h over the hive files
  * of an offline Windows installation, read and written with libhivex:
  * handles, walking a path from HKLM, subkeys and values, deleting one
- * key in memory, and the commit and rollback of reg_sys.h.
+ * key in memory, the proof a tree delete needs first (tree_deletable),
+ * and the commit and rollback of reg_sys.h.
  *
  * Changes are made in memory and reach the disk only when the caller
  * says so (reg_commit; the key-path layer calls it at the end of every
@@ -11,10 +12,10 @@
  * leaves the file as it was and the hive is read again, so memory never
  * claims a key is gone that the disk still holds.  How the file is read,
  * checked, backed up and replaced is hive_file.cpp's; a key whose cells
- * are damaged is left alone (hive_tree.cpp).  The other modules answer
- * 1, 0 or -1 with errno; the Win32 codes are made here.
+ * are damaged is left alone (hive_tree.cpp).  The six functions give
+ * the codes Windows gives; tree_deletable and reg_commit, which do the
+ * file work, give the C run-time's errno through errmap.cpp.
  */
-#include "reg_sys.h"
 #include "hive.h"
 
 #include <errno.h>
@@ -23,13 +24,15 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/crt_errno.h"
 #include "hive_cache.h"
 #include "hive_file.h"
 #include "hive_format.h"
 #include "hive_names.h"
 #include "hive_tree.h"
 #include "hivex_calls.h"
-#include "registry/registry.h"
+#include "platform/unix/errmap.h"
+#include "registry/reg_internal.h"
 
 #define HANDLE_MAX 64
 #define NAME_BYTES 1024		/* 255 UTF-16 units, 3 UTF-8 bytes each */
@@ -52,6 +55,7 @@ static void
 hive_rollback(int i)
 {
 	cache_forget(i);
+	tree_settled(i, 0);
 	(void)hive_reload(i);
 	for (int k = 0; k < HANDLE_MAX; k++) {
 		if (g_handles[k].used && g_handles[k].hive == i)
@@ -404,6 +408,18 @@ put_no_class(char *class_name, DWORD *class_len)
 		*class_len = 0;
 }
 
+/* Gives the key-path layer the reason hive F takes no change where it
+ * is this backend's own to find (the others the user saw before the
+ * scans). */
+static void
+refuse_hive(const struct hive_file *f)
+{
+	if (f->why == HIVE_RO_LINKS)
+		reg_refuse(REG_HIVE_LINKED, NULL, f->path);
+	else if (f->why == HIVE_RO_CHANGED)
+		reg_refuse(REG_HIVE_CHANGED, NULL, f->path);
+}
+
 /* Marks every handle on NODE of HIVE as deleted. */
 static void
 handles_deleted(int hive, hive_node_h node)
@@ -415,42 +431,9 @@ handles_deleted(int hive, hive_node_h node)
 	}
 }
 
-/* Before a tree is opened for deleting from HKLM (the first step of
- * every tree delete): ERROR_SUCCESS when it may go on, ERROR_BADKEY when
- * the tree at POS, PATH below HKLM, is damaged.  A key that cannot be
- * deleted anyway (a hive's root, a read-only hive) needs no look. */
-static LONG
-delete_check(const struct key_pos *pos, const char *path)
-{
-	char above[PATH_BYTES];
-	struct key_pos up = { VIRTUAL_ROOT, 0 };
-	size_t len = strlen(path);
-	LONG rc;
-
-	if (pos->hive == VIRTUAL_ROOT || g_hives[pos->hive].read_only ||
-	    pos->node == g_hives[pos->hive].root || len >= sizeof(above))
-		return ERROR_SUCCESS;
-	memcpy(above, path, len + 1);
-	while (len > 0 && above[len - 1] == '\\')
-		len--;
-	while (len > 0 && above[len - 1] != '\\')
-		len--;
-	above[len] = '\0';
-	if ((rc = walk(&up, above)) != ERROR_SUCCESS)
-		return rc;
-	if (up.hive != pos->hive)
-		return ERROR_BADKEY;
-	switch (tree_check(pos, (size_t)up.node, path)) {
-	case 1:
-		return ERROR_SUCCESS;
-	case 0:
-		return ERROR_BADKEY;
-	default:
-		return ERROR_NOT_ENOUGH_MEMORY;
-	}
-}
-
-/* Deletes the key at POS in memory, if it has no subkeys. */
+/* Deletes the key at POS in memory, if it has no subkeys.  Only a key
+ * of the tree tree_deletable proved last goes, in a hive read whole and
+ * kept in the backup: what tree_deletable made ready. */
 static LONG
 delete_node(const struct key_pos *pos)
 {
@@ -462,33 +445,21 @@ delete_node(const struct key_pos *pos)
 	if (pos->hive == VIRTUAL_ROOT)
 		return ERROR_ACCESS_DENIED;
 	f = &g_hives[pos->hive];
-	if (f->read_only)
-		tell_read_only(f);
-	if (f->read_only || pos->node == f->root)
+	if (f->read_only || !f->writable || !f->backed_up ||
+	    pos->node == f->root || !tree_allows(pos->hive, pos->node))
 		return ERROR_ACCESS_DENIED;
 	if ((rc = subkeys_of(pos, &t, &count)) != ERROR_SUCCESS)
 		return rc;
 	if (count > 0)
 		return ERROR_ACCESS_DENIED;
-	if (hive_writable(pos->hive) < 0) {
-		rc = errno == EACCES ? ERROR_ACCESS_DENIED : errno == ENOMEM ?
-		    ERROR_NOT_ENOUGH_MEMORY : ERROR_WRITE_FAULT;
-		tell_read_only(f);
-		return rc;
-	}
-	if (!sk_links_inside(f, pos->node) ||
-	    delete_tried(f->h, pos->node) != 1)
-		return ERROR_BADKEY;
-	if (hive_backup(f) < 0)
-		return errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL :
-		    ERROR_WRITE_FAULT;
+	/* A delete that fails may have left memory in any state: start
+	 * again from the file. */
 	if (HC(hivex_node_delete_child)(f->h, pos->node) != 0) {
-		/* A delete that stopped half way may have left memory in
-		 * any state: start again from the file. */
 		hive_rollback(pos->hive);
 		return ERROR_BADKEY;
 	}
 	f->unsaved = 1;
+	tree_deleted(pos->hive, pos->node);
 	cache_forget(pos->hive);
 	handles_deleted(pos->hive, pos->node);
 	return ERROR_SUCCESS;
@@ -534,24 +505,13 @@ RegOpenKeyExA(HKEY key, const char *sub_key, DWORD options, REGSAM sam,
 	LONG rc;
 
 	(void)options;
+	(void)sam;
 	if (result == NULL)
 		return ERROR_INVALID_PARAMETER;
 	*result = NULL;
 	if ((rc = key_start(key, &pos)) != ERROR_SUCCESS)
 		return rc;
 	if ((rc = walk(&pos, sub_key)) != ERROR_SUCCESS)
-		return rc;
-	/* A hive we only read can lose no key: refused at the open, as
-	 * Windows refuses DELETE to a caller that may not delete, so the
-	 * caller learns it before it changes anything else. */
-	if ((sam & DELETE) != 0 && pos.hive != VIRTUAL_ROOT &&
-	    g_hives[pos.hive].read_only) {
-		tell_read_only(&g_hives[pos.hive]);
-		return ERROR_ACCESS_DENIED;
-	}
-	if (key == HKEY_LOCAL_MACHINE && (sam & DELETE) != 0 &&
-	    (rc = delete_check(&pos, sub_key != NULL ? sub_key : "")) !=
-	    ERROR_SUCCESS)
 		return rc;
 	if ((r = handle_new()) == NULL)
 		return ERROR_NOT_ENOUGH_MEMORY;
@@ -724,45 +684,106 @@ reg_rollback(void)
 }
 
 int
-reg_can_commit(HKEY key, LONG *rc)
+reg_commit(void)
 {
-	struct key_pos pos;
-	LONG r;
-
-	if (key_start(key, &pos) != ERROR_SUCCESS || pos.hive == VIRTUAL_ROOT)
-		return 0;
-	if (hive_replace_tried(pos.hive) > 0)
-		return 1;
-	r = errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL :
-	    errno == EACCES || errno == EPERM || errno == EROFS ?
-	    ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
-	if (rc != NULL)
-		*rc = r;
-	return -1;
-}
-
-int
-reg_commit(LONG *rc)
-{
-	int result = 0;
-	LONG r;
+	int result = 0, e = 0;
 
 	for (int i = 0; i < HIVE_COUNT; i++) {
 		if (g_hives[i].state != HIVE_LOADED || !g_hives[i].unsaved)
 			continue;
 		if (hive_save(i) < 0) {
+			e = result < 0 ? e : errno;
+			refuse_hive(&g_hives[i]);
 			/* Memory must not claim a key is gone that the
 			 * disk still holds. */
-			r = errno == ENOSPC ? ERROR_DISK_FULL :
-			    ERROR_WRITE_FAULT;
 			hive_rollback(i);
-			if (rc != NULL && result >= 0)
-				*rc = r;
 			result = -1;
-		} else if (result == 0)
-			result = 1;
+		} else {
+			tree_settled(i, 1);
+			result = result == 0 ? 1 : result;
+		}
 	}
+	if (result < 0)
+		errno = errno_from_unix_error(e);
 	return result;
+}
+
+/* ---- the proof before a delete ---- */
+
+/* The key above the one SUBPATH names below ROOT, into *UP.
+ * ERROR_SUCCESS, or the walk's error. */
+static LONG
+parent_of(HKEY root, const char *subpath, struct key_pos *up)
+{
+	char above[PATH_BYTES];
+	size_t len = strlen(subpath);
+	LONG rc;
+
+	if (len >= sizeof(above))
+		return ERROR_FILE_NOT_FOUND;
+	memcpy(above, subpath, len + 1);
+	while (len > 0 && above[len - 1] == '\\')
+		len--;
+	while (len > 0 && above[len - 1] != '\\')
+		len--;
+	above[len] = '\0';
+	if ((rc = key_start(root, up)) != ERROR_SUCCESS)
+		return rc;
+	return walk(up, above);
+}
+
+/* Proves the tree of the key at POS, SUBPATH below ROOT, sound.  1, or
+ * 0 with errno set (the C run-time's) and, for a damaged tree, the
+ * user's reason given. */
+static int
+prove_tree(HKEY root, const char *subpath, const struct key_pos *pos)
+{
+	struct key_pos up;
+	int r;
+
+	if (parent_of(root, subpath, &up) != ERROR_SUCCESS ||
+	    up.hive != pos->hive) {
+		errno = CRT_EINVAL;
+		return 0;
+	}
+	if ((r = tree_check(pos, up.node)) < 0)
+		errno = errno_from_unix_error(errno);
+	if (r == 0) {
+		errno = CRT_EINVAL;
+		reg_refuse(REG_DAMAGED_KEY, "HKLM", subpath);
+	}
+	return r > 0;
+}
+
+int
+tree_deletable(HKEY root, const char *subpath, int for_delete)
+{
+	struct hive_file *f;
+	struct key_pos pos;
+
+	/* A key not found, a hive's root or HKLM itself: nothing to prove,
+	 * and the open or the delete that follows refuses it. */
+	if (key_start(root, &pos) != ERROR_SUCCESS ||
+	    walk(&pos, subpath) != ERROR_SUCCESS || pos.hive == VIRTUAL_ROOT ||
+	    pos.node == g_hives[pos.hive].root)
+		return 1;
+	f = &g_hives[pos.hive];
+	if (f->read_only || (for_delete && hive_writable(pos.hive) < 0)) {
+		errno = f->read_only ? CRT_EACCES : errno_from_unix_error(errno);
+		refuse_hive(f);
+		return 0;
+	}
+	if (!prove_tree(root, subpath, &pos))
+		return 0;
+	/* A change that cannot be written would be found only after the
+	 * rest of the item went: the hive's new file is tried first.  And
+	 * a hive that has no copy in the backup is not changed. */
+	if ((!for_delete && hive_replace_tried(pos.hive) < 0) ||
+	    (for_delete && hive_backup(f) < 0)) {
+		errno = errno_from_unix_error(errno);
+		return 0;
+	}
+	return 1;
 }
 
 /* ---- statistics and reset ---- */
@@ -808,8 +829,8 @@ hive_reset(void)
 {
 	for (int i = 0; i < HIVE_COUNT; i++) {
 		cache_forget(i);
+		tree_forget(i);
 		hive_forget(i);
 	}
 	memset(g_handles, 0, sizeof(g_handles));
-	tree_check_reset();
 }

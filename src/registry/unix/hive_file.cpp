@@ -671,19 +671,6 @@ hive_changed(struct hive_file *f)
 	f->why = HIVE_RO_CHANGED;
 }
 
-void
-tell_read_only(struct hive_file *f)
-{
-	const char *why = f->why == HIVE_RO_LINKS ? "has other hard links" :
-	    f->why == HIVE_RO_CHANGED ? "was changed by another program" :
-	    NULL;
-
-	if (why == NULL || f->told)
-		return;
-	f->told = 1;
-	plat_printf("Registry hive '%s' %s: not changed\n", f->path, why);
-}
-
 /* 1 when NAME is LEAF, ".tmp" and the six letters or digits mkstemp
  * puts there: a temporary file of make_temp's. */
 static int
@@ -801,7 +788,6 @@ hive_save(int i)
 	/* Another writer since our first change: theirs stays. */
 	if (!hive_unchanged(f, &fd)) {
 		hive_changed(f);
-		tell_read_only(f);
 	} else {
 		written = write_replace(f, fd) == 1;
 		full = !written && (errno == ENOSPC || errno == EDQUOT);

@@ -50,8 +50,4 @@ int hive_reload(int i);
  * it but the backup folder's name. */
 void hive_forget(int i);
 
-/* Says once why hive F takes no change, where the reason is this
- * backend's own (the others are the user's to see before the run). */
-void tell_read_only(struct hive_file *f);
-
 #endif

@@ -43,7 +43,6 @@ struct hive_file {
 	hive_node_h root;
 	int read_only;
 	int why;		/* HIVE_WRITABLE or why read_only is set */
-	int told;		/* the user was told why */
 	int writable;		/* h was read whole, to be changed */
 	int changed;		/* the file changed under us: read-only now */
 	int unsaved;

@@ -1,92 +1,30 @@
 /*
  * hive_tree.cpp - a hive file's cells read as the disk holds them, to
- * tell whether a tree may be deleted, and the delete tried where a
- * failed assertion of libhivex cannot stop the run.
+ * prove that a tree may be deleted.
  */
 #include "hive_tree.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include "hive_file.h"
 #include "hive_format.h"
 #include "hive_recover.h"
-#include "hivex_calls.h"
-#include "platform/platform.h"
 #include "platform/unix/syscalls.h"
-
-/* libhivex 1.3.23 (Debian 12): a delete that frees a security cell
- * rewrites its neighbours in the ring through the links it finds, unchecked.
- * Memory only ever grows past the file and only puts valid links there,
- * so bounds on disk are bounds in memory. */
-int
-sk_links_inside(const struct hive_file *f, hive_node_h node)
-{
-	unsigned char b[2 * POINTER_BYTES];
-	struct stat st;
-	unsigned long sk;
-	int fd, ok = 0;
-
-	if ((fd = hive_open_content(f)) < 0)
-		return 0;
-	if (SC(fstat)(fd, &st) != 0 ||
-	    SC(pread)(fd, b, POINTER_BYTES, (off_t)node + NK_SECURITY) !=
-	    POINTER_BYTES)
-		goto out;
-	if ((sk = le32(b)) == CELL_NONE) {
-		ok = 1;
-		goto out;
-	}
-	/* SK_FLINK and SK_BLINK, side by side. */
-	if (SC(pread)(fd, b, sizeof(b), (off_t)sk + BINS_START + SK_FLINK) !=
-	    (ssize_t)sizeof(b))
-		goto out;
-	ok = le32(b) + BINS_START + SK_HEADER <= (unsigned long)st.st_size &&
-	    le32(b + POINTER_BYTES) + BINS_START + SK_HEADER <=
-	    (unsigned long)st.st_size;
-out:
-	SC(close)(fd);
-	return ok;
-}
-
-/* libhivex 1.3.23 (Debian 12) stops the process on a failed assertion
- * when a key it deletes points at cells that are not there.  So the
- * delete is tried first in a child process, on its copy of memory. */
-int
-delete_tried(hive_h *h, hive_node_h node)
-{
-	pid_t pid;
-	int status, null;
-
-	if ((pid = SC(fork)()) < 0)
-		return -1;
-	if (pid == 0) {
-		/* The assertion's message is no news to the user. */
-		if ((null = SC(open)("/dev/null", O_WRONLY, 0)) >= 0)
-			SC(dup2)(null, STDERR_FILENO);
-		_exit(HC(hivex_node_delete_child)(h, node) == 0 ? 0 : 1);
-	}
-	while (SC(waitpid)(pid, &status, 0) < 0) {
-		if (errno != EINTR)
-			return -1;
-	}
-	return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 /*
  * libhivex 1.3.23 (Debian 12) frees, for every key of a deleted tree,
  * its key cell, subkey lists, value list, values, their data and its
- * class name, trusting the pointers it finds.  In a damaged hive those may lead to cells of other
- * keys, or to no cell at all, and the delete then takes other keys with
- * it.  So before a tree is opened for deleting, the file's cells are
- * checked here, read as the file holds them: the hive in memory differs
- * from its file only by deletes, which free cells and move none.
+ * class name, trusting the pointers it finds.  In a damaged hive those
+ * may lead to cells of other keys, or to no cell at all, and the delete
+ * then takes other keys with it.  So before a tree is deleted its cells
+ * are checked here, against the hive's file as this run first read it:
+ * memory differs from that only by the deletes made since, which free
+ * cells and move none.  What a written delete freed is marked gone, and
+ * a list that still names a key gone stands for the list without it
+ * (libhivex takes a key out of its parent's list in place).
  */
 
 #define CLAIMS_MAX 255
@@ -99,19 +37,24 @@ struct offsets {
 
 /* The file of a hive and, for each 8 bytes of its bins, whether a used
  * cell starts there (non-zero) and how many pointers of the keys walked
- * lead to it (the value less one). */
+ * lead to it (the value less one); the tree proved last, and what
+ * changed in memory since. */
 struct cell_map {
-	unsigned char *b;
+	unsigned char *b;	/* NULL: not read yet */
 	size_t end;		/* end of the bins in the file */
 	unsigned char *claims;
 	unsigned char *seen;	/* keys walked, one bit each */
-	unsigned char *mine;	/* keys of the tree walked, likewise */
+	unsigned char *mine;	/* keys of the tree proved, likewise */
+	unsigned char *gone;	/* cells a written delete freed, likewise */
+	int broken;		/* the root key is no sound cell */
+	struct offsets cells;	/* what the proved tree's delete frees */
+	size_t top;		/* the proved tree's key, or 0 */
+	int top_gone;		/* its delete went through in memory */
+	int pending;		/* keys deleted in memory, not yet settled */
+	int stale;		/* the map no longer follows memory by itself */
 };
 
-/* Keys named damaged to the user, each once a run. */
-#define DAMAGED_MAX 32
-static struct key_pos g_damaged[DAMAGED_MAX];
-static int g_damaged_count;
+static struct cell_map g_maps[HIVE_COUNT];
 
 /* Adds OFF to O.  1, or -1 short of memory. */
 static int
@@ -186,10 +129,13 @@ map_free(struct cell_map *m)
 	free(m->claims);
 	free(m->seen);
 	free(m->mine);
+	free(m->gone);
+	free(m->cells.v);
 	memset(m, 0, sizeof(*m));
 }
 
-/* Reads what this run reads of hive F and maps its cells.  1, or -1. */
+/* Reads what this run reads of hive F and maps its cells.  1, or -1
+ * with errno set. */
 static int
 map_read(const struct hive_file *f, struct cell_map *m)
 {
@@ -198,12 +144,13 @@ map_read(const struct hive_file *f, struct cell_map *m)
 	ssize_t n;
 	int fd;
 
-	memset(m, 0, sizeof(*m));
+	map_free(m);
 	if ((fd = hive_open_content(f)) < 0)
 		return -1;
 	if (SC(fstat)(fd, &st) != 0 || st.st_size < BINS_START ||
 	    (m->b = (unsigned char *)malloc((size_t)st.st_size)) == NULL) {
 		SC(close)(fd);
+		errno = m->b == NULL ? ENOMEM : EIO;
 		return -1;
 	}
 	while (got < (size_t)st.st_size && (n = SC(read)(fd, m->b + got,
@@ -215,6 +162,7 @@ map_read(const struct hive_file *f, struct cell_map *m)
 	SC(close)(fd);
 	if (got < BINS_START) {
 		map_free(m);
+		errno = EIO;
 		return -1;
 	}
 	m->end = BINS_START + (size_t)le32(m->b + REGF_BINS_SIZE);
@@ -224,12 +172,25 @@ map_read(const struct hive_file *f, struct cell_map *m)
 	m->claims = (unsigned char *)calloc(slots, 1);
 	m->seen = (unsigned char *)calloc(slots / 8 + 1, 1);
 	m->mine = (unsigned char *)calloc(slots / 8 + 1, 1);
-	if (m->claims == NULL || m->seen == NULL || m->mine == NULL) {
+	m->gone = (unsigned char *)calloc(slots / 8 + 1, 1);
+	if (m->claims == NULL || m->seen == NULL || m->mine == NULL ||
+	    m->gone == NULL) {
 		map_free(m);
+		errno = ENOMEM;
 		return -1;
 	}
 	map_cells(m);
 	return 1;
+}
+
+/* 1 when POINTER names a cell that a written delete of this run freed. */
+static int
+gone(const struct cell_map *m, unsigned long pointer)
+{
+	size_t slot = pointer / CELL_ALIGN;
+
+	return pointer % CELL_ALIGN == 0 && pointer < m->end - BINS_START &&
+	    (m->gone[slot / 8] >> (slot % 8) & 1);
 }
 
 /* Adds to CELLS the cell of POINTER (NEED bytes at least) and gives its
@@ -267,6 +228,9 @@ take_list_items(const struct cell_map *m, size_t off, struct offsets *cells,
 		count = (unsigned)room;
 	}
 	for (unsigned k = 0; k < count; k++) {
+		/* Out of the list in memory since. */
+		if (gone(m, le32(m->b + off + LIST_ITEMS + k * step)))
+			continue;
 		kid = take(m, le32(m->b + off + LIST_ITEMS + k * step),
 		    NK_SIZE, cells, strict, bad);
 		if (!cell_is(m, kid, "nk"))
@@ -456,21 +420,38 @@ offset_order(const void *a, const void *b)
 	return x < y ? -1 : x > y;
 }
 
+/* Clears the bits of the proved tree's keys, and the proof. */
+static void
+proof_drop(struct cell_map *m)
+{
+	size_t slot;
+
+	for (size_t k = 0; k < m->cells.n; k++) {
+		slot = (m->cells.v[k] - BINS_START) / CELL_ALIGN;
+		m->mine[slot / 8] &= (unsigned char)~(1u << (slot % 8));
+	}
+	m->cells.n = 0;
+	m->top = 0;
+	m->top_gone = 0;
+}
+
 /* 1 when the tree of key TOP, whose parent is PARENT, may be deleted:
  * every key of it is a sound key cell reached once, names the key above
  * it as its parent, and every cell a delete would free is a used cell
- * of the bins that no pointer outside the tree leads to.  0 when not. */
+ * of the bins that no pointer outside the tree leads to.  Its keys are
+ * marked in M->mine, what its delete frees is in M->cells.  0 when not,
+ * nothing marked. */
 static int
 tree_sound(struct cell_map *m, size_t top, size_t parent)
 {
 	struct offsets todo = { NULL, 0, 0 }, from = { NULL, 0, 0 };
-	struct offsets cells = { NULL, 0, 0 };
+	struct offsets *cells = &m->cells;
 	size_t nk, above, c, first;
 	int bad = 0;
 
 	/* TOP is reached by the one list item of its parent. */
 	bad |= offsets_add(&todo, top) < 0 || offsets_add(&from, parent) < 0 ||
-	    offsets_add(&cells, top) < 0;
+	    offsets_add(cells, top) < 0;
 	while (todo.n > 0 && !bad) {
 		nk = todo.v[--todo.n];
 		above = from.v[--from.n];
@@ -482,61 +463,110 @@ tree_sound(struct cell_map *m, size_t top, size_t parent)
 		}
 		first = todo.n;
 		bad |= !security_sound(m, nk);
-		key_cells(m, nk, &cells, &todo, 1, &bad);
+		key_cells(m, nk, cells, &todo, 1, &bad);
 		for (size_t k = first; k < todo.n && !bad; k++)
 			bad |= offsets_add(&from, nk) < 0;
 	}
 	if (!bad) {
-		qsort(cells.v, cells.n, sizeof(*cells.v), offset_order);
-		for (size_t k = 0; k < cells.n && !bad; k++) {
-			c = (cells.v[k] - BINS_START) / CELL_ALIGN;
+		qsort(cells->v, cells->n, sizeof(*cells->v), offset_order);
+		for (size_t k = 0; k < cells->n && !bad; k++) {
+			c = (cells->v[k] - BINS_START) / CELL_ALIGN;
 			/* Taken twice inside the tree, or once more from
 			 * outside it. */
-			bad = (k > 0 && cells.v[k - 1] == cells.v[k]) ||
+			bad = (k > 0 && cells->v[k - 1] == cells->v[k]) ||
 			    m->claims[c] != 2;
 		}
 	}
 	free(todo.v);
 	free(from.v);
-	free(cells.v);
+	if (bad)
+		proof_drop(m);
 	return !bad;
 }
 
-/* Says once that the key at POS, named PATH below HKLM, is damaged. */
-static void
-tell_damaged(const struct key_pos *pos, const char *path)
+/* Reads the cells of hive F into M and counts their claims, once per
+ * run and file.  1, or -1 with errno set. */
+static int
+map_build(const struct hive_file *f, struct cell_map *m)
 {
-	for (int k = 0; k < g_damaged_count; k++) {
-		if (g_damaged[k].hive == pos->hive &&
-		    g_damaged[k].node == pos->node)
-			return;
+	if (map_read(f, m) < 0)
+		return -1;
+	m->broken = cell_at(m, f->root - BINS_START, NK_SIZE) == 0;
+	if (!m->broken && count_claims(m, f->root) < 0) {
+		map_free(m);
+		errno = ENOMEM;
+		return -1;
 	}
-	if (g_damaged_count < DAMAGED_MAX)
-		g_damaged[g_damaged_count++] = *pos;
-	plat_printf("Damaged registry key 'HKLM\\%s': not removed\n", path);
+	/* Only the count needs the keys walked. */
+	free(m->seen);
+	m->seen = NULL;
+	return 1;
 }
 
 int
-tree_check(const struct key_pos *pos, size_t parent, const char *path)
+tree_check(const struct key_pos *pos, hive_node_h parent)
 {
-	struct hive_file *f = &g_hives[pos->hive];
-	struct cell_map m;
-	int sound;
+	struct cell_map *m = &g_maps[pos->hive];
 
-	if (map_read(f, &m) < 0)
+	if (m->b == NULL && map_build(&g_hives[pos->hive], m) < 0)
 		return -1;
-	sound = cell_at(&m, f->root - BINS_START, NK_SIZE) != 0 &&
-	    count_claims(&m, f->root) == 1 &&
-	    tree_sound(&m, pos->node, parent);
-	map_free(&m);
-	if (sound)
+	if (m->top != 0 && m->top == pos->node)
 		return 1;
-	tell_damaged(pos, path);
-	return 0;
+	/* Deletes not yet written stay out of the map: it is read again
+	 * once they are. */
+	if (m->top_gone)
+		m->stale = 1;
+	proof_drop(m);
+	if (m->broken || !tree_sound(m, pos->node, parent))
+		return 0;
+	m->top = pos->node;
+	return 1;
+}
+
+int
+tree_allows(int hive, hive_node_h node)
+{
+	const struct cell_map *m = &g_maps[hive];
+	size_t slot = (node - BINS_START) / CELL_ALIGN;
+
+	return m->top != 0 && node >= BINS_START && node < m->end &&
+	    (m->mine[slot / 8] >> (slot % 8) & 1);
 }
 
 void
-tree_check_reset(void)
+tree_deleted(int hive, hive_node_h node)
 {
-	g_damaged_count = 0;
+	struct cell_map *m = &g_maps[hive];
+
+	m->pending = 1;
+	if (node == m->top)
+		m->top_gone = 1;
+	else if (m->top == 0)
+		m->stale = 1;
+}
+
+void
+tree_settled(int hive, int written)
+{
+	struct cell_map *m = &g_maps[hive];
+	size_t slot;
+
+	if (written && m->pending && (m->stale || !m->top_gone)) {
+		/* Not one whole tree: the file tells what went. */
+		map_free(m);
+		return;
+	}
+	for (size_t k = 0; written && m->pending && k < m->cells.n; k++) {
+		slot = (m->cells.v[k] - BINS_START) / CELL_ALIGN;
+		m->claims[slot] = 0;
+		m->gone[slot / 8] |= (unsigned char)(1u << (slot % 8));
+	}
+	proof_drop(m);
+	m->pending = m->stale = 0;
+}
+
+void
+tree_forget(int hive)
+{
+	map_free(&g_maps[hive]);
 }

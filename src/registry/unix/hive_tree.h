@@ -1,10 +1,10 @@
 /*
- * hive_tree.h - the look at a hive file's own cells before a key is
- * deleted.  libhivex 1.3.23 (Debian 12) deletes by trusting every
- * pointer it finds; in a damaged hive that takes other keys with the
- * tree, writes outside the file or stops the process.  These checks
- * read the file as it is on the disk (hive_format.h) so that a damaged
- * key is left alone and named to the user once.
+ * hive_tree.h - the proof that a tree of a hive may be deleted.
+ * libhivex 1.3.23 (Debian 12) deletes by trusting every pointer it
+ * finds; in a damaged hive that takes other keys with the tree, writes
+ * outside the file or stops the process.  So the hive's cells are read
+ * as the disk holds them (hive_format.h), once per hive and run, and
+ * only a tree proved sound there may lose its keys.
  */
 #ifndef VKM_HIVE_TREE_H
 #define VKM_HIVE_TREE_H
@@ -13,24 +13,28 @@
 
 #include "hive_internal.h"
 
-/* Whether the tree of the key at POS (a hive's node, PATH below HKLM)
- * may be deleted: every key of it a sound key cell reached once from
- * PARENT, every cell a delete frees used and claimed by nothing outside
- * the tree.  1: sound; 0: damaged, said to the user once per key and
- * run; -1: the file could not be read (short of memory). */
-int tree_check(const struct key_pos *pos, size_t parent, const char *path);
+/* Proves the tree of the key at POS (a hive's node, whose parent is the
+ * node PARENT) fit to be deleted: every key of it a sound key cell
+ * reached once from PARENT, every cell a delete frees used and claimed
+ * by nothing outside the tree.  1: sound, and its keys may go
+ * (tree_allows) until the hive changes but by their deletes; 0:
+ * damaged; -1: the hive's cells could not be read, errno set. */
+int tree_check(const struct key_pos *pos, hive_node_h parent);
 
-/* 1 when the security cell of NODE (a file offset, as on disk) in the
- * hive F as this run reads it links to neighbours inside it, or NODE
- * has none; 0 when not, or when it cannot be read. */
-int sk_links_inside(const struct hive_file *f, hive_node_h node);
+/* 1 when NODE of hive HIVE is a key of the tree tree_check proved last
+ * there; 0 when not. */
+int tree_allows(int hive, hive_node_h node);
 
-/* Tries the delete of NODE in a child process, on its copy of memory H.
- * 1: it went through there; 0: it failed or stopped the child; -1: it
- * could not be tried (no process). */
-int delete_tried(hive_h *h, hive_node_h node);
+/* The key NODE of hive HIVE, one tree_allows let go, was deleted in
+ * memory. */
+void tree_deleted(int hive, hive_node_h node);
 
-/* Forgets which keys were named damaged: the next run starts afresh. */
-void tree_check_reset(void);
+/* The changes of hive HIVE reached its file (WRITTEN 1) or were dropped
+ * and the file read again (0): either way no tree stands proved, and
+ * what a written delete freed counts as no cell from then on. */
+void tree_settled(int hive, int written);
+
+/* Forgets all that is known of the cells of hive HIVE. */
+void tree_forget(int hive);
 
 #endif

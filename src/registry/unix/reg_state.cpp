@@ -1,13 +1,15 @@
 /*
  * reg_state.cpp (Linux) - how the hive files of the offline installation
  * stand once read: the registry.h view of hive_condition, and for a
- * hive not closed cleanly why its logs were not applied.
+ * hive not closed cleanly why its logs were not applied, the errno the
+ * C run-time's.
  */
 #include "registry/registry.h"
 
 #include <stdio.h>
 
 #include "hive_internal.h"
+#include "platform/unix/errmap.h"
 
 static const char *const g_hive_keys[HIVE_COUNT] = {
 	"HKLM\\SOFTWARE", "HKLM\\SYSTEM",
@@ -32,6 +34,6 @@ registry_hive_state(int index, struct reg_hive *out)
 		err = f->log_err;
 		snprintf(out->log, sizeof(out->log), "%s", f->log_name);
 	}
-	out->err = err;
+	out->err = errno_from_unix_error(err);
 	return 1;
 }

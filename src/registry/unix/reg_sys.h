@@ -9,7 +9,9 @@
  * open.  Names are UTF-8 here and UTF-16 in the hive.  The results are the
  * ones Windows gives for the same calls.  Unlike Windows, a change (a
  * RegDeleteKeyA) is held in memory until reg_commit writes it or
- * reg_rollback drops it.
+ * reg_rollback drops it, and RegDeleteKeyA deletes only a key of the
+ * tree that tree_deletable (reg_internal.h) proved and made ready last:
+ * any other gets ERROR_ACCESS_DENIED.
  */
 #ifndef VKM_REG_SYS_H
 #define VKM_REG_SYS_H
@@ -109,17 +111,10 @@ reg_delete_open_key(HKEY parent, const char *name, HKEY key)
 
 /* Writes every hive that holds changes not yet on the disk.  1: written;
  * 0: nothing was waiting; -1: a hive could not be written, and its
- * changes are undone (memory holds what the disk holds), *RC (when not
- * NULL) getting the error (ERROR_DISK_FULL, ERROR_WRITE_FAULT). */
-int reg_commit(LONG *rc);
-
-/* Tells whether a change to the hive that holds the open KEY could be
- * written, as far as that can be known before anything is changed: its
- * new file can be made beside it.  A disk that fills up while the hive
- * is written is still possible.  1: it could; 0: KEY is in no hive
- * (HKLM itself); -1: it could not, *RC (when not NULL) saying why
- * (ERROR_DISK_FULL, ERROR_ACCESS_DENIED, ERROR_WRITE_FAULT). */
-int reg_can_commit(HKEY key, LONG *rc);
+ * changes are undone (memory holds what the disk holds), errno set as
+ * the C run-time of Windows sets it (28 disk full, 22 otherwise) and a
+ * hive that another program changed given to reg_refuse. */
+int reg_commit(void);
 
 /* Drops every change not yet committed: the hives are read again from
  * the disk, so a tree delete that stopped half way leaves the tree

@@ -17,7 +17,7 @@
  * import on half a character), and a registry link, which regedit would
  * make again as a plain key.  A section is appended whole or not at all:
  * on a failure the file is cut back.  The same walk, writing nothing,
- * proves a tree before its first key is deleted (tree_keepable).
+ * proves a tree before its first key is deleted (tree_deletable).
  */
 #include <windows.h>
 
@@ -26,7 +26,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "platform/platform.h"
 #include "platform/win/errmap.h"
 #include "registry/reg_internal.h"
 
@@ -242,10 +241,10 @@ is_link(HKEY parent, const WCHAR *name, HKEY key)
 	return 0;
 }
 
-/* Says that the link at PATH (LEN characters, root name included) cannot
- * be kept, and so is not removed. */
+/* Gives the key-path layer the link at PATH (LEN characters, root name
+ * included) as what cannot be kept, and so is not removed. */
 static void
-tell_link(const struct reg_out *o, const WCHAR *path, size_t len)
+refuse_link(const struct reg_out *o, const WCHAR *path, size_t len)
 {
 	static char shown[KEY_PATH_MAX * 2];
 	size_t skip = 0;
@@ -255,8 +254,7 @@ tell_link(const struct reg_out *o, const WCHAR *path, size_t len)
 	if (skip < len)
 		skip++;
 	(void)reg_narrow_name(path + skip, len - skip, shown, sizeof(shown));
-	plat_printf("Registry link '%s\\%s' cannot be kept: not removed\n",
-	    o->root, shown);
+	reg_refuse(REG_LINK_NOT_KEPT, o->root, shown);
 }
 
 static DWORD put_subkeys(struct reg_out *, HKEY, WCHAR *, size_t, int);
@@ -280,7 +278,7 @@ put_key(struct reg_out *o, HKEY parent, const WCHAR *name, WCHAR *path,
 	if (code != 0)
 		return code;
 	if (is_link(parent, name, key)) {
-		tell_link(o, path, len);
+		refuse_link(o, path, len);
 		code = ERROR_INVALID_DATA;
 	} else {
 		put(o, "\r\n");
@@ -379,11 +377,14 @@ walk_tree(struct reg_out *o, HKEY root, const char *subpath)
 }
 
 int
-tree_keepable(HKEY root, const char *subpath)
+tree_deletable(HKEY root, const char *subpath, int for_delete)
 {
 	static struct reg_out o;
 	DWORD code;
 
+	/* Proved by key_path_deletable, and a delete keeps what went. */
+	if (for_delete)
+		return 1;
 	o.h = INVALID_HANDLE_VALUE;
 	o.error = 0;
 	o.used = 0;

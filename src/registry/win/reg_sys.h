@@ -36,20 +36,9 @@ reg_open_key_64(HKEY key, LPCSTR sub_key, DWORD options, REGSAM sam,
 /* Makes the changes made so far durable.  0: nothing was waiting (the
  * registry holds every change as it is made); never 1 or -1 here. */
 static inline int
-reg_commit(LONG *rc)
+reg_commit(void)
 {
-	(void)rc;
 	return 0;
-}
-
-/* Tells whether a change to KEY's hive could be written: the registry
- * writes its hives itself, so a change that is allowed is written.  1. */
-static inline int
-reg_can_commit(HKEY key, LONG *rc)
-{
-	(void)key;
-	(void)rc;
-	return 1;
 }
 
 /* Drops the changes not yet committed: there are none here. */
