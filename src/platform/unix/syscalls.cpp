@@ -46,16 +46,22 @@ struct sys_call g_syscalls[SC_COUNT] = {
 };
 
 int
-sys_call_set(const char *name, void (*fn)(void))
+call_table_set(struct sys_call *table, int count, const char *name,
+    void (*fn)(void))
 {
-	for (int k = 0; k < SC_COUNT; k++) {
-		if (strcmp(g_syscalls[k].name, name) == 0) {
-			g_syscalls[k].current = fn != NULL ? fn :
-			    g_syscalls[k].real;
+	for (int k = 0; k < count; k++) {
+		if (strcmp(table[k].name, name) == 0) {
+			table[k].current = fn != NULL ? fn : table[k].real;
 			return 1;
 		}
 	}
 	return 0;
+}
+
+int
+sys_call_set(const char *name, void (*fn)(void))
+{
+	return call_table_set(g_syscalls, SC_COUNT, name, fn);
 }
 
 int

@@ -98,8 +98,13 @@ extern struct sys_call g_syscalls[SC_COUNT];
 /* The function the call NAME goes to now. */
 #define SC(name) ((sc_##name##_fn)g_syscalls[SC_##name].current)
 
-/* Points the call NAME at FN, or back at the real function when FN is
+/* Points the call NAME of the COUNT calls of TABLE (this one, or
+ * another made like it) at FN, or back at the real function when FN is
  * NULL.  1: done; 0: no call of that name. */
+int call_table_set(struct sys_call *table, int count, const char *name,
+    void (*fn)(void));
+
+/* call_table_set of this table. */
 int sys_call_set(const char *name, void (*fn)(void));
 
 /* Writes LEN bytes of BUF to FD whole, through the table's write, going

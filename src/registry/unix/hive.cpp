@@ -103,7 +103,7 @@ key_start(HKEY key, struct key_pos *pos)
 	if ((r = handle_of(key)) == NULL)
 		return ERROR_INVALID_HANDLE;
 	if (r->deleted || (r->hive != VIRTUAL_ROOT &&
-	    g_hives[r->hive].state != HIVE_LOADED))
+	    g_hives[r->hive].state < HIVE_READ_ONLY))
 		return ERROR_KEY_DELETED;
 	pos->hive = r->hive;
 	pos->node = r->node;
@@ -335,88 +335,15 @@ subkey_name(const struct key_pos *pos, const struct kid_table *t,
 	return NULL;
 }
 
-/* Longest subkey name of POS in bytes. */
-static size_t
-longest_subkey(const struct key_pos *pos, const struct kid_table *t,
-    size_t count)
-{
-	size_t most = 0, n;
-	const char *s;
-
-	for (size_t k = 0; k < count; k++) {
-		if ((s = subkey_name(pos, t, k)) == NULL)
-			continue;
-		n = strlen(s);
-		most = n > most ? n : most;
-	}
-	return most;
-}
-
-/* Value count of POS, with its longest name and data when asked for. */
-static void
-values_info(const struct key_pos *pos, DWORD *values, DWORD *name_max,
-    DWORD *data_max)
-{
-	hive_h *h = pos->hive != VIRTUAL_ROOT ? g_hives[pos->hive].h : NULL;
-	hive_value_h *vals = h != NULL ? HC(hivex_node_values)(h, pos->node) :
-	    NULL;
-	size_t n = 0, name_most = 0, data_most = 0, len;
-	DWORD type;
-	char *s;
-
-	for (; vals != NULL && vals[n] != 0; n++) {
-		if ((s = HC(hivex_value_key)(h, vals[n])) != NULL) {
-			name_most = strlen(s) > name_most ? strlen(s) :
-			    name_most;
-			free(s);
-		}
-		if (value_type(h, vals[n], &type, &len) == 1)
-			data_most = len > data_most ? len : data_most;
-	}
-	free(vals);
-	if (values != NULL)
-		*values = (DWORD)n;
-	if (name_max != NULL)
-		*name_max = (DWORD)name_most;
-	if (data_max != NULL)
-		*data_max = (DWORD)data_most;
-}
-
-/* Stores the last write time of POS as a FILETIME (low, high DWORD). */
-static void
-put_filetime(const struct key_pos *pos, void *out)
-{
-	int64_t t = 0;
-	DWORD parts[2];
-
-	if (pos->hive != VIRTUAL_ROOT)
-		t = hivex_node_timestamp(g_hives[pos->hive].h, pos->node);
-	if (t < 0)
-		t = 0;
-	parts[0] = (DWORD)((uint64_t)t & 0xffffffffu);
-	parts[1] = (DWORD)((uint64_t)t >> 32);
-	memcpy(out, parts, sizeof(parts));
-}
-
-/* Keys have no class here: an empty one. */
-static void
-put_no_class(char *class_name, DWORD *class_len)
-{
-	if (class_name != NULL && class_len != NULL && *class_len > 0)
-		class_name[0] = '\0';
-	if (class_len != NULL)
-		*class_len = 0;
-}
-
 /* Gives the key-path layer the reason hive F takes no change where it
  * is this backend's own to find (the others the user saw before the
  * scans). */
 static void
 refuse_hive(const struct hive_file *f)
 {
-	if (f->why == HIVE_RO_LINKS)
+	if (f->why.code == WHY_LINKS)
 		reg_refuse(REG_HIVE_LINKED, NULL, f->path);
-	else if (f->why == HIVE_RO_CHANGED)
+	else if (f->why.code == WHY_CHANGED)
 		reg_refuse(REG_HIVE_CHANGED, NULL, f->path);
 }
 
@@ -445,7 +372,7 @@ delete_node(const struct key_pos *pos)
 	if (pos->hive == VIRTUAL_ROOT)
 		return ERROR_ACCESS_DENIED;
 	f = &g_hives[pos->hive];
-	if (f->read_only || !f->writable || !f->backed_up ||
+	if (f->state < HIVE_WHOLE || f->stats.backups == 0 ||
 	    pos->node == f->root || !tree_allows(pos->hive, pos->node))
 		return ERROR_ACCESS_DENIED;
 	if ((rc = subkeys_of(pos, &t, &count)) != ERROR_SUCCESS)
@@ -458,7 +385,7 @@ delete_node(const struct key_pos *pos)
 		hive_rollback(pos->hive);
 		return ERROR_BADKEY;
 	}
-	f->unsaved = 1;
+	f->state = HIVE_UNSAVED;
 	tree_deleted(pos->hive, pos->node);
 	cache_forget(pos->hive);
 	handles_deleted(pos->hive, pos->node);
@@ -477,11 +404,6 @@ deliver(DWORD t, const char *raw, size_t len, DWORD *type, BYTE *data,
 
 	if (type != NULL)
 		*type = t;
-	if (data == NULL) {
-		if (data_len != NULL)
-			*data_len = (DWORD)need;
-		return ERROR_SUCCESS;
-	}
 	if (need > *data_len) {
 		*data_len = (DWORD)need;
 		return ERROR_MORE_DATA;
@@ -532,25 +454,17 @@ RegQueryInfoKeyA(HKEY key, char *class_name, DWORD *class_len,
 	size_t count;
 	LONG rc;
 
-	(void)reserved;
+	if (class_name != NULL || class_len != NULL || reserved != NULL ||
+	    max_subkey_len != NULL || max_class_len != NULL || values != NULL ||
+	    max_value_name_len != NULL || max_value_len != NULL ||
+	    security_len != NULL || last_write != NULL)
+		return ERROR_INVALID_PARAMETER;
 	if ((rc = key_start(key, &pos)) != ERROR_SUCCESS)
 		return rc;
 	if ((rc = subkeys_of(&pos, &t, &count)) != ERROR_SUCCESS)
 		return rc;
 	if (subkeys != NULL)
 		*subkeys = (DWORD)count;
-	if (max_subkey_len != NULL)
-		*max_subkey_len = (DWORD)longest_subkey(&pos, t, count);
-	put_no_class(class_name, class_len);
-	if (max_class_len != NULL)
-		*max_class_len = 0;
-	if (values != NULL || max_value_name_len != NULL ||
-	    max_value_len != NULL)
-		values_info(&pos, values, max_value_name_len, max_value_len);
-	if (security_len != NULL)
-		*security_len = 0;
-	if (last_write != NULL)
-		put_filetime(&pos, last_write);
 	return ERROR_SUCCESS;
 }
 
@@ -564,8 +478,8 @@ RegEnumKeyExA(HKEY key, DWORD index, char *name, DWORD *name_len,
 	const char *s;
 	LONG rc;
 
-	(void)reserved;
-	if (name == NULL || name_len == NULL)
+	if (name == NULL || name_len == NULL || reserved != NULL ||
+	    class_name != NULL || class_len != NULL || last_write != NULL)
 		return ERROR_INVALID_PARAMETER;
 	if ((rc = key_start(key, &pos)) != ERROR_SUCCESS)
 		return rc;
@@ -577,17 +491,11 @@ RegEnumKeyExA(HKEY key, DWORD index, char *name, DWORD *name_len,
 	 * is a damaged cell. */
 	if ((s = subkey_name(&pos, t, index)) == NULL)
 		return ERROR_BADKEY;
-	if (last_write != NULL) {
-		struct key_pos child = { pos.hive, t != NULL ? t->kids[index] :
-		    0 };
-		put_filetime(&child, last_write);
-	}
 	len = strlen(s);
 	if (len >= *name_len)
 		return ERROR_MORE_DATA;
 	memcpy(name, s, len + 1);
 	*name_len = (DWORD)len;
-	put_no_class(class_name, class_len);
 	return ERROR_SUCCESS;
 }
 
@@ -604,8 +512,7 @@ RegQueryValueExA(HKEY key, const char *value_name, DWORD *reserved,
 	hive_h *h;
 	LONG rc;
 
-	(void)reserved;
-	if (data != NULL && data_len == NULL)
+	if (reserved != NULL || data == NULL || data_len == NULL)
 		return ERROR_INVALID_PARAMETER;
 	if ((rc = key_start(key, &pos)) != ERROR_SUCCESS)
 		return rc;
@@ -667,7 +574,7 @@ hive_backup_of_key(HKEY key, const char *dir)
 	}
 	hive_set_backup_dir(dir);
 	f = &g_hives[k->hive];
-	if (f->state != HIVE_LOADED) {
+	if (f->state < HIVE_READ_ONLY) {
 		errno = EIO;
 		return -1;
 	}
@@ -678,7 +585,7 @@ void
 reg_rollback(void)
 {
 	for (int i = 0; i < HIVE_COUNT; i++) {
-		if (g_hives[i].state == HIVE_LOADED && g_hives[i].unsaved)
+		if (g_hives[i].state == HIVE_UNSAVED)
 			hive_rollback(i);
 	}
 }
@@ -689,7 +596,7 @@ reg_commit(void)
 	int result = 0, e = 0;
 
 	for (int i = 0; i < HIVE_COUNT; i++) {
-		if (g_hives[i].state != HIVE_LOADED || !g_hives[i].unsaved)
+		if (g_hives[i].state != HIVE_UNSAVED)
 			continue;
 		if (hive_save(i) < 0) {
 			e = result < 0 ? e : errno;
@@ -768,8 +675,10 @@ tree_deletable(HKEY root, const char *subpath, int for_delete)
 	    pos.node == g_hives[pos.hive].root)
 		return 1;
 	f = &g_hives[pos.hive];
-	if (f->read_only || (for_delete && hive_writable(pos.hive) < 0)) {
-		errno = f->read_only ? CRT_EACCES : errno_from_unix_error(errno);
+	if (f->state == HIVE_READ_ONLY ||
+	    (for_delete && hive_writable(pos.hive) < 0)) {
+		errno = f->state == HIVE_READ_ONLY ? CRT_EACCES :
+		    errno_from_unix_error(errno);
 		refuse_hive(f);
 		return 0;
 	}
@@ -795,23 +704,9 @@ hive_get_stats(int hive, struct hive_stats *out)
 	if (hive < 0 || hive >= HIVE_COUNT)
 		return;
 	*out = g_hives[hive].stats;
-	out->loaded = g_hives[hive].state == HIVE_LOADED;
-	out->read_only = out->loaded && g_hives[hive].read_only;
-	out->why = out->loaded ? g_hives[hive].why : HIVE_WRITABLE;
-}
-
-int
-hive_condition(int hive, char *path, size_t size, int *err)
-{
-	struct hive_file *f;
-
-	if (hive < 0 || hive >= HIVE_COUNT)
-		return -1;
-	f = &g_hives[hive];
-	(void)hive_get(hive);
-	snprintf(path, size, "%s", f->path[0] != '\0' ? f->path : f->want);
-	*err = f->err;
-	return f->cond;
+	out->loaded = g_hives[hive].state >= HIVE_READ_ONLY;
+	out->read_only = g_hives[hive].state == HIVE_READ_ONLY;
+	out->why = out->loaded ? g_hives[hive].why.code : WHY_FILE;
 }
 
 int

@@ -18,19 +18,28 @@ enum {
 	HIVE_COUNT
 };
 
-/* Why a hive takes no change. */
+/* How a hive stands, and why (hive_stats.why): how it was read, why it
+ * was not, or why it takes no change. */
 enum {
-	HIVE_WRITABLE,
-	HIVE_RO_DIRTY,		/* not closed cleanly by Windows */
-	HIVE_RO_NO_ACCESS,	/* file or folder not writable to us */
-	HIVE_RO_LINKS,		/* more than one hard link */
-	HIVE_RO_CHANGED		/* changed by another program since we read it */
+	WHY_FILE,		/* read as its file holds it */
+	WHY_LOGS,		/* read as its logs bring it up to date */
+	WHY_MISSING,		/* not read: no such file */
+	WHY_NOT_FILE,		/* not read: a folder, a device, a pipe */
+	WHY_LINK,		/* not read: a symbolic link, not followed */
+	WHY_DAMAGED,		/* not read: no hive in it */
+	WHY_UNREADABLE,		/* not read: the file cannot be read */
+	WHY_DIRTY,		/* no change: not closed cleanly by Windows,
+				 * its logs not applied */
+	WHY_NO_ACCESS,		/* no change: file or folder not writable */
+	WHY_LINKS,		/* no change: more than one hard link */
+	WHY_CHANGED		/* no change: changed by another program since
+				 * the run read it */
 };
 
 struct hive_stats {
 	int loaded;		/* 1: in memory now */
 	int read_only;		/* 1: loaded, every change refused */
-	int why;		/* HIVE_WRITABLE or a HIVE_RO_ reason */
+	int why;		/* WHY_FILE ... */
 	unsigned loads;		/* file opened, mapped (a rollback reopens) */
 	unsigned writable_loads;	/* file read whole, to be changed */
 	unsigned writes;	/* new file renamed into place */
@@ -42,12 +51,6 @@ struct hive_stats {
 /* Fills OUT for hive HIVE (HIVE_SOFTWARE, HIVE_SYSTEM); all zero for
  * any other number. */
 void hive_get_stats(int hive, struct hive_stats *out);
-
-/* Reads hive HIVE unless read already and tells how it stands: a
- * HIVE_READ ... code of registry.h, with its file as found (the part
- * that exists, then the rest as named) in PATH of SIZE bytes and, for
- * HIVE_UNREADABLE, the errno in *ERR.  -1 for any other number. */
-int hive_condition(int hive, char *path, size_t size, int *err);
 
 /* Copies the file of the hive that holds the open KEY, as it is before
  * this run's first change to it, into the backup folder DIR as

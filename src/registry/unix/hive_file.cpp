@@ -172,10 +172,6 @@ hive_replace_tried(int i)
 	char tmp[PATH_BYTES];
 	int fd;
 
-	if (g_hives[i].state != HIVE_LOADED) {
-		errno = EIO;
-		return -1;
-	}
 	if ((fd = make_temp(g_hives[i].path, tmp, sizeof(tmp))) < 0)
 		return -1;
 	SC(close)(fd);
@@ -467,7 +463,7 @@ hive_backup(struct hive_file *f)
 {
 	char dst[PATH_BYTES], tmp[PATH_BYTES];
 
-	if (f->backed_up)
+	if (f->stats.backups > 0)
 		return 0;
 	if (g_backup_dir[0] == '\0') {
 		errno = EACCES;
@@ -476,11 +472,20 @@ hive_backup(struct hive_file *f)
 	if (backup_place(f, dst, sizeof(dst)) < 0 ||
 	    copy_to_temp(f->path, dst, tmp, sizeof(tmp)) < 0 ||
 	    publish_backup(tmp, dst) < 0 ||
-	    (f->recovered && backup_logs(f, dst) < 0) || sync_folder(dst) < 0)
+	    (f->image_fd >= 0 && backup_logs(f, dst) < 0) ||
+	    sync_folder(dst) < 0)
 		return -1;
-	f->backed_up = 1;
 	f->stats.backups++;
 	return 1;
+}
+
+/* The file of hive F was changed by someone else since this run read
+ * it: what memory holds is no base for a change, now or later. */
+static void
+hive_changed(struct hive_file *f)
+{
+	f->state = HIVE_READ_ONLY;
+	f->why.code = WHY_CHANGED;
 }
 
 /* Writes the hive in memory to a new file beside the old one, open as
@@ -509,7 +514,7 @@ write_replace(struct hive_file *f, int old)
 	 * the next change could not tell ours from another's: none is
 	 * made. */
 	if (file_id_of(fd, &f->id) < 0)
-		f->changed = f->read_only = 1;
+		hive_changed(f);
 	SC(close)(fd);
 	/* The new file is in place whatever the folder's sync says, and
 	 * calling the change failed would not undo it. */
@@ -537,35 +542,34 @@ hive_locate(int i, char *out, size_t size)
 
 /* Opens the hive file WANT for reading, no link followed on the way or
  * at the end (a hive that is a link is not read); where it was found
- * goes to PATH (SIZE bytes).  The descriptor, or -1 with *COND (a
- * HIVE_MISSING ... code of registry.h) and, for HIVE_UNREADABLE, *ERR
- * saying why. */
+ * goes to PATH (SIZE bytes).  The descriptor, or -1 with WHY (WHY_MISSING
+ * ..., the errno with WHY_UNREADABLE) saying why. */
 static int
-hive_open_fd(const char *want, char *path, size_t size, int *cond, int *err)
+hive_open_fd(const char *want, char *path, size_t size, struct hive_why *why)
 {
 	struct stat st;
 	size_t leaf;
 	int dirfd, fd;
 
-	*cond = HIVE_MISSING;
+	why->code = WHY_MISSING;
 	if ((fd = winpath_open_at(want, path, size, &dirfd, &leaf)) != 1) {
 		/* A folder on the way that could not be looked in. */
 		if (fd < 0 && errno != ENAMETOOLONG) {
-			*err = errno;
-			*cond = HIVE_UNREADABLE;
+			why->err = errno;
+			why->code = WHY_UNREADABLE;
 		}
 		return -1;
 	}
 	fd = SC(openat)(dirfd, path + leaf, O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
 	    O_NONBLOCK | O_NOCTTY, 0);
 	if (fd < 0) {
-		*err = errno;
-		*cond = errno == ELOOP ? HIVE_LINK : errno == ENOENT ?
-		    HIVE_MISSING : HIVE_UNREADABLE;
+		why->err = errno;
+		why->code = errno == ELOOP ? WHY_LINK : errno == ENOENT ?
+		    WHY_MISSING : WHY_UNREADABLE;
 	}
 	SC(close)(dirfd);
 	if (fd >= 0 && (SC(fstat)(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-		*cond = HIVE_NOT_FILE;
+		why->code = WHY_NOT_FILE;
 		SC(close)(fd);
 		fd = -1;
 	}
@@ -587,57 +591,59 @@ hivex_open_fd(int fd, const char *path, int flags)
 	return HC(hivex_open)(name, flags);
 }
 
+/* Why hive F, read and not closed cleanly when DIRTY (and not brought
+ * up to date from its logs), may take no change; WHY_FILE or WHY_LOGS
+ * when it may.  A hive with other hard links would lose them to the
+ * rename, and written in place it could be torn by a crash. */
+static int
+why_read(const struct hive_file *f, int dirty)
+{
+	if (dirty && f->image_fd < 0)
+		return WHY_DIRTY;
+	if (!replaceable(f->path))
+		return WHY_NO_ACCESS;
+	if (f->id.links > 1)
+		return WHY_LINKS;
+	return f->image_fd >= 0 ? WHY_LOGS : WHY_FILE;
+}
+
 /* Opens the hive file F->want read-only: libhivex maps it and reads
  * only what is looked at.  It is read whole, to be changed, only at the
- * run's first change to it (hive_writable).  1, or -1 with F->cond
- * saying why not. */
+ * run's first change to it (hive_writable).  A hive Windows did not
+ * close cleanly has its newest state in its logs: unless they apply,
+ * what the file holds may be stale.  A hive changed by another program
+ * stays read-only.  1, F->state HIVE_MAPPED or HIVE_READ_ONLY; or -1
+ * with F->why saying why not. */
 static int
 hive_open_file(struct hive_file *f)
 {
-	int fd;
+	int fd, changed = f->state == HIVE_READ_ONLY &&
+	    f->why.code == WHY_CHANGED;
 
 	f->h = NULL;
-	f->unsaved = 0;
-	f->writable = 0;
-	if ((fd = hive_open_fd(f->want, f->path, sizeof(f->path), &f->cond,
-	    &f->err)) < 0)
+	if ((fd = hive_open_fd(f->want, f->path, sizeof(f->path),
+	    &f->why)) < 0)
 		return -1;
-	f->cond = HIVE_DAMAGED;
+	f->why.code = WHY_DAMAGED;
 	if (file_id_of(fd, &f->id) < 0) {
 		SC(close)(fd);
 		return -1;
 	}
 	hive_recover_forget(f);
-	if (!f->changed && f->id.seq1 != f->id.seq2)
+	if (!changed && f->id.seq1 != f->id.seq2)
 		(void)hive_recover(f, fd);
-	/* A hive Windows did not close cleanly has its newest state in
-	 * its logs: unless they were applied, what the file holds may be
-	 * stale.  One with other hard links would lose them to the rename,
-	 * and written in place it could be torn by a crash: it is left
-	 * alone. */
-	if (f->changed)
-		f->why = HIVE_RO_CHANGED;
-	else if (f->id.seq1 != f->id.seq2 && !f->recovered)
-		f->why = HIVE_RO_DIRTY;
-	else if (!replaceable(f->path))
-		f->why = HIVE_RO_NO_ACCESS;
-	else if (f->id.links > 1)
-		f->why = HIVE_RO_LINKS;
-	else
-		f->why = HIVE_WRITABLE;
-	f->read_only = f->why != HIVE_WRITABLE;
-	f->h = hivex_open_fd(f->recovered ? f->image_fd : fd, f->path, 0);
+	f->h = hivex_open_fd(f->image_fd >= 0 ? f->image_fd : fd, f->path, 0);
 	SC(close)(fd);
-	if (f->h == NULL)
-		return -1;
-	if ((f->root = hivex_root(f->h)) == 0) {
+	if (f->h != NULL && (f->root = hivex_root(f->h)) == 0) {
 		hivex_close(f->h);
 		f->h = NULL;
-		return -1;
 	}
+	if (f->h == NULL)
+		return -1;
 	f->stats.loads++;
-	f->cond = f->why == HIVE_RO_DIRTY ? HIVE_DIRTY : f->read_only ?
-	    HIVE_UNWRITABLE : f->recovered ? HIVE_RECOVERED : HIVE_READ;
+	f->why.code = changed ? WHY_CHANGED : why_read(f,
+	    f->id.seq1 != f->id.seq2);
+	f->state = f->why.code <= WHY_LOGS ? HIVE_MAPPED : HIVE_READ_ONLY;
 	return 1;
 }
 
@@ -647,10 +653,11 @@ static int
 hive_unchanged(struct hive_file *f, int *fd)
 {
 	char path[PATH_BYTES];
+	struct hive_why why;
 	struct file_id now;
-	int d, same, cond, err;
+	int d, same;
 
-	if ((d = hive_open_fd(f->want, path, sizeof(path), &cond, &err)) < 0)
+	if ((d = hive_open_fd(f->want, path, sizeof(path), &why)) < 0)
 		return 0;
 	same = file_id_of(d, &now) == 1 && strcmp(path, f->path) == 0 &&
 	    file_id_same(&now, &f->id) && hive_logs_unchanged(f);
@@ -659,16 +666,6 @@ hive_unchanged(struct hive_file *f, int *fd)
 	else
 		SC(close)(d);
 	return same;
-}
-
-/* The file of hive F was changed by someone else since this run read
- * it: what memory holds is no base for a change, now or later. */
-static void
-hive_changed(struct hive_file *f)
-{
-	f->changed = 1;
-	f->read_only = 1;
-	f->why = HIVE_RO_CHANGED;
 }
 
 /* 1 when NAME is LEAF, ".tmp" and the six letters or digits mkstemp
@@ -729,9 +726,9 @@ hive_writable(int i)
 	hive_h *h;
 	int fd;
 
-	if (f->writable)
+	if (f->state >= HIVE_WHOLE)
 		return 0;
-	if (f->read_only) {
+	if (f->state != HIVE_MAPPED) {
 		errno = EACCES;
 		return -1;
 	}
@@ -740,7 +737,7 @@ hive_writable(int i)
 		errno = EACCES;
 		return -1;
 	}
-	h = hivex_open_fd(f->recovered ? f->image_fd : fd, f->path,
+	h = hivex_open_fd(f->image_fd >= 0 ? f->image_fd : fd, f->path,
 	    HIVEX_OPEN_WRITE);
 	SC(close)(fd);
 	if (h == NULL) {
@@ -756,7 +753,7 @@ hive_writable(int i)
 	}
 	hivex_close(f->h);
 	f->h = h;
-	f->writable = 1;
+	f->state = HIVE_WHOLE;
 	f->stats.writable_loads++;
 	remove_stale_temps(f);
 	return 1;
@@ -768,13 +765,13 @@ hive_get(int i)
 	struct hive_file *f = &g_hives[i];
 
 	if (f->state == HIVE_UNTRIED) {
-		f->state = HIVE_ABSENT;
-		f->cond = HIVE_MISSING;
-		if (hive_locate(i, f->want, sizeof(f->want)) == 1 &&
-		    hive_open_file(f) == 1)
-			f->state = HIVE_LOADED;
+		f->image_fd = -1;
+		f->why.code = WHY_MISSING;
+		if (hive_locate(i, f->want, sizeof(f->want)) < 0 ||
+		    hive_open_file(f) < 0)
+			f->state = HIVE_ABSENT;
 	}
-	return f->state == HIVE_LOADED ? f : NULL;
+	return f->state >= HIVE_READ_ONLY ? f : NULL;
 }
 
 int
@@ -783,7 +780,7 @@ hive_save(int i)
 	struct hive_file *f = &g_hives[i];
 	int fd, written, full = 0;
 
-	if (f->state != HIVE_LOADED || !f->unsaved)
+	if (f->state != HIVE_UNSAVED)
 		return 0;
 	/* Another writer since our first change: theirs stays. */
 	if (!hive_unchanged(f, &fd)) {
@@ -795,7 +792,8 @@ hive_save(int i)
 		if (written) {
 			/* The file holds what the logs brought now. */
 			hive_recover_forget(f);
-			f->unsaved = 0;
+			if (f->state == HIVE_UNSAVED)
+				f->state = HIVE_WHOLE;
 			f->stats.writes++;
 			return 1;
 		}
@@ -812,8 +810,10 @@ hive_reload(int i)
 
 	if (f->h != NULL)
 		hivex_close(f->h);
-	f->state = hive_open_file(f) == 1 ? HIVE_LOADED : HIVE_ABSENT;
-	return f->state == HIVE_LOADED ? 1 : -1;
+	if (hive_open_file(f) == 1)
+		return 1;
+	f->state = HIVE_ABSENT;
+	return -1;
 }
 
 void
@@ -821,7 +821,8 @@ hive_forget(int i)
 {
 	if (g_hives[i].h != NULL)
 		hivex_close(g_hives[i].h);
-	hive_recover_forget(&g_hives[i]);
+	if (g_hives[i].state != HIVE_UNTRIED)
+		hive_recover_forget(&g_hives[i]);
 	memset(&g_hives[i], 0, sizeof(g_hives[i]));
 }
 

@@ -23,8 +23,8 @@ struct hive_file *hive_get(int i);
  * or changed by another program: read-only from now on), ENOMEM or EIO. */
 int hive_writable(int i);
 
-/* Tries, before a change, what writing hive I will need first: a new
- * file made beside it (and removed again).  A folder that takes no new
+/* Tries, before a change, what writing hive I (read) will need first: a
+ * new file made beside it (and removed again).  A folder that takes no new
  * file (no room, no inode, no quota left) shows now, before anything
  * else of the change is done; a disk that fills while the hive is
  * written does not.  1: made; -1: not, errno set. */

@@ -15,7 +15,25 @@
 #define PATH_BYTES 4096
 #define VIRTUAL_ROOT (-1)	/* HKLM itself: its subkeys are the hives */
 
-enum { HIVE_UNTRIED, HIVE_ABSENT, HIVE_LOADED };
+/* How far this run has come with a hive (hive_file.state). */
+enum {
+	HIVE_UNTRIED,		/* not looked for yet */
+	HIVE_ABSENT,		/* not read: its why says why */
+	HIVE_READ_ONLY,		/* read, and no change reaches it: its why
+				 * says why */
+	HIVE_MAPPED,		/* read, mapped; may be changed */
+	HIVE_WHOLE,		/* read whole to be changed; nothing waiting */
+	HIVE_UNSAVED		/* changed in memory, not yet written */
+};
+
+/* Why a hive stands as it does. */
+struct hive_why {
+	int code;		/* WHY_FILE ... of hive.h */
+	int err;		/* with WHY_UNREADABLE, or a log's (WHY_DIRTY):
+				 * the errno */
+	int log;		/* with WHY_DIRTY: a LOG_ code of registry.h */
+	char log_name[256];	/* and the log it names, as the disk does */
+};
 
 /* What a hive file was when this run read it: a change by anyone else
  * shows in one of these. */
@@ -38,28 +56,18 @@ struct log_file {
 #define LOG_FILES 3		/* .LOG1, .LOG2, .LOG */
 
 struct hive_file {
-	int state;
+	int state;		/* HIVE_UNTRIED ... */
+	struct hive_why why;
 	hive_h *h;
 	hive_node_h root;
-	int read_only;
-	int why;		/* HIVE_WRITABLE or why read_only is set */
-	int writable;		/* h was read whole, to be changed */
-	int changed;		/* the file changed under us: read-only now */
-	int unsaved;
-	int backed_up;
 	struct file_id id;
 	char want[PATH_BYTES];	/* the hive's Windows path below SystemRoot */
 	char path[PATH_BYTES];	/* where it was found, no link followed */
 	struct hive_stats stats;
-	int cond;		/* HIVE_READ ... of registry.h: how it was read */
-	int err;		/* with HIVE_UNREADABLE: the errno */
-	/* A hive not closed cleanly: brought up to date from its logs
-	 * (hive_recover.cpp), or why not. */
-	int recovered;		/* 1: what is read is image_fd's, not path's */
-	int image_fd;		/* the hive as recovered, in memory */
-	int log_why;		/* else a LOG_ code of registry.h */
-	int log_err;		/* its errno */
-	char log_name[256];	/* the log it names, as the disk does */
+	/* A hive not closed cleanly, brought up to date from its logs
+	 * (hive_recover.cpp): what is read is this copy in memory, not
+	 * the file; -1 when there is none. */
+	int image_fd;
 	struct log_file logs[LOG_FILES];
 };
 

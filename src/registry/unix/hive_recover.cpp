@@ -65,10 +65,10 @@ refused(struct hive_file *f, int k, int why, int err)
 	const char *path = k >= 0 ? f->logs[k].path : "";
 	const char *slash = strrchr(path, '/');
 
-	f->log_why = why;
-	f->log_err = err;
-	copy_bounded(f->log_name, slash != NULL ? slash + 1 : path,
-	    sizeof(f->log_name));
+	f->why.log = why;
+	f->why.err = err;
+	copy_bounded(f->why.log_name, slash != NULL ? slash + 1 : path,
+	    sizeof(f->why.log_name));
 	return 0;
 }
 
@@ -160,7 +160,6 @@ image_to_memory(struct hive_file *f, const struct hive_image *img)
 	}
 	hivex_close(h);
 	f->image_fd = fd;
-	f->recovered = 1;
 	return 1;
 }
 
@@ -229,7 +228,7 @@ hive_open_content(const struct hive_file *f)
 {
 	char name[64];
 
-	if (!f->recovered)
+	if (f->image_fd < 0)
 		return SC(open)(f->path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
 	snprintf(name, sizeof(name), "/proc/self/fd/%d", f->image_fd);
 	return SC(open)(name, O_RDONLY | O_CLOEXEC, 0);
@@ -238,9 +237,8 @@ hive_open_content(const struct hive_file *f)
 void
 hive_recover_forget(struct hive_file *f)
 {
-	if (f->recovered)
+	if (f->image_fd >= 0)
 		SC(close)(f->image_fd);
-	f->recovered = 0;
 	f->image_fd = -1;
 	refused(f, -1, LOG_NONE_APPLIES, 0);
 	memset(f->logs, 0, sizeof(f->logs));

@@ -11,10 +11,9 @@
 #include "hive_internal.h"
 
 /* Brings hive F, not closed cleanly and open as FD, up to date from its
- * logs.  1: done, F->recovered set and F->image_fd the hive as
- * recovered; 0: not done, F->log_why (a LOG_ code of registry.h),
- * F->log_name and F->log_err say why; either way F->logs lists the logs
- * found. */
+ * logs.  1: done, F->image_fd the hive as recovered; 0: not done,
+ * F->why.log (a LOG_ code of registry.h), F->why.log_name and
+ * F->why.err say why; either way F->logs lists the logs found. */
 int hive_recover(struct hive_file *f, int fd);
 
 /* 1 when each log of F is still the file this run read; 0 when one

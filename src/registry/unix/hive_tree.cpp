@@ -43,9 +43,10 @@ struct cell_map {
 	unsigned char *b;	/* NULL: not read yet */
 	size_t end;		/* end of the bins in the file */
 	unsigned char *claims;
-	unsigned char *seen;	/* keys walked, one bit each */
-	unsigned char *mine;	/* keys of the tree proved, likewise */
-	unsigned char *gone;	/* cells a written delete freed, likewise */
+	unsigned char *mine;	/* keys of the tree proved, one bit each */
+	unsigned char *gone;	/* cells a written delete freed, likewise;
+				 * while the claims are counted, the keys
+				 * walked */
 	int broken;		/* the root key is no sound cell */
 	struct offsets cells;	/* what the proved tree's delete frees */
 	size_t top;		/* the proved tree's key, or 0 */
@@ -127,7 +128,6 @@ map_free(struct cell_map *m)
 {
 	free(m->b);
 	free(m->claims);
-	free(m->seen);
 	free(m->mine);
 	free(m->gone);
 	free(m->cells.v);
@@ -170,11 +170,9 @@ map_read(const struct hive_file *f, struct cell_map *m)
 		m->end = got;
 	slots = (m->end - BINS_START) / CELL_ALIGN + 1;
 	m->claims = (unsigned char *)calloc(slots, 1);
-	m->seen = (unsigned char *)calloc(slots / 8 + 1, 1);
 	m->mine = (unsigned char *)calloc(slots / 8 + 1, 1);
 	m->gone = (unsigned char *)calloc(slots / 8 + 1, 1);
-	if (m->claims == NULL || m->seen == NULL || m->mine == NULL ||
-	    m->gone == NULL) {
+	if (m->claims == NULL || m->mine == NULL || m->gone == NULL) {
 		map_free(m);
 		errno = ENOMEM;
 		return -1;
@@ -183,14 +181,27 @@ map_read(const struct hive_file *f, struct cell_map *m)
 	return 1;
 }
 
+/* The bit of the cell at the file offset OFF in the bitmap BITS, which
+ * becomes ON unless ON is -1.  What it was. */
+static int
+bit(unsigned char *bits, size_t off, int on)
+{
+	size_t slot = (off - BINS_START) / CELL_ALIGN;
+	unsigned char b = (unsigned char)(1u << (slot % 8));
+	int was = (bits[slot / 8] & b) != 0;
+
+	if (on >= 0)
+		bits[slot / 8] = (unsigned char)(on ? bits[slot / 8] | b :
+		    bits[slot / 8] & ~b);
+	return was;
+}
+
 /* 1 when POINTER names a cell that a written delete of this run freed. */
 static int
 gone(const struct cell_map *m, unsigned long pointer)
 {
-	size_t slot = pointer / CELL_ALIGN;
-
 	return pointer % CELL_ALIGN == 0 && pointer < m->end - BINS_START &&
-	    (m->gone[slot / 8] >> (slot % 8) & 1);
+	    bit(m->gone, pointer + BINS_START, -1);
 }
 
 /* Adds to CELLS the cell of POINTER (NEED bytes at least) and gives its
@@ -347,17 +358,6 @@ key_cells(const struct cell_map *m, size_t nk, struct offsets *cells,
 		take(m, cls, 0, cells, strict, bad);
 }
 
-/* Marks key NK in the bitmap BITS; 1 when it was marked before. */
-static int
-mark(unsigned char *bits, size_t nk)
-{
-	size_t slot = (nk - BINS_START) / CELL_ALIGN;
-	int was = bits[slot / 8] >> (slot % 8) & 1;
-
-	bits[slot / 8] |= (unsigned char)(1u << (slot % 8));
-	return was;
-}
-
 /* Walks every key reachable from ROOT once and counts, for each cell,
  * the pointers of those keys that lead to it; the header's pointer to
  * the root counts too, and so do pointers to security cells, which a
@@ -372,7 +372,7 @@ count_claims(struct cell_map *m, size_t root)
 
 	if (offsets_add(&todo, root) < 0 || offsets_add(&cells, root) < 0)
 		bad = 1;
-	mark(m->seen, root);
+	bit(m->gone, root, 1);
 	while (todo.n > 0 && !bad) {
 		nk = todo.v[--todo.n];
 		first_kid = todo.n;
@@ -387,7 +387,7 @@ count_claims(struct cell_map *m, size_t root)
 		/* Keys reached before are not walked again. */
 		keep = first_kid;
 		for (size_t k = first_kid; k < todo.n; k++) {
-			if (!mark(m->seen, todo.v[k]))
+			if (!bit(m->gone, todo.v[k], 1))
 				todo.v[keep++] = todo.v[k];
 		}
 		todo.n = keep;
@@ -424,12 +424,8 @@ offset_order(const void *a, const void *b)
 static void
 proof_drop(struct cell_map *m)
 {
-	size_t slot;
-
-	for (size_t k = 0; k < m->cells.n; k++) {
-		slot = (m->cells.v[k] - BINS_START) / CELL_ALIGN;
-		m->mine[slot / 8] &= (unsigned char)~(1u << (slot % 8));
-	}
+	for (size_t k = 0; k < m->cells.n; k++)
+		bit(m->mine, m->cells.v[k], 0);
 	m->cells.n = 0;
 	m->top = 0;
 	m->top_gone = 0;
@@ -456,7 +452,7 @@ tree_sound(struct cell_map *m, size_t top, size_t parent)
 		nk = todo.v[--todo.n];
 		above = from.v[--from.n];
 		if (cell_at(m, nk - BINS_START, NK_SIZE) == 0 ||
-		    !cell_is(m, nk, "nk") || mark(m->mine, nk) ||
+		    !cell_is(m, nk, "nk") || bit(m->mine, nk, 1) ||
 		    le32(m->b + nk + NK_PARENT) + BINS_START != above) {
 			bad = 1;
 			break;
@@ -497,9 +493,7 @@ map_build(const struct hive_file *f, struct cell_map *m)
 		errno = ENOMEM;
 		return -1;
 	}
-	/* Only the count needs the keys walked. */
-	free(m->seen);
-	m->seen = NULL;
+	memset(m->gone, 0, (m->end - BINS_START) / CELL_ALIGN / 8 + 1);
 	return 1;
 }
 
@@ -526,11 +520,10 @@ tree_check(const struct key_pos *pos, hive_node_h parent)
 int
 tree_allows(int hive, hive_node_h node)
 {
-	const struct cell_map *m = &g_maps[hive];
-	size_t slot = (node - BINS_START) / CELL_ALIGN;
+	struct cell_map *m = &g_maps[hive];
 
 	return m->top != 0 && node >= BINS_START && node < m->end &&
-	    (m->mine[slot / 8] >> (slot % 8) & 1);
+	    bit(m->mine, node, -1);
 }
 
 void
@@ -549,7 +542,6 @@ void
 tree_settled(int hive, int written)
 {
 	struct cell_map *m = &g_maps[hive];
-	size_t slot;
 
 	if (written && m->pending && (m->stale || !m->top_gone)) {
 		/* Not one whole tree: the file tells what went. */
@@ -557,9 +549,8 @@ tree_settled(int hive, int written)
 		return;
 	}
 	for (size_t k = 0; written && m->pending && k < m->cells.n; k++) {
-		slot = (m->cells.v[k] - BINS_START) / CELL_ALIGN;
-		m->claims[slot] = 0;
-		m->gone[slot / 8] |= (unsigned char)(1u << (slot % 8));
+		m->claims[(m->cells.v[k] - BINS_START) / CELL_ALIGN] = 0;
+		bit(m->gone, m->cells.v[k], 1);
 	}
 	proof_drop(m);
 	m->pending = m->stale = 0;

@@ -9,8 +9,6 @@
 #ifndef VKM_HIVE_TREE_H
 #define VKM_HIVE_TREE_H
 
-#include <stddef.h>
-
 #include "hive_internal.h"
 
 /* Proves the tree of the key at POS (a hive's node, whose parent is the
@@ -25,8 +23,7 @@ int tree_check(const struct key_pos *pos, hive_node_h parent);
  * there; 0 when not. */
 int tree_allows(int hive, hive_node_h node);
 
-/* The key NODE of hive HIVE, one tree_allows let go, was deleted in
- * memory. */
+/* NODE of hive HIVE, a key tree_allows let go, is deleted in memory. */
 void tree_deleted(int hive, hive_node_h node);
 
 /* The changes of hive HIVE reached its file (WRITTEN 1) or were dropped

@@ -13,8 +13,7 @@
 
 #include "platform/unix/syscalls.h"
 
-/* X(name, result type, result of a failure, parameters, arguments,
- * the real function), as in syscalls.h. */
+/* Each row as in syscalls.h. */
 #define HIVEX_CALLS(X) \
 	X(hivex_open, hive_h *, NULL, (const char *p, int f), (p, f), \
 	    hivex_open) \
@@ -52,6 +51,10 @@ extern struct sys_call g_hivex_calls[HC_COUNT];
 
 /* Points the call NAME at FN, or back at libhivex's own when FN is
  * NULL.  1: done; 0: no call of that name. */
-int hivex_call_set(const char *name, void (*fn)(void));
+static inline int
+hivex_call_set(const char *name, void (*fn)(void))
+{
+	return call_table_set(g_hivex_calls, HC_COUNT, name, fn);
+}
 
 #endif

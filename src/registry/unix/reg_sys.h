@@ -11,7 +11,10 @@
  * RegDeleteKeyA) is held in memory until reg_commit writes it or
  * reg_rollback drops it, and RegDeleteKeyA deletes only a key of the
  * tree that tree_deletable (reg_internal.h) proved and made ready last:
- * any other gets ERROR_ACCESS_DENIED.
+ * any other gets ERROR_ACCESS_DENIED.  Of what RegQueryInfoKeyA and
+ * RegEnumKeyExA can give, only the number of subkeys and a subkey's name
+ * are served, and RegQueryValueExA gives a value only into a buffer:
+ * asking for more gets ERROR_INVALID_PARAMETER.
  */
 #ifndef VKM_REG_SYS_H
 #define VKM_REG_SYS_H
