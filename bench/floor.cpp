@@ -1,8 +1,9 @@
 /*
- * floor.cpp - the least work a dry run of vkm310_cleanup cannot avoid on
- * an offline installation, done once each: the benchmark's yardstick.
+ * floor.cpp - the least work a run of vkm310_cleanup cannot avoid on an
+ * offline installation, done once each: the benchmark's yardstick.
  *
  *	floor WINDOWS_DIR
+ *	floor --cleanup WINDOWS_DIR
  *
  * Loads SOFTWARE and SYSTEM with libhivex read-only (mapped, as a dry
  * run may), enumerates every subkey of the four scanned keys once, and
@@ -12,6 +13,12 @@
  * the end of the first five entries of [SourceDisksFiles]; tests the 14
  * driver files once each.  Each folder's letter case is looked up once.
  * Prints the number of items it found, which must be the dry run's.
+ *
+ * With --cleanup, the hive work of a cleanup besides: each hive read
+ * whole once (to be changed), and for each registry item found one
+ * delete of its tree in memory and one crash-safe write of its hive (a
+ * temporary file beside it, synced, renamed over it, the folder synced).
+ * Prints the keys it removed too.
  */
 #include <ctype.h>
 #include <dirent.h>
@@ -20,10 +27,12 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #define ENTRIES_READ 5
 #define PATH_BYTES 4096
+#define KEYS_MAX 256
 
 static const char *const targets[] = {
 	"vkm310", "rdx7pcsc_root", "rdx7pcsc_slot", "tarnwickusbccid",
@@ -150,6 +159,13 @@ current_control_set(hive_h *h)
 	return hivex_node_get_child(h, hivex_root(h), name);
 }
 
+/* The keys a cleanup removes, noted while they are found. */
+static struct {
+	hive_h *h;
+	hive_node_h node;
+} g_keys[KEYS_MAX];
+static int g_nkeys;
+
 static int
 registry_items(hive_h *software, hive_h *system)
 {
@@ -173,8 +189,12 @@ registry_items(hive_h *software, hive_h *system)
 			if (v != 0 && hivex_value_type(h, v, &t, &len) == 0 &&
 			    (t == hive_t_REG_SZ || t == hive_t_REG_EXPAND_SZ))
 				text = hivex_value_string(h, v);
-			if (text != NULL && matches(text, s.rule))
+			if (text != NULL && matches(text, s.rule)) {
 				found++;
+				if (g_nkeys < KEYS_MAX)
+					g_keys[g_nkeys].h = h,
+					g_keys[g_nkeys++].node = kids[i];
+			}
 			free(text);
 			free(name);
 		}
@@ -252,45 +272,99 @@ oem_inf_items(const char *inf)
 	return found;
 }
 
-int
-main(int argc, char **argv)
+/* Writes the hive H as the file PATH of the folder DIR, crash-safe: a
+ * new file beside it, synced, renamed over it, the folder synced.  1, or
+ * 0 on a failure. */
+static int
+write_hive(hive_h *h, const char *dir, const char *path)
 {
-	char inf[PATH_BYTES], config[PATH_BYTES], path[PATH_BYTES];
+	char tmp[PATH_BYTES];
+	int fd, ok;
+
+	snprintf(tmp, sizeof(tmp), "%s.floorXXXXXX", path);
+	if ((fd = mkstemp(tmp)) < 0)
+		return 0;
+	close(fd);
+	ok = hivex_commit(h, tmp, 0) == 0 &&
+	    (fd = open(tmp, O_RDONLY)) >= 0;
+	ok = ok && fsync(fd) == 0 && close(fd) == 0 &&
+	    rename(tmp, path) == 0 && (fd = open(dir, O_RDONLY)) >= 0;
+	ok = ok && fsync(fd) == 0 && close(fd) == 0;
+	if (!ok)
+		unlink(tmp);
+	return ok;
+}
+
+/* Deletes each key found with its tree, writing its hive after each. */
+static int
+remove_keys(hive_h *software, const char *config)
+{
+	char path[PATH_BYTES];
+	int removed = 0;
+
+	for (int k = 0; k < g_nkeys; k++) {
+		snprintf(path, sizeof(path), "%s/%s", config,
+		    g_keys[k].h == software ? "SOFTWARE" : "SYSTEM");
+		removed += hivex_node_delete_child(g_keys[k].h,
+		    g_keys[k].node) == 0 && write_hive(g_keys[k].h, config, path);
+	}
+	return removed;
+}
+
+/* The items of the folders below WINDOWS: OEM INF files, driver files. */
+static int
+file_items(const char *windows)
+{
 	const char *const driver_dirs[] = { "System32/drivers",
 	    "LastGood/System32/drivers" };
-	hive_h *software, *system;
-	int found = 0;
+	char inf[PATH_BYTES], dir[PATH_BYTES], path[PATH_BYTES];
+	int found = 0, have;
 
-	if (argc != 2) {
-		fprintf(stderr, "usage: floor WINDOWS_DIR\n");
-		return 2;
-	}
-	if (!resolve_path(argv[1], "System32/config", config)) {
-		fprintf(stderr, "floor: no System32/config in %s\n", argv[1]);
-		return 1;
-	}
-	snprintf(path, sizeof(path), "%s/SOFTWARE", config);
-	software = hivex_open(path, 0);
-	snprintf(path, sizeof(path), "%s/SYSTEM", config);
-	system = hivex_open(path, 0);
-	if (software == NULL || system == NULL) {
-		perror("floor: hivex_open");
-		return 1;
-	}
-	found += registry_items(software, system);
-
-	if (resolve_path(argv[1], "inf", inf))
+	if (resolve_path(windows, "inf", inf))
 		found += oem_inf_items(inf);
 	for (const char *rel : driver_dirs) {
-		char dir[PATH_BYTES];
-		int have = resolve_path(argv[1], rel, dir);
+		have = resolve_path(windows, rel, dir);
 		for (const char *const *t = targets; *t != NULL; t++) {
 			snprintf(path, sizeof(path), "%s/%s.sys", dir, *t);
 			found += have && access(path, F_OK) == 0;
 		}
 	}
+	return found;
+}
+
+int
+main(int argc, char **argv)
+{
+	int cleanup = argc == 3 && strcmp(argv[1], "--cleanup") == 0;
+	const char *windows = argv[argc - 1];
+	char config[PATH_BYTES], path[PATH_BYTES];
+	hive_h *software, *system;
+	int found, removed = 0;
+
+	if (argc != 2 && !cleanup) {
+		fprintf(stderr, "usage: floor [--cleanup] WINDOWS_DIR\n");
+		return 2;
+	}
+	if (!resolve_path(windows, "System32/config", config)) {
+		fprintf(stderr, "floor: no System32/config in %s\n", windows);
+		return 1;
+	}
+	snprintf(path, sizeof(path), "%s/SOFTWARE", config);
+	software = hivex_open(path, cleanup ? HIVEX_OPEN_WRITE : 0);
+	snprintf(path, sizeof(path), "%s/SYSTEM", config);
+	system = hivex_open(path, cleanup ? HIVEX_OPEN_WRITE : 0);
+	if (software == NULL || system == NULL) {
+		perror("floor: hivex_open");
+		return 1;
+	}
+	found = registry_items(software, system) + file_items(windows);
+	if (cleanup)
+		removed = remove_keys(software, config);
 	hivex_close(software);
 	hivex_close(system);
-	printf("%d item(s) found\n", found);
+	if (cleanup)
+		printf("%d item(s) found, %d key(s) removed\n", found, removed);
+	else
+		printf("%d item(s) found\n", found);
 	return 0;
 }
