@@ -54,9 +54,9 @@ static struct reg_handle g_handles[HANDLE_MAX];
 static void
 hive_rollback(int i)
 {
-	cache_forget(i);
+	cache_forget(i, 0, 0);
 	tree_settled(i, 0);
-	(void)hive_reload(i);
+	hive_reload(i);
 	for (int k = 0; k < HANDLE_MAX; k++) {
 		if (g_handles[k].used && g_handles[k].hive == i)
 			g_handles[k].deleted = 0;
@@ -366,6 +366,7 @@ delete_node(const struct key_pos *pos)
 {
 	struct hive_file *f;
 	struct kid_table *t;
+	hive_node_h parent;
 	size_t count;
 	LONG rc;
 
@@ -381,13 +382,14 @@ delete_node(const struct key_pos *pos)
 		return ERROR_ACCESS_DENIED;
 	/* A delete that fails may have left memory in any state: start
 	 * again from the file. */
+	parent = hivex_node_parent(f->h, pos->node);
 	if (HC(hivex_node_delete_child)(f->h, pos->node) != 0) {
 		hive_rollback(pos->hive);
 		return ERROR_BADKEY;
 	}
 	f->state = HIVE_UNSAVED;
 	tree_deleted(pos->hive, pos->node);
-	cache_forget(pos->hive);
+	cache_forget(pos->hive, parent, pos->node);
 	handles_deleted(pos->hive, pos->node);
 	return ERROR_SUCCESS;
 }
@@ -723,7 +725,7 @@ void
 hive_reset(void)
 {
 	for (int i = 0; i < HIVE_COUNT; i++) {
-		cache_forget(i);
+		cache_forget(i, 0, 0);
 		tree_forget(i);
 		hive_forget(i);
 	}

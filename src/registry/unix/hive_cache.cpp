@@ -40,16 +40,22 @@ kid_table_free(struct kid_table *t)
 }
 
 void
-cache_forget(int hive)
+cache_forget(int hive, hive_node_h parent, hive_node_h node)
 {
+	struct path_slot *p;
+
 	for (int k = 0; k < KID_TABLES; k++) {
-		if (g_kid_tables[k].used && g_kid_tables[k].hive == hive)
+		if (g_kid_tables[k].used && g_kid_tables[k].hive == hive &&
+		    (parent == 0 || g_kid_tables[k].parent == parent))
 			kid_table_free(&g_kid_tables[k]);
 	}
+	/* A path through a key deleted ends at it: its subkeys went
+	 * before it. */
 	for (int k = 0; k < PATH_SLOTS; k++) {
-		if (g_path_slots[k].start.hive == hive ||
-		    g_path_slots[k].end.hive == hive)
-			g_path_slots[k].used = 0;
+		p = &g_path_slots[k];
+		if ((p->start.hive == hive || p->end.hive == hive) &&
+		    (parent == 0 || (p->end.hive == hive && p->end.node == node)))
+			p->used = 0;
 	}
 }
 

@@ -34,8 +34,10 @@ struct kid_table {
 	unsigned long last_use;
 };
 
-/* Forgets all the caches know of hive HIVE: its memory changed. */
-void cache_forget(int hive);
+/* Forgets all the caches know of hive HIVE (PARENT 0): its memory
+ * changed; or what they know of NODE, a key without subkeys that was
+ * deleted, and of the subkeys of PARENT, the key above it. */
+void cache_forget(int hive, hive_node_h parent, hive_node_h node);
 
 /* The subkeys of NODE of hive HIVE with their names, valid until the
  * next call; NULL when libhivex cannot list them (errno EIO) or memory
