@@ -803,17 +803,15 @@ hive_save(int i)
 	return -1;
 }
 
-int
+void
 hive_reload(int i)
 {
 	struct hive_file *f = &g_hives[i];
 
 	if (f->h != NULL)
 		hivex_close(f->h);
-	if (hive_open_file(f) == 1)
-		return 1;
-	f->state = HIVE_ABSENT;
-	return -1;
+	if (hive_open_file(f) < 0)
+		f->state = HIVE_ABSENT;
 }
 
 void

@@ -41,10 +41,9 @@ int hive_backup(struct hive_file *f);
  * them. */
 int hive_save(int i);
 
-/* Drops what memory holds of hive I and reads its file again.  Node
- * numbers are file offsets, so they stay valid.  1: read; -1: the hive
- * is absent now. */
-int hive_reload(int i);
+/* Drops what memory holds of hive I and reads its file again (node
+ * numbers are file offsets: they stay valid), or finds it absent now. */
+void hive_reload(int i);
 
 /* Closes hive I, dropping changes not written, and forgets all about
  * it but the backup folder's name. */

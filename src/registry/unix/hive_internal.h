@@ -19,8 +19,7 @@
 enum {
 	HIVE_UNTRIED,		/* not looked for yet */
 	HIVE_ABSENT,		/* not read: its why says why */
-	HIVE_READ_ONLY,		/* read, and no change reaches it: its why
-				 * says why */
+	HIVE_READ_ONLY,		/* read, never changed: its why says why */
 	HIVE_MAPPED,		/* read, mapped; may be changed */
 	HIVE_WHOLE,		/* read whole to be changed; nothing waiting */
 	HIVE_UNSAVED		/* changed in memory, not yet written */
@@ -29,8 +28,7 @@ enum {
 /* Why a hive stands as it does. */
 struct hive_why {
 	int code;		/* WHY_FILE ... of hive.h */
-	int err;		/* with WHY_UNREADABLE, or a log's (WHY_DIRTY):
-				 * the errno */
+	int err;		/* errno of WHY_UNREADABLE or of a log */
 	int log;		/* with WHY_DIRTY: a LOG_ code of registry.h */
 	char log_name[256];	/* and the log it names, as the disk does */
 };

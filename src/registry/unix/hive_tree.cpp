@@ -44,10 +44,8 @@ struct cell_map {
 	size_t end;		/* end of the bins in the file */
 	unsigned char *claims;
 	unsigned char *mine;	/* keys of the tree proved, one bit each */
-	unsigned char *gone;	/* cells a written delete freed, likewise;
-				 * while the claims are counted, the keys
-				 * walked */
-	int broken;		/* the root key is no sound cell */
+	unsigned char *gone;	/* cells a written delete freed, likewise
+				 * (the keys walked, while claims count) */
 	struct offsets cells;	/* what the proved tree's delete frees */
 	size_t top;		/* the proved tree's key, or 0 */
 	int top_gone;		/* its delete went through in memory */
@@ -487,8 +485,10 @@ map_build(const struct hive_file *f, struct cell_map *m)
 {
 	if (map_read(f, m) < 0)
 		return -1;
-	m->broken = cell_at(m, f->root - BINS_START, NK_SIZE) == 0;
-	if (!m->broken && count_claims(m, f->root) < 0) {
+	/* No tree of a root that is no sound key is sound. */
+	if (cell_at(m, f->root - BINS_START, NK_SIZE) == 0)
+		m->end = BINS_START;
+	else if (count_claims(m, f->root) < 0) {
 		map_free(m);
 		errno = ENOMEM;
 		return -1;
@@ -511,7 +511,7 @@ tree_check(const struct key_pos *pos, hive_node_h parent)
 	if (m->top_gone)
 		m->stale = 1;
 	proof_drop(m);
-	if (m->broken || !tree_sound(m, pos->node, parent))
+	if (!tree_sound(m, pos->node, parent))
 		return 0;
 	m->top = pos->node;
 	return 1;
@@ -534,8 +534,6 @@ tree_deleted(int hive, hive_node_h node)
 	m->pending = 1;
 	if (node == m->top)
 		m->top_gone = 1;
-	else if (m->top == 0)
-		m->stale = 1;
 }
 
 void
