@@ -7,6 +7,7 @@ import os
 import random
 import re
 import signal
+import socket
 import shutil
 import subprocess
 
@@ -189,6 +190,19 @@ def make_folder(hive):
     os.mkdir(hive)
 
 
+def make_socket(hive):
+    """A socket in the hive's place: opening it fails (ENXIO).  Bound by
+    its name from its folder, as a socket's path must be short."""
+    os.unlink(hive)
+    was = os.getcwd()
+    os.chdir(os.path.dirname(hive))
+    try:
+        with socket.socket(socket.AF_UNIX) as s:
+            s.bind(os.path.basename(hive))
+    finally:
+        os.chdir(was)
+
+
 def make_dangling(hive):
     os.unlink(hive)
     os.symlink(hive + ".gone", hive)
@@ -224,6 +238,8 @@ HIVE_FAULTS = {
     "bad-header": (lambda h: set_header(h, b"fger"), "hive file damaged"),
     "folder": (make_folder, "hive file is not a plain file"),
     "fifo": (make_fifo, "hive file is not a plain file"),
+    # The error is the C run-time's number, not Linux's (ENXIO, 6).
+    "socket": (make_socket, "hive file cannot be read (error 22)"),
     "dangling-link": (make_dangling,
                       "hive file is a symbolic link, not followed"),
     "dirty": (lambda h: subprocess.run([MKHIVE, "--dirty", h], check=True),

@@ -936,6 +936,12 @@ TEST_F(HiveTest, HiveTreeDeleteReachesDisk)
 	EXPECT_EQ(string_value("HKLM\\SOFTWARE\\Data", "Len259"),
 	    repeat('x', 259));
 	EXPECT_EQ(stats(HIVE_SYSTEM).loads, 0u) << "SYSTEM read for nothing";
+
+	/* A key whose subkey went earlier in the run goes whole too. */
+	EXPECT_EQ(delete_key_path((u + "\\Other").c_str()), 1);
+	EXPECT_EQ(delete_key_path(u.c_str()), 1);
+	new_run();
+	EXPECT_EQ(subkey(u, 0), "<-1>");
 }
 
 TEST_F(HiveTest, HiveDeleteIgnoresCase)
@@ -1195,6 +1201,13 @@ TEST_F(HiveTest, HiveReadOnlyHives)
 		EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 0);
 		EXPECT_EQ(refusal(), c.told == REG_REFUSED_NOTHING ? "" :
 		    std::to_string(c.told) + " " + hive_path("SOFTWARE"));
+		report_refusal();
+		EXPECT_EQ(key_path_deletable("HKLM\\SOFTWARE\\Vendor\\Beta"), 0);
+		report_refusal();
+		/* The scans name the hive once a run. */
+		EXPECT_EQ(fake_console_output(), c.told == REG_HIVE_LINKED ?
+		    "Registry hive '" + hive_path("SOFTWARE") + "' has other "
+		    "hard links: not changed\n" : "");
 		EXPECT_EQ(tree_deletable(HKEY_LOCAL_MACHINE,
 		    "SOFTWARE\\Vendor\\Beta", 1), 0);
 		EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE,
@@ -1203,7 +1216,6 @@ TEST_F(HiveTest, HiveReadOnlyHives)
 		EXPECT_EQ(read_bytes(hive_path("SOFTWARE")), bytes);
 		EXPECT_EQ(list_folder(config),
 		    (std::vector<std::string>{ "SOFTWARE", "SYSTEM" }));
-		EXPECT_EQ(fake_console_output(), "");
 		/* The other hive is clean and still takes changes. */
 		EXPECT_EQ(delete_key_path(
 		    "HKLM\\SYSTEM\\ControlSet001\\Services\\Svc1"), 1);
@@ -1431,9 +1443,11 @@ TEST_F(HiveTest, HiveDamagedKeyDeleteRefused)
 	write_bytes(hive_path("SOFTWARE"), h);
 	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Sound"), 1);
 	EXPECT_EQ(refusal(), "");
-	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 1);
+	/* A proof is of its own tree: one made just before proves no other. */
+	EXPECT_EQ(key_path_deletable("HKLM\\SOFTWARE\\Vendor\\Alpha"), 1);
 	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Damaged"), 0);
 	EXPECT_EQ(refusal(), damaged);
+	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 1);
 }
 
 TEST_F(HiveTest, HiveMissingSystemRoot)
