@@ -6,8 +6,7 @@
  */
 #include "registry/registry.h"
 
-#include <stdio.h>
-
+#include "common/bounded.h"
 #include "hive_file.h"
 #include "platform/unix/errmap.h"
 
@@ -31,15 +30,15 @@ registry_hive_state(int index, struct reg_hive *out)
 		return 0;
 	f = &g_hives[index];
 	(void)hive_get(index);
-	snprintf(out->name, sizeof(out->name), "%s", g_hive_keys[index]);
-	snprintf(out->path, sizeof(out->path), "%s", f->path[0] != '\0' ?
-	    f->path : f->want);
+	copy_bounded(out->name, g_hive_keys[index], sizeof(out->name));
+	copy_bounded(out->path, f->path[0] != '\0' ? f->path : f->want,
+	    sizeof(out->path));
 	out->state = g_states[f->why.code];
 	out->err = f->why.code == WHY_UNREADABLE || f->why.code == WHY_DIRTY ?
 	    errno_from_unix_error(f->why.err) : 0;
 	out->log_why = f->why.code == WHY_DIRTY ? f->why.log :
 	    LOG_NONE_APPLIES;
-	snprintf(out->log, sizeof(out->log), "%s", f->why.code == WHY_DIRTY ?
-	    f->why.log_name : "");
+	copy_bounded(out->log, f->why.code == WHY_DIRTY ? f->why.log_name :
+	    "", sizeof(out->log));
 	return 1;
 }
