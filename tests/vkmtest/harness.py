@@ -310,6 +310,9 @@ class Session:
                 raise HarnessError("timed out waiting for the program to end",
                                    _text(self.output()))
             time.sleep(POLL)
+        # When the program was seen to end: closing the terminal waits
+        # on its own (pexpect's delay after close), which is no run's.
+        self.ended = time.monotonic()
         self.drain()
         self.child.close()
         rc = _read(self.rc).strip()
@@ -384,7 +387,7 @@ def run_tool(target, args, keys=(), env=None, timeout=60, cwd=None, program=None
         deadline = session.started + timeout
         session.keys(keys, deadline)
         status = session.wait_exit(deadline)
-        seconds = time.monotonic() - session.started
+        seconds = session.ended - session.started
         raw = session.output()
         text, backup = take_backup(_text(raw))
         return Result((text, raw, status), text=text, raw=raw, backup=backup,
