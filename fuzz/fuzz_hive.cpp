@@ -26,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/platform.h"
 #include "registry/reg_internal.h"
 #include "registry/unix/hive.h"
 
@@ -329,6 +330,7 @@ LLVMFuzzerInitialize(int *argc, char ***argv)
 	snprintf(dir, sizeof(dir), "%s/Windows", g_top);
 	mkdir(dir, 0700);
 	setenv("SystemRoot", dir, 1);
+	plat_read_system_root();
 	snprintf(dir, sizeof(dir), "%s/Windows/System32", g_top);
 	mkdir(dir, 0700);
 	snprintf(g_config, sizeof(g_config), "%s/Windows/System32/config",

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "common/bounded.h"
+#include "platform/platform.h"
 #include "registry/reg_internal.h"
 #include "registry/unix/hive.h"
 
@@ -185,6 +186,7 @@ LLVMFuzzerInitialize(int *argc, char ***argv)
 		perror(g_dir);
 		exit(1);
 	}
+	plat_read_system_root();
 	atexit(remove_temp);
 	return 0;
 }

@@ -37,6 +37,18 @@ int plat_read_key(void);
  * 1: set, value in BUF; 0: not set; -1: the value does not fit (BUF ""). */
 int plat_getenv(const char *name, char *buf, size_t size);
 
+/* Reads the environment variable SystemRoot, the Windows folder of the
+ * system to check, and keeps it: run control reads it once, when a run
+ * starts, and every layer then takes it from plat_system_root, this
+ * one's own calls too (where a link is followed, where no backup may
+ * go).  1: set; 0: not set, or set to ""; -1: longer than 4095 bytes,
+ * kept as not set. */
+int plat_read_system_root(void);
+
+/* The value plat_read_system_root kept, "" unless it gave 1; what it gave
+ * into *READ unless READ is NULL. */
+const char *plat_system_root(int *read);
+
 /* Turns off, for the rest of the run, the file-system redirection that
  * shows a 32-bit program on 64-bit Windows the 32-bit system32 (the
  * registry layer opens every key in the 64-bit view itself).  1 when the

@@ -174,6 +174,8 @@ run_main(int argc, char **argv)
 		plat_printf("This 32-bit program cannot check 64-bit Windows: run win64\\vkm310_cleanup.exe instead\n");
 		return 0;
 	}
+	/* Read once: every layer works below the folder it names. */
+	plat_read_system_root();
 	if (check_system_root() <= 0)
 		return 0;
 	/* Without elevation every removal would be refused, one question

@@ -5,6 +5,7 @@
 #include "scans/places.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include "common/bounded.h"
 #include "common/crt_errno.h"
@@ -31,15 +32,16 @@ report_not_read(const char *place, const char *path, const char *why)
 int
 check_system_root(void)
 {
-	char value[VALUE_BUF], why[WHY_BUF];
-	int rc = plat_getenv("SystemRoot", value, sizeof(value));
+	char why[WHY_BUF];
+	int rc;
+	const char *value = plat_system_root(&rc);
 
-	/* A value too long to hold is left to the folder building. */
-	if (rc < 0)
+	/* A value too long to name here is left to the folder building. */
+	if (rc < 0 || strlen(value) >= VALUE_BUF)
 		return 1;
 	if (plat_check_system(rc > 0 ? value : NULL, why, sizeof(why)) > 0)
 		return 1;
-	if (rc == 0 || value[0] == '\0')
+	if (rc == 0)
 		plat_printf("SystemRoot is not set: set it to the Windows folder of the installation to check\n");
 	else
 		plat_printf("SystemRoot (%s) is no Windows installation: %s\n",

@@ -12,9 +12,10 @@
 
 extern int g_unread_count;	/* places not read, raised on each report */
 
-/* Checks, before the disclaimer, that SystemRoot names a Windows
- * installation (always so on Windows).  1: go on; 0: it does not, and
- * the line saying why is printed: the run ends. */
+/* Checks, before the disclaimer, that SystemRoot, as the run read it
+ * (plat_read_system_root), names a Windows installation (always so on
+ * Windows).  1: go on; 0: it does not, and the line saying why is
+ * printed: the run ends. */
 int check_system_root(void);
 
 /* After build_system_paths and before the scans: names each hive and

@@ -36,6 +36,7 @@
 #include "fake_console.h"
 #include "hive.h"
 #include "hive_log.h"
+#include "platform/platform.h"
 #include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 #include "registry/registry.h"
@@ -363,6 +364,7 @@ protected:
 		ASSERT_EQ(mkdir(config.c_str(), 0755), 0);
 		ASSERT_EQ(setenv("SystemRoot", (top + "/Windows").c_str(), 1),
 		    0);
+		plat_read_system_root();
 		hive_reset();
 		new_backup();
 		make("SOFTWARE", software_rows());
@@ -1410,6 +1412,7 @@ TEST_F(HiveTest, HiveDamagedKeyDeleteRefused)
 TEST_F(HiveTest, HiveMissingSystemRoot)
 {
 	ASSERT_EQ(unsetenv("SystemRoot"), 0);
+	plat_read_system_root();
 	new_run();
 	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "<-1>");
 	EXPECT_EQ(subkey("HKLM", 0), "<0>");

@@ -178,6 +178,7 @@ protected:
 	void TearDown() override
 	{
 		unsetenv("SystemRoot");
+		plat_read_system_root();
 		TempTree::TearDown();
 	}
 };
@@ -270,6 +271,7 @@ TEST_F(WinPath, ResolvesTable)
 		SCOPED_TRACE(path);
 		ASSERT_EQ(setenv("SystemRoot", with_root(c.system_root,
 		    root).c_str(), 1), 0);
+		plat_read_system_root();
 		fake_console_reset({});
 		memset(out, '#', sizeof(out));
 		winpath_forget();

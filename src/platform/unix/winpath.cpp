@@ -271,18 +271,15 @@ walk_end(struct walk *w)
 	w->fd = -1;
 }
 
-/* How much of PATH is the value of SystemRoot, the folder the user
- * named: 0 when PATH does not begin with it. */
+/* How much of PATH is ROOT, the value of SystemRoot, the folder the
+ * user named: 0 when PATH does not begin with it. */
 static size_t
-anchor_of(const char *path, char *root, size_t size)
+anchor_of(const char *path, const char *root)
 {
-	size_t n;
+	size_t n = strlen(root);
 
-	if (plat_getenv("SystemRoot", root, size) != 1 || root[0] == '\0') {
-		root[0] = '\0';
+	if (n == 0)
 		return 0;
-	}
-	n = strlen(root);
 	if (strncmp(path, root, n) != 0 ||
 	    (path[n] != '\0' && !is_sep(path[n]) && !is_sep(root[n - 1])))
 		return 0;
@@ -384,7 +381,7 @@ static int
 resolve_walk(const char *path, char *out, size_t size, struct walk *w,
     size_t *leaf)
 {
-	char root[PATH_MAX_BYTES];
+	const char *root = plat_system_root(NULL);
 	size_t end = strlen(path), folder_len = 0, anchor, split, out_anchor;
 
 	while (end > 0 && is_sep(path[end - 1]))
@@ -393,7 +390,7 @@ resolve_walk(const char *path, char *out, size_t size, struct walk *w,
 		if (is_sep(path[i]))
 			folder_len = i + 1;
 	}
-	anchor = anchor_of(path, root, sizeof(root));
+	anchor = anchor_of(path, root);
 	split = anchor < folder_len ? anchor : folder_len;
 	if (!recall_folder(path, folder_len, root, out, size, w)) {
 		walk_start(w, path, out, size);
