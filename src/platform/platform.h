@@ -160,6 +160,13 @@ int plat_check_system(const char *system_root, char *why, size_t size);
 int plat_check_folder(const char *dir, char *why, size_t size, char *where,
     size_t where_size);
 
+/* Hands out, one a call and each once a run, the symbolic links below
+ * the Windows folder that this layer's calls met on the way to a path
+ * and did not follow (offline), for the run to name: the link's path as
+ * the disk spells it, into OUT (SIZE bytes, cut to fit).  1: OUT holds
+ * one; 0: none is waiting (always so on Windows). */
+int plat_link_not_followed(char *out, size_t size);
+
 /* ---- driver packages: the system's own removal (Windows) ---- */
 
 /* 1 when an OEM INF file's driver package leaves through the system's

@@ -127,6 +127,8 @@ run_scans(void)
 	for (void (*scan)(void) : scans) {
 		if (!is_cancelled())
 			scan();
+		/* What a scan met and nothing named yet, before what follows. */
+		name_links_not_followed();
 	}
 }
 

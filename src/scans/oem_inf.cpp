@@ -179,6 +179,7 @@ report_matching_entries(const char *inf_path, const char *digits)
 	}
 	if (r <= 0)
 		return 0;
+	name_links_not_followed();
 	/* An entry without a name still holds its place: later entries are
 	 * read all the same. */
 	for (int entry = 0; entry < ENTRIES_READ; entry++) {
@@ -229,6 +230,7 @@ remove_leftover(const char *path)
 {
 	int r = plat_remove_file(path);
 
+	name_links_not_followed();
 	if (r < 0) {
 		plat_printf("FAILED (error %d)\n", errno);
 		return -1;
@@ -254,6 +256,7 @@ remove_pair(const char *inf_path, const char *pnf_path)
 	 * copy. */
 	if (backup_file(inf_path) < 0 || backup_file(pnf_path) < 0 ||
 	    remove_package(inf_path) < 0) {
+		name_links_not_followed();
 		plat_printf("FAILED (error %d)\n", errno);
 		return 0;
 	}
@@ -277,6 +280,7 @@ left_in_store(const char *inf_path, const char *digits)
 	if (plat_removes_driver_packages() ||
 	    find_stored_package(inf_path, digits, folder, sizeof(folder)) <= 0)
 		return 0;
+	name_links_not_followed();
 	if (plat_disk_path(folder, shown, sizeof(shown)) < 0)
 		copy_bounded(shown, folder, sizeof(shown));
 	plat_printf("Its driver package is in the driver store: %s\n", shown);
@@ -304,6 +308,7 @@ examine_pair(const char *digits)
 	g_found_count++;
 	if (left_in_store(inf_path, digits))
 		return 1;
+	name_links_not_followed();
 	if (ask_user("Do you want to erase this OEM file ?") > 0 &&
 	    remove_pair(inf_path, pnf_path) > 0)
 		g_fixed_count++;

@@ -4,6 +4,7 @@
  */
 #include "scans/places.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -16,12 +17,27 @@
 #define VALUE_BUF 1024
 #define WHY_BUF 512
 #define SHOWN_BUF 1024
+#define LINK_BUF 4096
 
 int g_unread_count;
 
 void
+name_links_not_followed(void)
+{
+	char link[LINK_BUF];
+	int err = errno;
+
+	while (plat_link_not_followed(link, sizeof(link)) > 0)
+		plat_printf("Not followed: '%s' is a symbolic link\n", link);
+	/* The caller may print the error of the call that met the link. */
+	errno = err;
+}
+
+void
 report_not_read(const char *place, const char *path, const char *why)
 {
+	/* The link that made the place unreachable comes first. */
+	name_links_not_followed();
 	if (path != NULL)
 		plat_printf("Not read: %s (%s): %s\n", place, path, why);
 	else
@@ -115,6 +131,7 @@ check_hives(void)
 	const char *why;
 
 	for (int i = 0; registry_hive_state(i, &h) > 0; i++) {
+		name_links_not_followed();
 		if (h.state == HIVE_RECOVERED)
 			plat_printf("Recovered: %s (%s): Windows was not shut down cleanly; its logs were applied\n",
 			    h.name, h.path);
@@ -166,6 +183,7 @@ check_places(void)
 	check_hives();
 	if (have_system_paths())
 		check_folders();
+	name_links_not_followed();
 }
 
 void

@@ -22,6 +22,13 @@ int check_system_root(void);
  * each scanned folder that cannot be read (and each read-only hive). */
 void check_places(void);
 
+/* Names each symbolic link below the Windows folder that the platform
+ * met and did not follow since the last call, once a run: "Not followed:
+ * 'PATH' is a symbolic link".  Called right after the calls that can
+ * meet one, before anything else is printed, so that the line stands
+ * where the link was met. */
+void name_links_not_followed(void);
+
 /* Prints "Not read: PLACE (PATH): WHY", or "Not read: PLACE: WHY" when
  * PATH is NULL, and counts the place. */
 void report_not_read(const char *place, const char *path, const char *why);

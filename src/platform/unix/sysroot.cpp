@@ -270,3 +270,9 @@ plat_check_folder(const char *dir, char *why, size_t size, char *where,
 	say_errno(err, "cannot be listed", why, size);
 	return -1;
 }
+
+int
+plat_link_not_followed(char *out, size_t size)
+{
+	return winpath_next_told(out, size);
+}
