@@ -86,10 +86,9 @@ def utf16(data, codec):
 
 MATCH = inf_text(["vkm310.sys"])
 OTHER = inf_text(["other.sys"])
-LONG = "2" + "0" * 19        # 20 digits: more than 64 bits hold
 # (files planted in the INF folder, numbers found in the order reported).
-# Every oem<N>.inf is read, whatever N, in increasing N; other names are
-# passed over, however the system's wildcard matches them.
+# Every oem<N>.inf is read, N of up to 19 digits, in increasing N; other
+# names are passed over, however the system's wildcard matches them.
 OEM_ROWS = {
     "past-999": ({"oem999.inf": OTHER, "oem1000.inf": MATCH,
                   "oem1207.inf": MATCH}, ["1000", "1207"]),
@@ -105,12 +104,14 @@ OEM_ROWS = {
                      "oem1.inf.bak": MATCH, "oem2.pnf": MATCH,
                      "oemx.inf": MATCH, "oem.inf": MATCH, "xoem3.inf": MATCH,
                      "OEM13.INF": MATCH}, ["13"]),
-    # More files than one listing holds, and a number past 64 bits.
+    # More files than one listing holds; numbers of 20 digits, which
+    # Windows never writes, passed over, as is one past 64 bits.
     "many-files": (dict([("oem%d.inf" % n, b"") for n in range(1100)]
                         + [("oem3.inf", MATCH), ("oem1050.inf", MATCH),
-                           ("oem%s.inf" % LONG, MATCH),
+                           ("oem9999999999999999999.inf", MATCH),
+                           ("oem10000000000000000000.inf", MATCH),
                            ("oem99999999999999999999.inf", MATCH)]),
-                   ["3", "1050", LONG, "99999999999999999999"]),
+                   ["3", "1050", "9999999999999999999"]),
 }
 
 
