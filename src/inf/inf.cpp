@@ -107,7 +107,7 @@ as_byte(int c)
 static int
 open_text(struct inf_text *t, const char *path)
 {
-	if ((t->f = plat_fopen(path, "rb")) == NULL)
+	if ((t->f = plat_fopen(path)) == NULL)
 		return -1;
 	t->enc = ENC_BYTES;
 	t->at_end = t->failed = 0;

@@ -65,16 +65,11 @@ int plat_elevated(void);
 typedef struct plat_file plat_file;
 
 /* Opens the file at PATH (a Windows path; backslashes separate folders)
- * for reading.  MODE is "r" (text: CR LF reads as LF, byte 26 ends the
- * file) or "rb".  Returns NULL when the file cannot be opened, a folder
- * included.  Offline, a file that is a symbolic link opens and reads as
- * empty: it is there, but what it names is not read. */
-plat_file *plat_fopen(const char *path, const char *mode);
-
-/* Reads the next line into BUF: at most SIZE - 1 bytes, the line feed
- * kept, NUL-terminated.  A longer line comes in pieces.
- * 1: BUF holds a line or piece; 0: end of file or read error. */
-int plat_fgets(char *buf, int size, plat_file *f);
+ * for reading its bytes as stored (plat_fread).  Returns NULL when the
+ * file cannot be opened, a folder included.  Offline, a file that is a
+ * symbolic link opens and reads as empty: it is there, but what it names
+ * is not read. */
+plat_file *plat_fopen(const char *path);
 
 /* Closes a file from plat_fopen. */
 void plat_fclose(plat_file *f);
@@ -128,9 +123,8 @@ int plat_remove_in_use_at_restart(void);
  * held under another name, or cannot be told, errno set (22). */
 int plat_name_held(const char *path);
 
-/* Reads up to SIZE bytes of F into BUF: the bytes as stored for a file
- * opened "rb".  Returns how many were read, 0 at the end of the file, or
- * -1 on a read error. */
+/* Reads up to SIZE bytes of F into BUF, as stored.  Returns how many
+ * were read, 0 at the end of the file, or -1 on a read error. */
 int plat_fread(void *buf, int size, plat_file *f);
 
 /* Calls VISIT(NAME, CTX) once for each entry of the folder DIR (a Windows
