@@ -25,11 +25,6 @@ extern const struct root_key g_root_keys[];
  * 0: no root matched, outputs untouched. */
 int split_root_key(const char *path, HKEY *root, const char **rest);
 
-/* Deletes the key SUBPATH below the open key PARENT with its whole tree,
- * children first, without committing.  1: deleted; 0: not deleted (an
- * empty SUBPATH included). */
-int delete_key_tree(HKEY parent, const char *subpath);
-
 /* The C run-time errno (Windows' numbering) for the registry's error RC. */
 int registry_errno(long rc);
 
