@@ -16,6 +16,7 @@
  * through.
  */
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <hivex.h>
 #include <initializer_list>
@@ -26,6 +27,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/platform.h"
 #include "registry/reg_internal.h"
 #include "registry/unix/hive.h"
 
@@ -41,7 +43,7 @@
 
 struct found_key {
 	char path[PATH_BYTES];
-	int leaf;		/* enum_subkey said: no subkeys */
+	int leaf;		/* its walk said: no subkeys */
 	int deep;		/* a subkey that is no leaf, or unseen */
 	int small_tree;		/* subkeys all seen, all of them leaves */
 };
@@ -140,11 +142,13 @@ subkey_count(const char *path)
 }
 
 /* Reads the string values the scans ask for, into buffers of several
- * sizes: each result ends inside its buffer, with nothing past it. */
+ * sizes: each result ends inside its buffer, with nothing past it, and
+ * leaves no more keys open than the walks above it hold. */
 static void
 read_values(const char *path)
 {
 	unsigned char buf[512 + GUARD_BYTES];
+	int open_before = hive_open_handles();
 	size_t size;
 
 	for (size_t v = 0; v < sizeof(g_value_names) / sizeof(g_value_names[0]);
@@ -159,22 +163,21 @@ read_values(const char *path)
 			CHECK(untouched(buf + size, sizeof(buf) - size));
 		}
 	}
-	CHECK(hive_open_handles() == 0);
+	CHECK(hive_open_handles() == open_before);
 }
 
-/* Subkey INDEX of PATH into NAME; checks the name fits with its NUL
- * and that one byte less is refused. */
+/* Subkey INDEX of the open WALK into NAME; checks the name fits with
+ * its NUL and that one byte less is refused as too long (ERANGE, 34). */
 static int
-enum_checked(const char *path, int index, unsigned char *name)
+walk_checked(struct key_walk *walk, int index, unsigned char *name)
 {
 	unsigned char small[NAME_BYTES + GUARD_BYTES];
 	size_t len;
 	int rc;
 
 	memset(name, FILL, NAME_BYTES + GUARD_BYTES);
-	rc = enum_subkey(path, index, (char *)name, NAME_BYTES);
+	rc = walk_subkey(walk, index, (char *)name, NAME_BYTES);
 	CHECK(rc >= -1 && rc <= 1);
-	CHECK(hive_open_handles() == 0);
 	if (rc != 1) {
 		CHECK(untouched(name, NAME_BYTES + GUARD_BYTES));
 		return rc;
@@ -184,27 +187,49 @@ enum_checked(const char *path, int index, unsigned char *name)
 	CHECK(untouched(name + len + 1, NAME_BYTES + GUARD_BYTES - len - 1));
 	if (len > 0) {
 		memset(small, FILL, sizeof(small));
-		CHECK(enum_subkey(path, index, (char *)small, len) == -1);
+		errno = 0;
+		CHECK(walk_subkey(walk, index, (char *)small, len) == -1 &&
+		    errno == 34);
 		CHECK(untouched(small, sizeof(small)));
 	}
 	return rc;
 }
 
+/* The values the scans read by index, for a subkey the walk may not
+ * name whole: each ends inside its buffer, with nothing past it. */
+static void
+value_by_index(struct key_walk *walk, int index)
+{
+	unsigned char buf[512 + GUARD_BYTES];
+
+	for (const char *v : g_value_names) {
+		memset(buf, FILL, sizeof(buf));
+		CHECK(walk_read_value(walk, index, v, (char *)buf, "?",
+		    512) >= -1);
+		CHECK(memchr(buf, '\0', 512) != NULL);
+		CHECK(untouched(buf + 512, GUARD_BYTES));
+	}
+}
+
 /* Walks the keys below SELF (PATH; NULL for the hive's root), DEPTH
  * levels more, noting each one found.  At depth 0 it only looks
- * whether SELF has subkeys. */
+ * whether SELF has subkeys.  The walk holds PATH open, as a scan's
+ * does, while the keys below are looked into. */
 static void
 walk(struct found_key *self, const char *path, int depth)
 {
 	unsigned char name[NAME_BYTES + GUARD_BYTES];
+	struct key_walk w;
 	struct found_key *k;
 	int rc = -1, i;
 
+	if (open_key_walk(path, &w) != 1)
+		return;
 	for (i = 0; i < WALK_WIDTH; i++) {
-		if ((rc = enum_checked(path, i, name)) != 1)
+		if ((rc = walk_checked(&w, i, name)) != 1)
 			break;
 		if (depth == 0 || g_nfound == WALK_KEYS)
-			return;
+			break;
 		/* As the scans do: a name that is empty or holds a
 		 * backslash names some other key as a path. */
 		k = &g_found[g_nfound];
@@ -212,6 +237,7 @@ walk(struct found_key *self, const char *path, int depth)
 		    strchr((const char *)name, '\\') != NULL ||
 		    (size_t)snprintf(k->path, sizeof(k->path), "%s\\%s", path,
 		    (const char *)name) >= sizeof(k->path)) {
+			value_by_index(&w, i);
 			if (self != NULL)
 				self->deep = 1;
 			continue;
@@ -219,29 +245,42 @@ walk(struct found_key *self, const char *path, int depth)
 		k->leaf = k->deep = k->small_tree = 0;
 		g_nfound++;
 		read_values(k->path);
+		value_by_index(&w, i);
 		walk(k, k->path, depth - 1);
 		if (self != NULL && !k->leaf)
 			self->deep = 1;
 	}
+	if (rc == 0)
+		CHECK(walk_subkey_count(&w) == i);
+	close_key_walk(&w);
 	if (self != NULL && i < WALK_WIDTH && rc == 0) {
 		self->leaf = i == 0;
 		self->small_tree = i > 0 && !self->deep;
 	}
 }
 
+/* The first subkeys of the key at PATH, through a walk. */
+static int
+walk_first(const char *path, int count)
+{
+	unsigned char name[NAME_BYTES + GUARD_BYTES];
+	struct key_walk w;
+	int i;
+
+	if (open_key_walk(path, &w) != 1)
+		return 0;
+	for (i = 0; i < count && walk_checked(&w, i, name) == 1; i++)
+		;
+	close_key_walk(&w);
+	return i;
+}
+
 /* SYSTEM is only read: its control set, its Select key, HKLM itself. */
 static void
 look_at_system(void)
 {
-	unsigned char name[NAME_BYTES + GUARD_BYTES];
-
-	for (int i = 0; i < 3; i++)
-		enum_checked("HKLM", i, name);
-	for (int i = 0; i < 3; i++) {
-		if (enum_checked("HKLM\\SYSTEM\\CurrentControlSet", i,
-		    name) != 1)
-			break;
-	}
+	walk_first("HKLM", 3);
+	walk_first("HKLM\\SYSTEM\\CurrentControlSet", 3);
 	read_values("HKLM\\SYSTEM\\Select");
 }
 
@@ -312,6 +351,7 @@ LLVMFuzzerInitialize(int *argc, char ***argv)
 	snprintf(dir, sizeof(dir), "%s/Windows", g_top);
 	mkdir(dir, 0700);
 	setenv("SystemRoot", dir, 1);
+	plat_read_system_root();
 	snprintf(dir, sizeof(dir), "%s/Windows/System32", g_top);
 	mkdir(dir, 0700);
 	snprintf(g_config, sizeof(g_config), "%s/Windows/System32/config",

@@ -1,15 +1,14 @@
 /*
- * fuzz_inf.cpp - read_inf_entry, read_inf_entries and next_token on any
- * file contents.
+ * fuzz_inf.cpp - read_inf_entries and next_token on any file contents.
  *
- * The input is the INF file.  Each run asks for entries -1 to 6 of three
+ * The input is the INF file.  Each run asks for entries 0 to 6 of three
  * sections: the one the scans read, a one-letter one, and one named by
  * the input's first bytes, so that a mutation can make a header of its
  * own match.  A name must be a token of the file (of its 8-bit reading,
  * for a file with a UTF-16 byte order mark), NUL-terminated within
  * INF_NAME_BUF bytes, with nothing written after its NUL; a miss must
- * leave the buffer as it was.  Entries 0 to 6 read in one pass must be
- * the ones read one at a time.
+ * be "" with nothing else written.  Fewer entries asked for must be the
+ * first of them, and the same question the same answer.
  */
 #include <stdint.h>
 #include <stdio.h>
@@ -23,7 +22,6 @@
 #include "fuzz_util.h"
 
 #define DELIMS " =:\t\r\n"
-#define GUARD_BYTES 64
 #define SECTION_MAX 32
 #define TEMP_PATH 4096
 #define ENTRIES 7
@@ -38,31 +36,20 @@ remove_temp(void)
 	rmdir(g_dir);
 }
 
-/* Asks for ENTRY of SECTION and checks the answer against the file
- * DATA (SIZE bytes).  Returns the result. */
-static int
-check_entry(const char *section, int entry, const uint8_t *data,
-    size_t size, unsigned char name[INF_NAME_BUF + GUARD_BYTES])
+/* Checks one entry's answer NAME (INF_NAME_BUF bytes, FILL before the
+ * call) against the file DATA (SIZE bytes). */
+static void
+check_name(const unsigned char *name, const uint8_t *data, size_t size)
 {
-	size_t len;
-	int rc;
+	size_t len = strnlen((const char *)name, INF_NAME_BUF);
 
-	memset(name, FILL, INF_NAME_BUF + GUARD_BYTES);
-	rc = read_inf_entry(g_path, section, entry, (char *)name);
-	/* The file is there and readable: -1 would be a lost handle. */
-	CHECK(rc == 0 || rc == 1);
-	if (rc == 0 || entry < 0) {
-		CHECK(rc == 0);
-		CHECK(untouched(name, INF_NAME_BUF + GUARD_BYTES));
-		return rc;
-	}
-	len = strnlen((const char *)name, INF_NAME_BUF);
-	CHECK(len > 0 && len < INF_NAME_BUF);
+	CHECK(len < INF_NAME_BUF);
+	CHECK(untouched(name + len + 1, INF_NAME_BUF - len - 1));
+	if (len == 0)
+		return;
 	CHECK(strcspn((const char *)name, DELIMS) == len);
-	CHECK(untouched(name + len + 1, INF_NAME_BUF + GUARD_BYTES - len - 1));
 	/* Whatever the line handling, a name is bytes of the text. */
 	CHECK(memmem(data, size, name, len) != NULL);
-	return rc;
 }
 
 /* The 8-bit reading of DATA into OUT (SIZE bytes at most), and its
@@ -87,22 +74,37 @@ as_text(const uint8_t *data, size_t size, uint8_t *out)
 	return n;
 }
 
-/* Entries 0 to ENTRIES - 1 of SECTION in one pass against NAMES, what
- * check_entry gave for each ("" for a miss). */
+/* Entries 0 to ENTRIES - 1 of SECTION, checked against the file DATA
+ * (SIZE bytes); then the first few again, and all again: the same
+ * names. */
 static void
-check_entries(const char *section, char names[ENTRIES][INF_NAME_BUF])
+check_entries(const char *section, const uint8_t *data, size_t size)
 {
 	static char all[ENTRIES + 1][INF_NAME_BUF];
-	int any = 0, rc;
+	static char again[ENTRIES + 1][INF_NAME_BUF];
+	int any = 0, rc, rc_first, first = 1 + (int)(size % ENTRIES);
 
 	memset(all, FILL, sizeof(all));
 	rc = read_inf_entries(g_path, section, all, ENTRIES);
+	/* The file is there and readable: -1 would be a lost handle. */
+	CHECK(rc == 0 || rc == 1);
 	for (int e = 0; e < ENTRIES; e++) {
-		CHECK(strcmp(all[e], names[e]) == 0);
-		any |= names[e][0] != '\0';
+		check_name((const unsigned char *)all[e], data, size);
+		any |= all[e][0] != '\0';
 	}
 	CHECK(untouched((const unsigned char *)all[ENTRIES], INF_NAME_BUF));
-	CHECK(rc == (section[0] == '\0' ? 0 : any));
+	CHECK(rc == any);
+	memset(again, FILL, sizeof(again));
+	rc_first = read_inf_entries(g_path, section, again, first);
+	any = 0;
+	for (int e = 0; e < first; e++) {
+		CHECK(strcmp(again[e], all[e]) == 0);
+		any |= all[e][0] != '\0';
+	}
+	CHECK(rc_first == any);
+	CHECK(untouched((const unsigned char *)again[first], INF_NAME_BUF));
+	CHECK(read_inf_entries(g_path, section, again, ENTRIES) == rc);
+	CHECK(memcmp(again, all, sizeof(all)) == 0);
 }
 
 /* Cuts a copy of DATA into tokens: each lies after the one before, holds
@@ -158,14 +160,13 @@ LLVMFuzzerInitialize(int *argc, char ***argv)
 extern "C" int
 LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-	static unsigned char name[INF_NAME_BUF + GUARD_BYTES];
-	static unsigned char again[INF_NAME_BUF + GUARD_BYTES];
+	static char names[2][INF_NAME_BUF];
+	static uint8_t text[1 << 20];
 	char own[SECTION_MAX + 1];
 	const char *sections[3] = { "SourceDisksFiles", "S", own };
-	size_t n = 0;
-	int last_section = -1, last_entry = 0;
+	size_t n = 0, tsize;
 
-	if (write_file(g_path, data, size) != 0)
+	if (size > sizeof(text) || write_file(g_path, data, size) != 0)
 		return 0;
 	if (size > 0) {
 		for (n = 0; n < (size_t)(data[0] % SECTION_MAX) &&
@@ -173,40 +174,17 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			own[n] = (char)data[n + 1];
 	}
 	own[n] = '\0';
-
-	static uint8_t text[1 << 20];
-	static char got[ENTRIES][INF_NAME_BUF];
-	size_t tsize;
-
-	if (size > sizeof(text))
-		return 0;
 	tsize = as_text(data, size, text);
 	for (int s = 0; s < 3; s++) {
-		for (int entry = -1; entry < ENTRIES; entry++) {
-			int rc = check_entry(sections[s], entry, text, tsize,
-			    name);
-			if (rc == 1)
-				last_section = s, last_entry = entry;
-			if (entry >= 0)
-				strcpy(got[entry], rc == 1 ? (char *)name : "");
-		}
 		if (sections[s][0] != '\0')
-			check_entries(sections[s], got);
-	}
-	/* Nothing is kept between calls: the same question, the same
-	 * answer. */
-	if (last_section >= 0) {
-		CHECK(check_entry(sections[last_section], last_entry, text,
-		    tsize, name) == 1);
-		CHECK(check_entry(sections[last_section], last_entry, text,
-		    tsize, again) == 1);
-		CHECK(strcmp((const char *)name, (const char *)again) == 0);
+			check_entries(sections[s], text, tsize);
 	}
 	/* An empty section or no buffer: 0, and the file is not opened. */
-	memset(name, FILL, sizeof(name));
-	CHECK(read_inf_entry(g_path, "", 0, (char *)name) == 0);
-	CHECK(untouched(name, sizeof(name)));
-	CHECK(read_inf_entry(g_path, "S", 0, NULL) == 0);
+	memset(names, FILL, sizeof(names));
+	CHECK(read_inf_entries(g_path, "", names, 2) == 0);
+	CHECK(read_inf_entries(g_path, "S", names, 0) == 0);
+	CHECK(untouched((const unsigned char *)names, sizeof(names)));
+	CHECK(read_inf_entries(g_path, "S", NULL, 2) == 0);
 
 	check_tokens(data, size);
 	return 0;

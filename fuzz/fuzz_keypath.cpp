@@ -1,13 +1,14 @@
 /*
  * fuzz_keypath.cpp - key paths: the root split, the bounded copy, and the
- * registry operations over an installation that has no hives at all.
+ * registry calls the scans make over an installation that has no hives
+ * at all.
  *
  * Input: byte 0 a subkey index (signed), byte 1 a buffer size, then up
  * to three strings separated by NULs: key path, value name, default
  * text.  Each string gets a heap block of exactly its length plus the
  * NUL, so a read past its end is caught.  SystemRoot names an empty
- * folder: every path must resolve and come to nothing, leave no handle
- * open and no file behind.
+ * folder, which is the backup folder too: every path must resolve and
+ * come to nothing, leave no handle open and no file behind.
  */
 #include <dirent.h>
 #include <stdint.h>
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include "common/bounded.h"
+#include "platform/platform.h"
 #include "registry/reg_internal.h"
 #include "registry/unix/hive.h"
 
@@ -124,41 +126,75 @@ check_copy(const char *src, size_t size)
 	CHECK(untouched(dst + n + 1, sizeof(dst) - n - 1));
 }
 
-/* The three operations on PATH with no hive present.  Only HKLM itself
- * opens, and it has no subkeys. */
+/* The default text as a failed read leaves it in BUF (BUF_BYTES and the
+ * guard, FILL before): cut to SIZE, nothing after it. */
+static void
+check_default(const unsigned char *buf, const char *default_text,
+    size_t size)
+{
+	size_t n;
+
+	if (size == 0 || default_text == NULL) {
+		CHECK(untouched(buf, BUF_BYTES + GUARD_BYTES));
+		return;
+	}
+	n = strlen(default_text);
+	n = n < size - 1 ? n : size - 1;
+	CHECK(memcmp(buf, default_text, n) == 0 && buf[n] == '\0');
+	CHECK(untouched(buf + n + 1, BUF_BYTES + GUARD_BYTES - n - 1));
+}
+
+/* The walk of PATH, open in WALK: HKLM itself, without subkeys when no
+ * hive is there. */
+static void
+check_walk(struct key_walk *walk, int index, const char *value_name,
+    const char *default_text, size_t size)
+{
+	unsigned char buf[BUF_BYTES + GUARD_BYTES];
+	int want = index >= 0 && size > 0 ? 0 : -1;
+
+	memset(buf, FILL, sizeof(buf));
+	CHECK(walk_subkey(walk, index, (char *)buf, size) == want);
+	CHECK(untouched(buf, sizeof(buf)));
+	CHECK(walk_subkey_count(walk) == 0);
+	memset(buf, FILL, sizeof(buf));
+	CHECK(walk_read_value(walk, index, value_name, (char *)buf,
+	    default_text, size) == -1);
+	check_default(buf, default_text, size);
+}
+
+/* The calls the scans make on PATH with no hive present.  Only HKLM
+ * itself opens, and it has no subkeys; nothing can be kept or removed. */
 static void
 check_absent(const char *path, int index, const char *value_name,
     const char *default_text, size_t size)
 {
 	unsigned char buf[BUF_BYTES + GUARD_BYTES];
+	struct key_walk walk;
 	const char *rest;
 	HKEY root;
-	int split, want, rc;
-	size_t n;
+	int split, rc;
 
 	split = check_split(path, &root, &rest);
 	hive_reset();
 
-	memset(buf, FILL, sizeof(buf));
-	rc = enum_subkey(path, index, (char *)buf, size);
-	want = index >= 0 && size > 0 && split == 1 &&
-	    root == HKEY_LOCAL_MACHINE && rest[0] == '\0' ? 0 : -1;
-	CHECK(rc == want);
-	CHECK(untouched(buf, sizeof(buf)));
+	rc = open_key_walk(path, &walk);
+	if (split == 1 && root == HKEY_LOCAL_MACHINE && rest[0] == '\0') {
+		CHECK(rc == 1);
+		check_walk(&walk, index, value_name, default_text, size);
+		close_key_walk(&walk);
+	} else {
+		CHECK(split == 1 ? rc == 0 || rc == -1 : rc == -1);
+	}
 	CHECK(hive_open_handles() == 0);
 
 	memset(buf, FILL, sizeof(buf));
 	read_string_value(path, value_name, (char *)buf, default_text, size);
-	if (size == 0 || default_text == NULL) {
-		CHECK(untouched(buf, sizeof(buf)));
-	} else {
-		n = strlen(default_text);
-		n = n < size - 1 ? n : size - 1;
-		CHECK(memcmp(buf, default_text, n) == 0 && buf[n] == '\0');
-		CHECK(untouched(buf + n + 1, sizeof(buf) - n - 1));
-	}
+	check_default(buf, default_text, size);
 	CHECK(hive_open_handles() == 0);
 
+	CHECK(key_path_deletable(path) == (split == 1 ? 0 : -1));
+	CHECK(backup_key_path(path, g_dir) == -1);
 	CHECK(delete_key_path(path) == (split == 1 ? 0 : -1));
 	CHECK(hive_open_handles() == 0);
 
@@ -185,6 +221,7 @@ LLVMFuzzerInitialize(int *argc, char ***argv)
 		perror(g_dir);
 		exit(1);
 	}
+	plat_read_system_root();
 	atexit(remove_temp);
 	return 0;
 }

@@ -16,7 +16,6 @@
 #include "common/crt_errno.h"
 #include "platform/platform.h"
 #include "registry/registry.h"
-#include "scans/targets.h"
 
 #define BACKUP_NAME "vkm310_backup"
 #define BACKUP_TREE "SystemRoot"
@@ -127,7 +126,7 @@ item_place(const char *path, char *out, size_t size)
 	int r;
 
 	if ((r = plat_disk_path(path, disk, sizeof(disk))) <= 0 ||
-	    plat_disk_path(g_system_root, root, sizeof(root)) <= 0) {
+	    plat_disk_path(plat_system_root(NULL), root, sizeof(root)) <= 0) {
 		errno = CRT_EINVAL;
 		return r == 0 ? 0 : -1;
 	}

@@ -33,7 +33,7 @@ typedef void (*out_write_fn)(const char *text, size_t len);
 int out_vformat(int flags, out_write_fn write, const char *fmt, va_list ap);
 
 /* How the text of this system's console is encoded: OUT_UTF8 or 0.  Set
- * by each console (platform/<system>/console.cpp) for common/print.cpp. */
+ * by each console (platform/<system>/console.cpp) for platform/print.cpp. */
 extern const int g_console_text_flags;
 
 #endif

@@ -107,7 +107,7 @@ as_byte(int c)
 static int
 open_text(struct inf_text *t, const char *path)
 {
-	if ((t->f = plat_fopen(path, "rb")) == NULL)
+	if ((t->f = plat_fopen(path)) == NULL)
 		return -1;
 	t->enc = ENC_BYTES;
 	t->at_end = t->failed = 0;
@@ -191,19 +191,17 @@ names_section(const char *text, const char *section)
 	return strncmp(text + 1, section, len) == 0 && text[1 + len] == ']';
 }
 
-/* Reads entries FIRST to FIRST + COUNT - 1 of the first [SECTION] of PATH
- * into NAMES, "" for an entry that is missing or names nothing (a line of
- * delimiters alone still takes its number).  Stops at the last entry
- * wanted or at the section's end.  1: at least one name; 0: none;
- * -1: the file cannot be opened. */
-static int
-read_entry_range(const char *path, const char *section, int first,
-    int count, char (*names)[INF_NAME_BUF])
+int
+read_inf_entries(const char *path, const char *section,
+    char (*names)[INF_NAME_BUF], int count)
 {
 	struct inf_text t;
 	char line[INF_LINE_BUF];
 	int counter = -1, in_section = 0, result = 0;
 
+	if (section == NULL || section[0] == '\0' || names == NULL ||
+	    count <= 0)
+		return 0;
 	if (open_text(&t, path) < 0)
 		return -1;
 	for (int i = 0; i < count; i++)
@@ -220,52 +218,21 @@ read_entry_range(const char *path, const char *section, int first,
 			in_section = names_section(text, section);
 			continue;
 		}
-		if (!in_section || ++counter < first)
+		if (!in_section)
 			continue;
+		/* A line of delimiters alone names nothing, yet takes its
+		 * number. */
+		counter++;
 		token = next_token(text, ENTRY_DELIMS, &cursor);
 		if (token != NULL) {
-			copy_bounded(names[counter - first], token,
-			    INF_NAME_BUF);
+			copy_bounded(names[counter], token, INF_NAME_BUF);
 			result = 1;
 		}
-		if (counter - first == count - 1)
+		if (counter == count - 1)
 			break;
 	}
 	plat_fclose(t.f);
 	return result;
-}
-
-int
-read_inf_entry(const char *path, const char *section, int entry, char *name)
-{
-	char found[1][INF_NAME_BUF];
-	int result;
-
-	if (section == NULL || section[0] == '\0' || name == NULL)
-		return 0;
-	if (entry < 0) {
-		/* No entry has that number; the file is still tried, so a
-		 * missing one answers -1 as for any other number. */
-		plat_file *f = plat_fopen(path, "rb");
-		if (f == NULL)
-			return -1;
-		plat_fclose(f);
-		return 0;
-	}
-	result = read_entry_range(path, section, entry, 1, found);
-	if (result > 0)
-		copy_bounded(name, found[0], INF_NAME_BUF);
-	return result;
-}
-
-int
-read_inf_entries(const char *path, const char *section,
-    char (*names)[INF_NAME_BUF], int count)
-{
-	if (section == NULL || section[0] == '\0' || names == NULL ||
-	    count <= 0)
-		return 0;
-	return read_entry_range(path, section, 0, count, names);
 }
 
 char *

@@ -1,5 +1,6 @@
 /*
- * inf.h - the name of one entry of one section of a Windows INF file.
+ * inf.h - the names of the first entries of one section of a Windows INF
+ * file.
  *
  * Each call opens the file, reads physical lines from the top until it has
  * its answer, and closes the file: nothing is kept between calls.  A file
@@ -11,14 +12,6 @@
 
 #define INF_LINE_BUF 640
 #define INF_NAME_BUF 260
-
-/* Copies the name of entry ENTRY (0 first) of the first section [SECTION]
- * of the INF file PATH into NAME (INF_NAME_BUF bytes; a longer name is cut
- * to fit).  1: found; 0: no such section or entry, an entry of delimiters
- * alone, empty SECTION or NULL NAME (the file is then not opened);
- * -1: the file cannot be opened.  NAME is written only on 1. */
-int read_inf_entry(const char *path, const char *section, int entry,
-    char *name);
 
 /* Reads entries 0 to COUNT - 1 of the first section [SECTION] of the INF
  * file PATH in one pass, each name into NAMES[i] (cut to fit), "" for an

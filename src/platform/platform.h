@@ -37,6 +37,18 @@ int plat_read_key(void);
  * 1: set, value in BUF; 0: not set; -1: the value does not fit (BUF ""). */
 int plat_getenv(const char *name, char *buf, size_t size);
 
+/* Reads the environment variable SystemRoot, the Windows folder of the
+ * system to check, and keeps it: run control reads it once, when a run
+ * starts, and every layer then takes it from plat_system_root, this
+ * one's own calls too (where a link is followed, where no backup may
+ * go).  1: set; 0: not set, or set to ""; -1: longer than 4095 bytes,
+ * kept as not set. */
+int plat_read_system_root(void);
+
+/* The value plat_read_system_root kept, "" unless it gave 1; what it gave
+ * into *READ unless READ is NULL. */
+const char *plat_system_root(int *read);
+
 /* Turns off, for the rest of the run, the file-system redirection that
  * shows a 32-bit program on 64-bit Windows the 32-bit system32 (the
  * registry layer opens every key in the 64-bit view itself).  1 when the
@@ -53,16 +65,11 @@ int plat_elevated(void);
 typedef struct plat_file plat_file;
 
 /* Opens the file at PATH (a Windows path; backslashes separate folders)
- * for reading.  MODE is "r" (text: CR LF reads as LF, byte 26 ends the
- * file) or "rb".  Returns NULL when the file cannot be opened, a folder
- * included.  Offline, a file that is a symbolic link opens and reads as
- * empty: it is there, but what it names is not read. */
-plat_file *plat_fopen(const char *path, const char *mode);
-
-/* Reads the next line into BUF: at most SIZE - 1 bytes, the line feed
- * kept, NUL-terminated.  A longer line comes in pieces.
- * 1: BUF holds a line or piece; 0: end of file or read error. */
-int plat_fgets(char *buf, int size, plat_file *f);
+ * for reading its bytes as stored (plat_fread).  Returns NULL when the
+ * file cannot be opened, a folder included.  Offline, a file that is a
+ * symbolic link opens and reads as empty: it is there, but what it names
+ * is not read. */
+plat_file *plat_fopen(const char *path);
 
 /* Closes a file from plat_fopen. */
 void plat_fclose(plat_file *f);
@@ -116,9 +123,8 @@ int plat_remove_in_use_at_restart(void);
  * held under another name, or cannot be told, errno set (22). */
 int plat_name_held(const char *path);
 
-/* Reads up to SIZE bytes of F into BUF: the bytes as stored for a file
- * opened "rb".  Returns how many were read, 0 at the end of the file, or
- * -1 on a read error. */
+/* Reads up to SIZE bytes of F into BUF, as stored.  Returns how many
+ * were read, 0 at the end of the file, or -1 on a read error. */
 int plat_fread(void *buf, int size, plat_file *f);
 
 /* Calls VISIT(NAME, CTX) once for each entry of the folder DIR (a Windows
@@ -147,6 +153,13 @@ int plat_check_system(const char *system_root, char *why, size_t size);
  * folder it says it of, as the disk spells it: DIR, or one on the way. */
 int plat_check_folder(const char *dir, char *why, size_t size, char *where,
     size_t where_size);
+
+/* Hands out, one a call and each once a run, the symbolic links below
+ * the Windows folder that this layer's calls met on the way to a path
+ * and did not follow (offline), for the run to name: the link's path as
+ * the disk spells it, into OUT (SIZE bytes, cut to fit).  1: OUT holds
+ * one; 0: none is waiting (always so on Windows). */
+int plat_link_not_followed(char *out, size_t size);
 
 /* ---- driver packages: the system's own removal (Windows) ---- */
 

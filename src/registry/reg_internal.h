@@ -25,17 +25,12 @@ extern const struct root_key g_root_keys[];
  * 0: no root matched, outputs untouched. */
 int split_root_key(const char *path, HKEY *root, const char **rest);
 
-/* Deletes the key SUBPATH below the open key PARENT with its whole tree,
- * children first, without committing.  1: deleted; 0: not deleted (an
- * empty SUBPATH included). */
-int delete_key_tree(HKEY parent, const char *subpath);
-
 /* The per-system half of key_path_deletable (FOR_DELETE 0) and of
  * delete_key_path (1), once the key SUBPATH below the predefined ROOT
  * is known: whether its whole tree can be deleted, and kept by
  * backup_key_tree, proved before anything is changed.  Offline: its
- * hive can be written (with FOR_DELETE: it is read whole, and kept in
- * the run's backup folder), and every cell of the tree is sound, proved
+ * hive can be written and is read whole (with FOR_DELETE: kept in the
+ * run's backup folder too), and every cell of the tree is sound, proved
  * once for a removal (the second call finds it proved); nothing to
  * prove for a key not found or a hive's root, which the delete refuses.
  * On Windows, where a delete cannot be taken back, the backup can keep

@@ -38,49 +38,6 @@ split_root_key(const char *path, HKEY *root, const char **rest)
 	return 0;
 }
 
-/* Opens the key at PATH for reading and gives its number of subkeys.
- * 1: *KEY open, *COUNT set; -1: unknown root, or not readable. */
-static int
-open_for_listing(const char *path, HKEY *key, DWORD *count)
-{
-	HKEY root;
-	const char *rest;
-
-	if (split_root_key(path, &root, &rest) <= 0)
-		return -1;
-	if (RegOpenKeyExA(root, rest, 0, KEY_READ, key) != ERROR_SUCCESS)
-		return -1;
-	*count = 0;
-	if (RegQueryInfoKeyA(*key, NULL, NULL, NULL, count, NULL, NULL, NULL,
-	    NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
-		RegCloseKey(*key);
-		return -1;
-	}
-	return 1;
-}
-
-int
-enum_subkey(const char *path, int index, char *name, size_t capacity)
-{
-	HKEY key;
-	DWORD count, len;
-	int result;
-
-	if (index < 0 || capacity == 0)
-		return -1;
-	if (open_for_listing(path, &key, &count) < 0)
-		return -1;
-	if ((DWORD)index >= count) {
-		RegCloseKey(key);
-		return 0;
-	}
-	len = (DWORD)capacity;
-	result = reg_enum_key_name(key, (DWORD)index, name, &len) ==
-	    ERROR_SUCCESS ? 1 : -1;
-	RegCloseKey(key);
-	return result;
-}
-
 /* The key a walk holds open, or 0. */
 static HKEY
 walk_key(const struct key_walk *walk)
@@ -249,8 +206,10 @@ delete_subkeys(HKEY key)
 	}
 }
 
-/* delete_key_tree, with the registry's error of the first failure as
- * its result: ERROR_SUCCESS when the tree is gone. */
+/* Deletes the key SUBPATH below the open key PARENT with its whole tree,
+ * children first, without committing.  ERROR_SUCCESS when the tree is
+ * gone (never for an empty SUBPATH), else the registry's error of the
+ * first failure. */
 static LONG
 delete_tree(HKEY parent, const char *subpath)
 {
@@ -268,12 +227,6 @@ delete_tree(HKEY parent, const char *subpath)
 		rc = reg_delete_open_key(parent, subpath, key);
 	RegCloseKey(key);
 	return rc;
-}
-
-int
-delete_key_tree(HKEY parent, const char *subpath)
-{
-	return delete_tree(parent, subpath) == ERROR_SUCCESS;
 }
 
 /* What the last key_path_deletable, delete_key_path or backup_key_path

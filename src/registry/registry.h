@@ -2,7 +2,8 @@
  * registry.h - registry keys named by one string, "HKLM\SOFTWARE\...".
  *
  * Every operation resolves the root name, opens its key, does one job and
- * closes the key again: nothing is cached between calls, so a caller that
+ * closes the key again, but a walk, which holds its key open for a pass
+ * over the subkeys: nothing is cached between calls, so a caller that
  * deletes a subkey sees the later ones move down by one index at once.
  * Nothing here prints: what a caller is to tell the user comes back as
  * a result, an errno and, for a key not removed, a reason
@@ -13,11 +14,6 @@
 #define VKM_REGISTRY_H
 
 #include <stddef.h>
-
-/* Fetches the name of subkey INDEX of the key at PATH into NAME (CAPACITY
- * characters, NUL included).  1: name in NAME; 0: INDEX is past the last
- * subkey; -1: unknown root, key not readable, or name does not fit. */
-int enum_subkey(const char *path, int index, char *name, size_t capacity);
 
 /* A key held open while its subkeys are walked: one open per pass
  * instead of one per index.  A subkey deleted meanwhile (through another

@@ -127,6 +127,8 @@ run_scans(void)
 	for (void (*scan)(void) : scans) {
 		if (!is_cancelled())
 			scan();
+		/* What a scan met and nothing named yet, before what follows. */
+		name_links_not_followed();
 	}
 }
 
@@ -174,6 +176,8 @@ run_main(int argc, char **argv)
 		plat_printf("This 32-bit program cannot check 64-bit Windows: run win64\\vkm310_cleanup.exe instead\n");
 		return 0;
 	}
+	/* Read once: every layer works below the folder it names. */
+	plat_read_system_root();
 	if (check_system_root() <= 0)
 		return 0;
 	/* Without elevation every removal would be refused, one question

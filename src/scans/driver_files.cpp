@@ -38,13 +38,16 @@ check_driver_file(const char *folder, const char *name)
 	/* The path the removal will touch, as the system shows it. */
 	if (plat_disk_path(path, shown, sizeof(shown)) < 0)
 		copy_bounded(shown, path, sizeof(shown));
+	name_links_not_followed();
 	plat_printf("Found file '%s.sys'\n(%s)\n", name, shown);
 	g_found_count++;
 	if (ask_user("Do you want to delete this file ?") <= 0)
 		return;
 	/* Kept first: a file that cannot be kept stays.  One in use goes at
 	 * the next restart, which the summary asks for. */
-	if (backup_file(path) < 0 || (n = plat_remove_file(path)) < 0) {
+	n = backup_file(path) < 0 ? -1 : plat_remove_file(path);
+	name_links_not_followed();
+	if (n < 0) {
 		plat_printf("FAILED (error %d)\n", errno);
 		return;
 	}

@@ -6,11 +6,11 @@
  * the smallest numbers it meets in a fixed table, and when the folder
  * holds more than the table does, the next listing takes the numbers
  * above the last one examined.  So every file is examined once, in
- * increasing number, with one listing per OEM_BATCH files.
+ * increasing number, with one listing per OEM_BATCH files.  A number of
+ * more than 19 digits, which Windows never writes, is passed over.
  */
 #include <errno.h>
 #include <stdio.h>
-#include <string.h>
 
 #include "backup/backup.h"
 #include "common/ascii.h"
@@ -26,9 +26,8 @@
 
 #define ENTRIES_READ 5
 #define OEM_BATCH 1024
-/* Up to 19 decimal digits always fit 64 bits; longer numbers, which
- * Windows never writes, are taken one listing each after the rest. */
-#define SHORT_DIGITS 19
+/* Up to 19 decimal digits always fit 64 bits. */
+#define MAX_DIGITS 19
 #define DIGITS_BUF 24
 #define WHY_BUF 128
 /* An offline path below a long mount point may outgrow PATH_BUF. */
@@ -43,14 +42,6 @@ struct oem_batch {
 	oem_number nums[OEM_BATCH];
 	int count;
 	int overflow;		/* a number did not fit: another listing */
-	int long_seen;		/* a name with more than SHORT_DIGITS digits */
-};
-
-/* The first number above FLOOR (a digit string) of more than SHORT_DIGITS
- * digits met by one listing. */
-struct oem_long {
-	char floor[PATH_BUF];
-	char next[PATH_BUF];
 };
 
 /* How many digits the number of NAME has when NAME is "oem", a decimal
@@ -96,53 +87,18 @@ batch_insert(struct oem_batch *b, oem_number v)
 
 /* Listing callback: takes NAME's number into the batch (void *B). */
 static int
-collect_short(const char *name, void *ctx)
+collect_number(const char *name, void *ctx)
 {
 	struct oem_batch *b = (struct oem_batch *)ctx;
 	size_t n = oem_digits(name);
 	oem_number v = 0;
 
-	if (n == 0)
+	if (n == 0 || n > MAX_DIGITS)
 		return 1;
-	if (n > SHORT_DIGITS) {
-		b->long_seen = 1;
-		return 1;
-	}
 	for (size_t k = 0; k < n; k++)
 		v = v * 10 + (oem_number)(name[3 + k] - '0');
 	if (!b->have_floor || v > b->floor)
 		batch_insert(b, v);
-	return 1;
-}
-
-/* Orders two digit strings without leading zeros as numbers. */
-static int
-compare_digits(const char *a, size_t alen, const char *b)
-{
-	size_t blen = strlen(b);
-
-	if (alen != blen)
-		return alen < blen ? -1 : 1;
-	return memcmp(a, b, alen);
-}
-
-/* Listing callback: keeps the smallest long number above the floor. */
-static int
-collect_long(const char *name, void *ctx)
-{
-	struct oem_long *l = (struct oem_long *)ctx;
-	size_t n = oem_digits(name);
-	const char *digits = name + 3;
-
-	/* A number as long as a whole path can name no file we could open. */
-	if (n <= SHORT_DIGITS || n >= PATH_BUF)
-		return 1;
-	if (l->floor[0] != '\0' && compare_digits(digits, n, l->floor) <= 0)
-		return 1;
-	if (l->next[0] == '\0' || compare_digits(digits, n, l->next) < 0) {
-		memcpy(l->next, digits, n);
-		l->next[n] = '\0';
-	}
 	return 1;
 }
 
@@ -179,6 +135,7 @@ report_matching_entries(const char *inf_path, const char *digits)
 	}
 	if (r <= 0)
 		return 0;
+	name_links_not_followed();
 	/* An entry without a name still holds its place: later entries are
 	 * read all the same. */
 	for (int entry = 0; entry < ENTRIES_READ; entry++) {
@@ -229,6 +186,7 @@ remove_leftover(const char *path)
 {
 	int r = plat_remove_file(path);
 
+	name_links_not_followed();
 	if (r < 0) {
 		plat_printf("FAILED (error %d)\n", errno);
 		return -1;
@@ -254,6 +212,7 @@ remove_pair(const char *inf_path, const char *pnf_path)
 	 * copy. */
 	if (backup_file(inf_path) < 0 || backup_file(pnf_path) < 0 ||
 	    remove_package(inf_path) < 0) {
+		name_links_not_followed();
 		plat_printf("FAILED (error %d)\n", errno);
 		return 0;
 	}
@@ -277,6 +236,7 @@ left_in_store(const char *inf_path, const char *digits)
 	if (plat_removes_driver_packages() ||
 	    find_stored_package(inf_path, digits, folder, sizeof(folder)) <= 0)
 		return 0;
+	name_links_not_followed();
 	if (plat_disk_path(folder, shown, sizeof(shown)) < 0)
 		copy_bounded(shown, folder, sizeof(shown));
 	plat_printf("Its driver package is in the driver store: %s\n", shown);
@@ -304,62 +264,36 @@ examine_pair(const char *digits)
 	g_found_count++;
 	if (left_in_store(inf_path, digits))
 		return 1;
+	name_links_not_followed();
 	if (ask_user("Do you want to erase this OEM file ?") > 0 &&
 	    remove_pair(inf_path, pnf_path) > 0)
 		g_fixed_count++;
 	return !is_cancelled();
 }
 
-/* Examines every number of up to SHORT_DIGITS digits in increasing order.
- * 1 when longer numbers are left; 0 when none are, the user cancelled or
- * the folder cannot be listed. */
-static int
-scan_short_numbers(void)
+/* Examines every number of up to MAX_DIGITS digits in increasing order,
+ * until the user cancels or the folder cannot be listed. */
+void
+scan_oem_inf_files(void)
 {
 	struct oem_batch b;
 	char digits[DIGITS_BUF];
 
+	if (!have_system_paths())
+		return;
 	b.have_floor = 0;
 	b.floor = 0;
 	do {
-		b.count = b.overflow = b.long_seen = 0;
-		if (plat_list_folder(g_inf_dir, "oem*.inf", collect_short,
+		b.count = b.overflow = 0;
+		if (plat_list_folder(g_inf_dir, "oem*.inf", collect_number,
 		    &b) != 1)
-			return 0;
+			return;
 		for (int i = 0; i < b.count; i++) {
 			format_number(b.nums[i], digits);
 			if (!examine_pair(digits))
-				return 0;
+				return;
 		}
 		b.have_floor = 1;
 		b.floor = b.count > 0 ? b.nums[b.count - 1] : 0;
 	} while (b.overflow);
-	return b.long_seen;
-}
-
-/* Examines the longer numbers, one listing each, in increasing order. */
-static void
-scan_long_numbers(void)
-{
-	struct oem_long l;
-
-	l.floor[0] = '\0';
-	for (;;) {
-		l.next[0] = '\0';
-		if (plat_list_folder(g_inf_dir, "oem*.inf", collect_long,
-		    &l) != 1 || l.next[0] == '\0')
-			return;
-		if (!examine_pair(l.next))
-			return;
-		memcpy(l.floor, l.next, sizeof(l.floor));
-	}
-}
-
-void
-scan_oem_inf_files(void)
-{
-	if (!have_system_paths())
-		return;
-	if (scan_short_numbers() > 0)
-		scan_long_numbers();
 }

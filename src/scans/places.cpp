@@ -4,6 +4,7 @@
  */
 #include "scans/places.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -16,12 +17,27 @@
 #define VALUE_BUF 1024
 #define WHY_BUF 512
 #define SHOWN_BUF 1024
+#define LINK_BUF 4096
 
 int g_unread_count;
 
 void
+name_links_not_followed(void)
+{
+	char link[LINK_BUF];
+	int err = errno;
+
+	while (plat_link_not_followed(link, sizeof(link)) > 0)
+		plat_printf("Not followed: '%s' is a symbolic link\n", link);
+	/* The caller may print the error of the call that met the link. */
+	errno = err;
+}
+
+void
 report_not_read(const char *place, const char *path, const char *why)
 {
+	/* The link that made the place unreachable comes first. */
+	name_links_not_followed();
 	if (path != NULL)
 		plat_printf("Not read: %s (%s): %s\n", place, path, why);
 	else
@@ -32,15 +48,16 @@ report_not_read(const char *place, const char *path, const char *why)
 int
 check_system_root(void)
 {
-	char value[VALUE_BUF], why[WHY_BUF];
-	int rc = plat_getenv("SystemRoot", value, sizeof(value));
+	char why[WHY_BUF];
+	int rc;
+	const char *value = plat_system_root(&rc);
 
-	/* A value too long to hold is left to the folder building. */
-	if (rc < 0)
+	/* A value too long to name here is left to the folder building. */
+	if (rc < 0 || strlen(value) >= VALUE_BUF)
 		return 1;
 	if (plat_check_system(rc > 0 ? value : NULL, why, sizeof(why)) > 0)
 		return 1;
-	if (rc == 0 || value[0] == '\0')
+	if (rc == 0)
 		plat_printf("SystemRoot is not set: set it to the Windows folder of the installation to check\n");
 	else
 		plat_printf("SystemRoot (%s) is no Windows installation: %s\n",
@@ -114,6 +131,7 @@ check_hives(void)
 	const char *why;
 
 	for (int i = 0; registry_hive_state(i, &h) > 0; i++) {
+		name_links_not_followed();
 		if (h.state == HIVE_RECOVERED)
 			plat_printf("Recovered: %s (%s): Windows was not shut down cleanly; its logs were applied\n",
 			    h.name, h.path);
@@ -211,6 +229,7 @@ check_places(void)
 	check_hives();
 	if (have_system_paths())
 		check_folders();
+	name_links_not_followed();
 }
 
 void

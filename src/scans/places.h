@@ -13,14 +13,22 @@
 
 extern int g_unread_count;	/* places not read, raised on each report */
 
-/* Checks, before the disclaimer, that SystemRoot names a Windows
- * installation (always so on Windows).  1: go on; 0: it does not, and
- * the line saying why is printed: the run ends. */
+/* Checks, before the disclaimer, that SystemRoot, as the run read it
+ * (plat_read_system_root), names a Windows installation (always so on
+ * Windows).  1: go on; 0: it does not, and the line saying why is
+ * printed: the run ends. */
 int check_system_root(void);
 
 /* After build_system_paths and before the scans: names each hive and
  * each scanned folder that cannot be read (and each read-only hive). */
 void check_places(void);
+
+/* Names each symbolic link below the Windows folder that the platform
+ * met and did not follow since the last call, once a run: "Not followed:
+ * 'PATH' is a symbolic link".  Called right after the calls that can
+ * meet one, before anything else is printed, so that the line stands
+ * where the link was met. */
+void name_links_not_followed(void);
 
 /* Prints "Not read: PLACE (PATH): WHY", or "Not read: PLACE: WHY" when
  * PATH is NULL, and counts the place. */

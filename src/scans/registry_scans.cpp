@@ -156,6 +156,7 @@ is_single_folder_name(const char *name)
 static int
 removal_failed(int err)
 {
+	name_links_not_followed();
 	plat_printf("FAILED (error %d)\n", err);
 	return 0;
 }
@@ -200,6 +201,7 @@ put_back_failed(const char *folder, int err)
 	if (backup_put_back(folder) < 0) {
 		if (plat_disk_path(folder, shown, sizeof(shown)) < 0)
 			snprintf(shown, sizeof(shown), "%s", folder);
+		name_links_not_followed();
 		plat_printf("Could not put back '%s' whole (error %d): its copy is in the backup folder\n",
 		    shown, errno);
 		backup_note_removed();
@@ -248,6 +250,7 @@ remove_driver_store_item(const char *subkey, const char *key_path)
 	if (n == 2) {
 		if (plat_remove_in_use_at_restart() < 0)
 			return put_back_failed(folder, errno);
+		name_links_not_followed();
 		plat_printf("In use: removed at the next restart\n");
 	}
 	return 1;
@@ -352,6 +355,8 @@ check_subkey(const struct registry_scan *scan, const char *scan_key,
 	if (n < 0 || (size_t)n >= sizeof(key_path))
 		return SUBKEY_KEPT;
 	read_string_value(key_path, scan->value_name, value, "", sizeof(value));
+	/* What the last removal met comes before this subkey's report. */
+	name_links_not_followed();
 	if (value[0] == '\0' || !scan->report(subkey, value, 1))
 		return SUBKEY_KEPT;
 	g_found_count++;

@@ -86,9 +86,9 @@ same_bytes(const char *a, const char *b)
 	plat_file *fa, *fb;
 	int na, nb, result = -1;
 
-	if ((fb = plat_fopen(b, "rb")) == NULL)
+	if ((fb = plat_fopen(b)) == NULL)
 		return -1;
-	if ((fa = plat_fopen(a, "rb")) == NULL) {
+	if ((fa = plat_fopen(a)) == NULL) {
 		plat_fclose(fb);
 		return 0;
 	}

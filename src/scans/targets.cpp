@@ -66,13 +66,13 @@ clear_folders(void)
 int
 build_system_paths(void)
 {
-	char value[PATH_BUF];
-	int rc = plat_getenv("SystemRoot", value, sizeof(value));
+	int rc;
+	const char *value = plat_system_root(&rc);
 
 	clear_folders();
 	/* Without a usable SystemRoot the folders would name places outside
 	 * any Windows folder ("\inf" is the root's): skip the file scans. */
-	if (rc == 0 || (rc > 0 && value[0] == '\0')) {
+	if (rc == 0) {
 		plat_printf("SystemRoot is not set: driver files and OEM INF files are not scanned\n");
 		return 0;
 	}

@@ -26,10 +26,10 @@ int target_match(const char *text, const char *name);
 /* The first target name that TEXT begins with, in table order, or NULL. */
 const char *match_target_at(const char *text);
 
-/* Fills the five folder buffers from SystemRoot.
- * 1: all set; 0: SystemRoot unset or empty; -1: too long for the scans'
- * paths.  Unless 1, every folder buffer is left empty, and the file scans
- * look nowhere. */
+/* Fills the five folder buffers from SystemRoot, as the run read it
+ * (plat_read_system_root).  1: all set; 0: SystemRoot unset or empty;
+ * -1: too long for the scans' paths.  Unless 1, every folder buffer is
+ * left empty, and the file scans look nowhere. */
 int build_system_paths(void);
 
 /* 1 when the file scans have folders to look in. */

@@ -1,11 +1,14 @@
 /*
  * reg_cases.h - the registry cases that Wine's registry (the probe,
  * tests/wine/regprobe.cpp) and the offline hives (tests/unit/test_hive.cpp)
- * must answer alike, through the key-path layer of registry/registry.h.
+ * must answer alike, through the calls the scans make (registry/registry.h):
+ * the walk over a key's subkeys, the value read, and the check, the backup
+ * and the delete of a key tree.
  *
- * Rows only, as X-macros: the includer defines what a row becomes.  Key
- * paths lie below the scratch key REG_CASE_KEY of HKLM; "{c255}" in a path
- * or an expected text stands for 255 times the letter c (reg_expand).
+ * Rows only, as X-macros: the includer defines what a row becomes, and
+ * runs it with reg_case_run.  Key paths lie below the scratch key
+ * REG_CASE_KEY of HKLM; "{c255}" in a path or an expected text stands for
+ * 255 times the letter c (reg_expand).
  *
  *   REG_SEED(key, name, type, data, fill, count, size)
  *	a key (below the scratch key, "" for itself) and, when NAME is not
@@ -15,22 +18,32 @@
  *	(REG_LINK) makes the key a registry link to the key DATA below
  *	HKLM instead.
  *   REG_CASE(name, op, path, value, index, capacity, want)
- *	OP_ENUM: enum_subkey(PATH, INDEX) into CAPACITY bytes (0: 260),
- *	"1:NAME" or the result; OP_READ: read_string_value(PATH, VALUE)
- *	with "<default>"; OP_DELETE: delete_key_path(PATH); OP_OPEN: "yes"
- *	when the key opens, else "no".  The order matters from the deletes
- *	on: they change what follows.
+ *	what reg_case_run gives for the row (CAPACITY 0: 260).  The order
+ *	matters from the deletes on: they change what follows.
  */
 #ifndef TESTS_COMMON_REG_CASES_H
 #define TESTS_COMMON_REG_CASES_H
 
+#include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "registry/registry.h"
 
 #define REG_CASE_KEY "SOFTWARE\\VkmProbe"
 #define REG_CASE_LM "HKLM\\" REG_CASE_KEY
 
-enum reg_case_op { OP_ENUM, OP_READ, OP_DELETE, OP_OPEN };
+enum reg_case_op {
+	OP_WALK,	/* walk_subkey(INDEX): "1:NAME", "0" or "-1:ERRNO" */
+	OP_COUNT,	/* walk_subkey_count: "N" or "-1:ERRNO" */
+	OP_VALUE,	/* walk_read_value(INDEX, VALUE): "R:TEXT" */
+	OP_OPEN,	/* open_key_walk: "yes" or "no" */
+	OP_READ,	/* read_string_value(VALUE): the text */
+	OP_DELETABLE,	/* key_path_deletable: "1", "0:ERRNO" or "-1" */
+	OP_BACKUP,	/* backup_key_path: "1" or "-1:ERRNO" */
+	OP_DELETE,	/* delete_key_path: "1", "0:ERRNO" or "-1" */
+};
 
 #define REG_CASE_SEEDS(REG_SEED) \
 	REG_SEED("", "Root", 1, "machine", 0, 0, 8) \
@@ -65,26 +78,41 @@ enum reg_case_op { OP_ENUM, OP_READ, OP_DELETE, OP_OPEN };
 	/* The indexes rely on subkeys coming in name order: Wine keeps \
 	 * them so, as Windows' hives do, though RegEnumKeyEx promises no \
 	 * order. */ \
-	REG_CASE("enum 0", OP_ENUM, LM_ "\\Three", NULL, 0, 0, "1:Alpha") \
-	REG_CASE("enum 1", OP_ENUM, LM_ "\\Three", NULL, 1, 0, "1:Beta") \
-	REG_CASE("enum 2", OP_ENUM, LM_ "\\Three", NULL, 2, 0, "1:Gamma") \
-	REG_CASE("enum 3", OP_ENUM, LM_ "\\Three", NULL, 3, 0, "0") \
-	REG_CASE("enum 4", OP_ENUM, LM_ "\\Three", NULL, 4, 0, "0") \
-	REG_CASE("enum 999", OP_ENUM, LM_ "\\Three", NULL, 999, 0, "0") \
-	REG_CASE("enum -1", OP_ENUM, LM_ "\\Three", NULL, -1, 0, "-1") \
-	REG_CASE("enum trailing separator", OP_ENUM, LM_ "\\Three\\", NULL, 2, \
+	REG_CASE("walk 0", OP_WALK, LM_ "\\Three", NULL, 0, 0, "1:Alpha") \
+	REG_CASE("walk 1", OP_WALK, LM_ "\\Three", NULL, 1, 0, "1:Beta") \
+	REG_CASE("walk 2", OP_WALK, LM_ "\\Three", NULL, 2, 0, "1:Gamma") \
+	REG_CASE("walk 3", OP_WALK, LM_ "\\Three", NULL, 3, 0, "0") \
+	REG_CASE("walk 999", OP_WALK, LM_ "\\Three", NULL, 999, 0, "0") \
+	REG_CASE("walk -1", OP_WALK, LM_ "\\Three", NULL, -1, 0, "-1:22") \
+	REG_CASE("walk trailing separator", OP_WALK, LM_ "\\Three\\", NULL, 2, \
 	    0, "1:Gamma") \
-	REG_CASE("enum leaf", OP_ENUM, LM_ "\\Three\\Alpha", NULL, 0, 0, "0") \
-	REG_CASE("enum missing key", OP_ENUM, LM_ "\\Nowhere", NULL, 0, 0, \
-	    "-1") \
-	REG_CASE("enum name with its NUL", OP_ENUM, LM_ "\\Three", NULL, 0, 6, \
+	REG_CASE("walk leaf", OP_WALK, LM_ "\\Three\\Alpha", NULL, 0, 0, "0") \
+	REG_CASE("walk missing key", OP_WALK, LM_ "\\Nowhere", NULL, 0, 0, \
+	    "open:0") \
+	REG_CASE("walk below a missing key", OP_WALK, LM_ "\\Nowhere\\Deeper", \
+	    NULL, 0, 0, "open:0") \
+	REG_CASE("walk name with its NUL", OP_WALK, LM_ "\\Three", NULL, 0, 6, \
 	    "1:Alpha") \
-	REG_CASE("enum name without room for NUL", OP_ENUM, LM_ "\\Three", \
-	    NULL, 0, 5, "-1") \
-	REG_CASE("enum 255 fits", OP_ENUM, LM_ "\\Long", NULL, 0, 256, \
+	REG_CASE("walk name without room for NUL", OP_WALK, LM_ "\\Three", \
+	    NULL, 0, 5, "-1:34") \
+	REG_CASE("walk 255 fits", OP_WALK, LM_ "\\Long", NULL, 0, 256, \
 	    "1:{L255}") \
-	REG_CASE("enum 255 in 255", OP_ENUM, LM_ "\\Long", NULL, 0, 255, "-1") \
-	REG_CASE("enum 255 in 16", OP_ENUM, LM_ "\\Long", NULL, 0, 16, "-1") \
+	REG_CASE("walk 255 in 255", OP_WALK, LM_ "\\Long", NULL, 0, 255, \
+	    "-1:34") \
+	REG_CASE("walk 255 in 16", OP_WALK, LM_ "\\Long", NULL, 0, 16, "-1:34") \
+	REG_CASE("count three", OP_COUNT, LM_ "\\Three", NULL, 0, 0, "3") \
+	REG_CASE("count leaf", OP_COUNT, LM_ "\\Three\\Alpha", NULL, 0, 0, \
+	    "0") \
+	REG_CASE("count missing key", OP_COUNT, LM_ "\\Nowhere", NULL, 0, 0, \
+	    "open:0") \
+	REG_CASE("value by index", OP_VALUE, LM_ "\\Tree", "V", 1, 0, \
+	    "1:side") \
+	REG_CASE("value by index, none there", OP_VALUE, LM_ "\\Tree", "V", 0, \
+	    0, "0:<default>") \
+	REG_CASE("value by index, too long", OP_VALUE, LM_ "\\Tree", "V", 1, 4, \
+	    "0:<de") \
+	REG_CASE("value past the last index", OP_VALUE, LM_ "\\Tree", "V", 2, \
+	    0, "-1:<default>") \
 	REG_CASE("read REG_SZ", OP_READ, LM_, "Text", 0, 0, "Alpha") \
 	REG_CASE("read name case", OP_READ, LM_, "TEXT", 0, 0, "Alpha") \
 	REG_CASE("read REG_DWORD", OP_READ, LM_, "Dword", 0, 0, "<default>") \
@@ -103,12 +131,22 @@ enum reg_case_op { OP_ENUM, OP_READ, OP_DELETE, OP_OPEN };
 	    "<default>") \
 	REG_CASE("read missing key", OP_READ, LM_ "\\Nowhere", "Text", 0, 0, \
 	    "<default>") \
-	REG_CASE("delete HKLM\\", OP_DELETE, "HKLM\\", NULL, 0, 0, "0") \
-	REG_CASE("delete HKLM", OP_DELETE, "HKLM", NULL, 0, 0, "0") \
+	REG_CASE("deletable HKLM\\", OP_DELETABLE, "HKLM\\", NULL, 0, 0, \
+	    "0:13") \
+	REG_CASE("deletable missing", OP_DELETABLE, LM_ "\\Nowhere", NULL, 0, \
+	    0, "0:2") \
+	REG_CASE("deletable tree", OP_DELETABLE, LM_ "\\Tree", NULL, 0, 0, \
+	    "1") \
+	REG_CASE("backup HKLM\\", OP_BACKUP, "HKLM\\", NULL, 0, 0, "-1:22") \
+	REG_CASE("backup missing", OP_BACKUP, LM_ "\\Nowhere", NULL, 0, 0, \
+	    "-1:2") \
+	REG_CASE("backup tree", OP_BACKUP, LM_ "\\Tree", NULL, 0, 0, "1") \
+	REG_CASE("delete HKLM\\", OP_DELETE, "HKLM\\", NULL, 0, 0, "0:22") \
+	REG_CASE("delete HKLM", OP_DELETE, "HKLM", NULL, 0, 0, "0:22") \
 	REG_CASE("delete missing", OP_DELETE, LM_ "\\Nowhere", NULL, 0, 0, \
-	    "0") \
+	    "0:2") \
 	REG_CASE("delete below missing", OP_DELETE, LM_ "\\Nowhere\\Deeper", \
-	    NULL, 0, 0, "0") \
+	    NULL, 0, 0, "0:2") \
 	REG_CASE("scratch kept", OP_OPEN, LM_ "\\Tree\\Level1\\Level2", NULL, \
 	    0, 0, "yes") \
 	REG_CASE("SOFTWARE kept", OP_OPEN, "HKLM\\SOFTWARE\\Microsoft", NULL, \
@@ -118,11 +156,13 @@ enum reg_case_op { OP_ENUM, OP_READ, OP_DELETE, OP_OPEN };
 	REG_CASE("sibling kept", OP_OPEN, LM_ "\\Three\\Gamma", NULL, 0, 0, \
 	    "yes") \
 	REG_CASE("delete tree again", OP_DELETE, LM_ "\\Tree", NULL, 0, 0, \
-	    "0") \
+	    "0:2") \
 	REG_CASE("delete one of three", OP_DELETE, LM_ "\\Three\\Alpha", NULL, \
 	    0, 0, "1") \
-	REG_CASE("next moves down", OP_ENUM, LM_ "\\Three", NULL, 0, 0, \
+	REG_CASE("next moves down", OP_WALK, LM_ "\\Three", NULL, 0, 0, \
 	    "1:Beta") \
+	REG_CASE("count after a delete", OP_COUNT, LM_ "\\Three", NULL, 0, 0, \
+	    "2") \
 	/* A link inside a tree goes as a link; what it names stays. */ \
 	REG_CASE("delete tree holding a link", OP_DELETE, LM_ "\\Linked", \
 	    NULL, 0, 0, "1") \
@@ -160,6 +200,64 @@ reg_expand(const char *pattern, char *out, size_t size)
 		out[n++] = *pattern++;
 	}
 	out[n] = '\0';
+}
+
+/* Runs OP on PATH through the key-path layer, as the scans call it: a
+ * walk opens PATH first and gives "open:R" (":ERRNO" after -1) when that
+ * gives no 1.  What the call writes lands in BUF, whose CAPACITY bytes
+ * the call is given; BUF must be larger and hold '#' from CAPACITY on,
+ * which must stay.  The result, as the table spells it, into GOT (SIZE
+ * bytes).  BACKUP_DIR is the run's backup folder. */
+static inline void
+reg_case_run(enum reg_case_op op, const char *path, const char *value,
+    int index, size_t capacity, const char *backup_dir, char *buf,
+    char *got, size_t size)
+{
+	struct key_walk walk;
+	int rc;
+
+	errno = 0;
+	if (op == OP_READ) {
+		read_string_value(path, value, buf, "<default>", capacity);
+		snprintf(got, size, "%s", buf);
+	} else if (op == OP_DELETABLE || op == OP_DELETE || op == OP_BACKUP) {
+		rc = op == OP_DELETABLE ? key_path_deletable(path) :
+		    op == OP_DELETE ? delete_key_path(path) :
+		    backup_key_path(path, backup_dir);
+		if (rc == 1 || (rc < 0 && op != OP_BACKUP))
+			snprintf(got, size, "%d", rc);
+		else
+			snprintf(got, size, "%d:%d", rc, errno);
+	} else if ((rc = open_key_walk(path, &walk)) != 1) {
+		if (op == OP_OPEN && rc == 0)
+			snprintf(got, size, "no");
+		else if (rc == 0)
+			snprintf(got, size, "open:0");
+		else
+			snprintf(got, size, "open:%d:%d", rc, errno);
+		return;
+	} else {
+		if (op == OP_OPEN) {
+			snprintf(got, size, "yes");
+		} else if (op == OP_VALUE) {
+			rc = walk_read_value(&walk, index, value, buf,
+			    "<default>", capacity);
+			snprintf(got, size, "%d:%s", rc, buf);
+		} else {
+			rc = op == OP_COUNT ? walk_subkey_count(&walk) :
+			    walk_subkey(&walk, index, buf, capacity);
+			if (rc == 1 && op == OP_WALK)
+				snprintf(got, size, "1:%s", buf);
+			else if (rc < 0)
+				snprintf(got, size, "%d:%d", rc, errno);
+			else
+				snprintf(got, size, "%d", rc);
+		}
+		close_key_walk(&walk);
+	}
+	/* Nothing may land past the capacity given, cut or not. */
+	if (buf[capacity] != '#')
+		snprintf(got, size, "wrote past %u", (unsigned)capacity);
 }
 
 #endif

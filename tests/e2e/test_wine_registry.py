@@ -1,8 +1,9 @@
 """The key-path layer against Wine's registry: regprobe.exe (tests/wine)
-seeds its own keys, runs its case table (its own rows of the user's
-roots, then those of tests/common/reg_cases.h, which the offline hives
-answer in tests/unit/test_hive.cpp), then its check of the permissions a
-backup folder is made with, and prints one line per case."""
+seeds its own keys, runs its case table through the calls the scans make
+(its own rows of the user's and the classes' roots, then those of
+tests/common/reg_cases.h, which the offline hives answer in
+tests/unit/test_hive.cpp), then its check of the permissions a backup
+folder is made with, and prints one line per case."""
 
 import os
 
@@ -11,7 +12,7 @@ import pytest
 from vkmtest import harness
 from vkmtest.texts import build_dir
 
-CASES = 64
+CASES = 77
 # The backup folder's permissions.
 ACL_CASES = 1
 

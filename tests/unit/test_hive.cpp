@@ -37,6 +37,7 @@
 #include "hive.h"
 #include "hive_log.h"
 #include "hivex_calls.h"
+#include "platform/platform.h"
 #include "platform/unix/syscalls.h"
 #include "platform/unix/winpath.h"
 #include "registry/reg_internal.h"
@@ -281,13 +282,19 @@ shell_arg(const std::string &s)
 	return "'" + s + "'";
 }
 
-/* Name of subkey INDEX of PATH, or "<rc>" when enum_subkey gave no 1. */
+/* Name of subkey INDEX of PATH as the scans walk it, or "<rc>" when
+ * walk_subkey gave no 1, or "<open rc>" when the key did not open. */
 std::string
 subkey(const std::string &path, int index)
 {
+	struct key_walk walk;
 	char name[260];
-	int rc = enum_subkey(path.c_str(), index, name, sizeof(name));
+	int rc = open_key_walk(path.c_str(), &walk);
 
+	if (rc != 1)
+		return "<open " + std::to_string(rc) + ">";
+	rc = walk_subkey(&walk, index, name, sizeof(name));
+	close_key_walk(&walk);
 	return rc == 1 ? std::string(name) : "<" + std::to_string(rc) + ">";
 }
 
@@ -295,11 +302,14 @@ std::vector<std::string>
 subkeys(const std::string &path)
 {
 	std::vector<std::string> names;
+	struct key_walk walk;
 	char name[260];
 
-	for (int i = 0; enum_subkey(path.c_str(), i, name, sizeof(name)) == 1;
-	    i++)
+	if (open_key_walk(path.c_str(), &walk) != 1)
+		return names;
+	for (int i = 0; walk_subkey(&walk, i, name, sizeof(name)) == 1; i++)
 		names.push_back(name);
+	close_key_walk(&walk);
 	return names;
 }
 
@@ -364,6 +374,7 @@ protected:
 		ASSERT_EQ(mkdir(config.c_str(), 0755), 0);
 		ASSERT_EQ(setenv("SystemRoot", (top + "/Windows").c_str(), 1),
 		    0);
+		plat_read_system_root();
 		hive_reset();
 		new_backup();
 		make("SOFTWARE", software_rows());
@@ -505,7 +516,7 @@ TEST_F(HiveTest, HiveRootNames)
 {
 	static const struct {
 		const char *path;
-		const char *first;	/* subkey 0, or "<rc>" */
+		const char *first;	/* subkey 0, "<rc>" or "<open rc>" */
 	} cases[] = {
 		{ "HKLM\\SOFTWARE\\Vendor", "Alpha" },
 		{ "hklm\\software\\vendor", "Alpha" },
@@ -514,13 +525,14 @@ TEST_F(HiveTest, HiveRootNames)
 		{ "HKLM", "SOFTWARE" },
 		{ "HKLM\\", "SOFTWARE" },
 		{ "HKLM\\SOFTWARE\\Vendor\\Alpha", "<0>" },
-		{ "HKCU\\SOFTWARE\\Vendor", "<-1>" },
-		{ "HKEY_CURRENT_USER\\SOFTWARE\\Vendor", "<-1>" },
-		{ "HKCR\\SOFTWARE\\Vendor", "<-1>" },
-		{ "HKLM\\SAM\\Vendor", "<-1>" },
-		{ "HKLM\\SOFTWARE\\\\Vendor", "<-1>" },
-		{ "HKLM\\SOFTWARE\\Nowhere", "<-1>" },
-		{ "HKLM\\SOFTWARE\\Vendor\\Alpha\\Deeper", "<-1>" },
+		/* No hive holds the user's keys offline: absent. */
+		{ "HKCU\\SOFTWARE\\Vendor", "<open 0>" },
+		{ "HKEY_CURRENT_USER\\SOFTWARE\\Vendor", "<open 0>" },
+		{ "HKCR\\SOFTWARE\\Vendor", "<open -1>" },
+		{ "HKLM\\SAM\\Vendor", "<open 0>" },
+		{ "HKLM\\SOFTWARE\\\\Vendor", "<open 0>" },
+		{ "HKLM\\SOFTWARE\\Nowhere", "<open 0>" },
+		{ "HKLM\\SOFTWARE\\Vendor\\Alpha\\Deeper", "<open 0>" },
 	};
 
 	for (const auto &c : cases)
@@ -578,34 +590,38 @@ TEST_F(HiveTest, HiveDeleteHiveRootRefused)
 	EXPECT_EQ(subkey("HKLM", 1), "SYSTEM");
 }
 
+/* The rest are rows of reg_cases.h (HiveSharedRegistryCases). */
 TEST_F(HiveTest, HiveNameCapacity)
 {
 	static const struct {
 		const char *path;
 		size_t capacity;
-		std::string name;	/* empty: enum_subkey gives -1 */
+		std::string name;	/* empty: walk_subkey gives -1, ERANGE */
 	} cases[] = {
-		{ "HKLM\\SOFTWARE\\Vendor", 260, "Alpha" },
-		{ "HKLM\\SOFTWARE\\Vendor", 6, "Alpha" },	/* with NUL */
-		{ "HKLM\\SOFTWARE\\Vendor", 5, "" },
 		{ "HKLM\\SOFTWARE\\Vendor", 1, "" },
-		{ "HKLM\\SOFTWARE\\Long", 260, "" },	/* 300 characters */
+		/* 300 characters: more than Windows allows, not than a hive
+		 * can hold. */
+		{ "HKLM\\SOFTWARE\\Long", 260, "" },
 		{ "HKLM\\SOFTWARE\\Long", 301, repeat('L', 300) },
 	};
 
 	for (const auto &c : cases) {
+		struct key_walk walk;
 		char buf[512];
 
 		memset(buf, '#', sizeof(buf));
-		int rc = enum_subkey(c.path, 0, buf, c.capacity);
+		ASSERT_EQ(open_key_walk(c.path, &walk), 1) << c.path;
+		errno = 0;
+		int rc = walk_subkey(&walk, 0, buf, c.capacity);
+		close_key_walk(&walk);
 		EXPECT_EQ(rc, c.name.empty() ? -1 : 1) << c.path << " " <<
 		    c.capacity;
-		if (rc == 1) {
+		if (rc == 1)
 			EXPECT_EQ(buf, c.name) << c.capacity;
-		} else {
-			/* Not cut to fit, nothing written past the buffer. */
-			EXPECT_EQ(buf[c.capacity], '#') << c.capacity;
-		}
+		else
+			EXPECT_EQ(errno, 34) << c.capacity;
+		/* Nothing written past the buffer. */
+		EXPECT_EQ(buf[c.capacity], '#') << c.capacity;
 	}
 }
 
@@ -730,43 +746,15 @@ TEST_F(HiveTest, HiveSharedRegistryCases)
 	EXPECT_EQ(subkeys(REG_CASE_LM "\\TopLink"), std::vector<std::string>());
 	EXPECT_EQ(string_value(REG_CASE_LM "\\TopLink", "V"), "<default>");
 	for (const auto &c : cases) {
-		char path[1024], want[1024], buf[512];
-		size_t capacity = c.capacity > 0 ? (size_t)c.capacity : 260;
-		std::string got;
-		HKEY key;
+		char path[1024], want[1024], buf[512], got[1024];
 
 		reg_expand(c.path, path, sizeof(path));
 		reg_expand(c.want, want, sizeof(want));
 		memset(buf, '#', sizeof(buf));
-		switch (c.op) {
-		case OP_ENUM: {
-			int rc = enum_subkey(path, c.index, buf, capacity);
-			got = rc == 1 ? "1:" + std::string(buf) :
-			    std::to_string(rc);
-			break;
-		}
-		case OP_READ:
-			read_string_value(path, c.value, buf, "<default>",
-			    capacity);
-			got = buf;
-			break;
-		case OP_DELETE:
-			got = std::to_string(delete_key_path(path));
-			break;
-		case OP_OPEN:
-			got = "no";
-			if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path + 5, 0,
-			    KEY_READ, &key) == ERROR_SUCCESS) {
-				RegCloseKey(key);
-				got = "yes";
-			}
-			break;
-		}
-		EXPECT_EQ(got, want) << c.name;
-		/* Nothing may land past the capacity given, cut or not. */
-		if (c.op == OP_ENUM || c.op == OP_READ) {
-			EXPECT_EQ(buf[capacity], '#') << c.name;
-		}
+		reg_case_run(c.op, path, c.value, c.index, c.capacity > 0 ?
+		    (size_t)c.capacity : 260, backup.c_str(), buf, got,
+		    sizeof(got));
+		EXPECT_STREQ(got, want) << c.name;
 	}
 }
 
@@ -780,11 +768,12 @@ TEST_F(HiveTest, HiveCurrentControlSet)
 	} cases[] = {
 		{ "2", { dword("Select", "Current", 2) }, "Svc2", "two" },
 		{ "1", { dword("Select", "Current", 1) }, "Svc1", "<default>" },
-		{ "3", { dword("Select", "Current", 3) }, "<-1>", "<default>" },
-		{ "sz 1", { sz("Select", "Current", "1") }, "<-1>",
+		{ "3", { dword("Select", "Current", 3) }, "<open 0>",
 		    "<default>" },
-		{ "no value", { key("Select") }, "<-1>", "<default>" },
-		{ "no Select", {}, "<-1>", "<default>" },
+		{ "sz 1", { sz("Select", "Current", "1") }, "<open 0>",
+		    "<default>" },
+		{ "no value", { key("Select") }, "<open 0>", "<default>" },
+		{ "no Select", {}, "<open 0>", "<default>" },
 	};
 
 	for (const auto &c : cases) {
@@ -852,17 +841,20 @@ TEST_F(HiveTest, HiveEveryEnumeratedNameOpens)
 	while (!todo.empty()) {
 		std::string path = todo.back();
 		todo.pop_back();
+		struct key_walk walk;
 		char name[512];
-		int rc;
-		for (int i = 0; (rc = enum_subkey(path.c_str(), i, name,
+		int rc, i;
+
+		/* Every name the walk gave opens again as a key path. */
+		ASSERT_EQ(open_key_walk(path.c_str(), &walk), 1) << path;
+		for (i = 0; (rc = walk_subkey(&walk, i, name,
 		    sizeof(name))) == 1; i++) {
-			std::string child = path + "\\" + name;
-			EXPECT_NE(enum_subkey(child.c_str(), 0, name,
-			    sizeof(name)), -1) << child;
-			todo.push_back(child);
+			todo.push_back(path + "\\" + name);
 			seen++;
 		}
 		EXPECT_EQ(rc, 0) << path;
+		EXPECT_EQ(walk_subkey_count(&walk), i) << path;
+		close_key_walk(&walk);
 	}
 	EXPECT_EQ(seen, 29u);	/* 21 in SOFTWARE, 8 in SYSTEM */
 }
@@ -931,7 +923,7 @@ TEST_F(HiveTest, HiveTreeDeleteReachesDisk)
 
 	new_run();
 	EXPECT_EQ(subkeys(u), std::vector<std::string>{ "Other" });
-	EXPECT_EQ(subkey(u + "\\VKM310\\Sub1", 0), "<-1>");
+	EXPECT_EQ(subkey(u + "\\VKM310\\Sub1", 0), "<open 0>");
 	EXPECT_EQ(string_value(u + "\\Other", "DisplayName"), "Other product");
 	EXPECT_EQ(string_value("HKLM\\SOFTWARE\\Data", "Len259"),
 	    repeat('x', 259));
@@ -941,7 +933,7 @@ TEST_F(HiveTest, HiveTreeDeleteReachesDisk)
 	EXPECT_EQ(delete_key_path((u + "\\Other").c_str()), 1);
 	EXPECT_EQ(delete_key_path(u.c_str()), 1);
 	new_run();
-	EXPECT_EQ(subkey(u, 0), "<-1>");
+	EXPECT_EQ(subkey(u, 0), "<open 0>");
 }
 
 TEST_F(HiveTest, HiveDeleteIgnoresCase)
@@ -1310,7 +1302,7 @@ TEST_F(HiveTest, HiveCorruptFileReadsAsAbsent)
 		} else {
 			write_bytes(path, c.bytes);
 		}
-		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "<-1>")
+		EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "<open 0>")
 		    << c.what;
 		EXPECT_EQ(string_value("HKLM\\SOFTWARE\\Data", "Text"),
 		    "<default>") << c.what;
@@ -1453,8 +1445,9 @@ TEST_F(HiveTest, HiveDamagedKeyDeleteRefused)
 TEST_F(HiveTest, HiveMissingSystemRoot)
 {
 	ASSERT_EQ(unsetenv("SystemRoot"), 0);
+	plat_read_system_root();
 	new_run();
-	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "<-1>");
+	EXPECT_EQ(subkey("HKLM\\SOFTWARE\\Vendor", 0), "<open 0>");
 	EXPECT_EQ(subkey("HKLM", 0), "<0>");
 	EXPECT_EQ(delete_key_path("HKLM\\SOFTWARE\\Vendor\\Alpha"), 0);
 }

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "fake_console.h"
+#include "platform/platform.h"
 #include "scans/scans.h"
 #include "scans/targets.h"
 
@@ -83,6 +84,7 @@ TEST(Targets, BuildSystemPaths)
 		unsetenv("SYSTEMROOT");
 		if (c.value != NULL)
 			setenv("SystemRoot", c.value, 1);
+		plat_read_system_root();
 		fake_console_reset({});
 		EXPECT_EQ(build_system_paths(), c.result);
 		EXPECT_EQ(fake_console_output(), c.message);
@@ -99,6 +101,7 @@ TEST(Targets, BuildSystemPaths)
 	/* The longest value that fits still leaves room for the longest
 	 * driver file path. */
 	setenv("SystemRoot", root213.c_str(), 1);
+	plat_read_system_root();
 	build_system_paths();
 	EXPECT_EQ(strlen(g_lastgood_drivers_dir) + 1 + 15 + 4, 259u);
 	unsetenv("SystemRoot");
@@ -108,6 +111,7 @@ TEST(Targets, FolderNamesAndLookupIgnoringCase)
 {
 	unsetenv("SystemRoot");
 	setenv("SYSTEMROOT", "C:\\WINDOWS", 1);
+	plat_read_system_root();
 	fake_console_reset({});
 	ASSERT_EQ(build_system_paths(), 1);
 	EXPECT_STREQ(g_system_root, "C:\\WINDOWS");

@@ -5,11 +5,13 @@
  * Seeds its own keys below HKLM\SOFTWARE\VkmProbe, HKCU\Software\VkmProbe
  * and HKCU\0VkmProbe straight through advapi32, runs its own cases of the
  * roots the offline registry does not have, then the cases it shares with
- * the offline hives' unit test (tests/common/reg_cases.h), and prints "ok NAME" or "FAIL NAME: got X want Y"
- * for each, then the check of the permissions a run's backup folder is
- * made with, then "N passed, N failed".  Exit status: 0 all passed, 1 a
- * case failed, 2 the keys could not be seeded.  The scratch keys are
- * removed at the start (a killed run leaves them) and at the end.
+ * the offline hives' unit test (tests/common/reg_cases.h), each through
+ * the calls the scans make, and prints "ok NAME" or "FAIL NAME: got X
+ * want Y" for each, then the check of the permissions a run's backup
+ * folder is made with, then "N passed, N failed".  Exit status: 0 all
+ * passed, 1 a case failed, 2 the keys or the backup folder could not be
+ * made.  The scratch keys are removed at the start (a killed run leaves
+ * them) and at the end, as is the backup folder the cases write to.
  *
  * "{c255}" in a path or expected text stands for 255 times the letter c;
  * results are printed the same way, so long names stay readable.
@@ -65,7 +67,6 @@ struct seed {
 static const struct seed seeds[] = {
 	REG_CASE_SEEDS(SHARED_SEED)
 	{ HCU, CU_SCRATCH, "Root", REG_SZ, "user", 0, 0, 5 },
-	{ HCU, CU_SCRATCH "\\Tree\\Level1\\Level2", NULL, 0, NULL, 0, 0, 0 },
 	{ HCU, CU_FIRST, NULL, 0, NULL, 0, 0, 0 },
 };
 
@@ -73,9 +74,9 @@ struct probe_case {
 	const char *name;
 	enum reg_case_op op;
 	const char *path;
-	const char *value;	/* OP_READ: the value name */
-	int index;		/* OP_ENUM */
-	int capacity;		/* OP_ENUM, OP_READ: buffer size; 0: 260 */
+	const char *value;	/* OP_READ, OP_VALUE: the value name */
+	int index;		/* OP_WALK, OP_VALUE */
+	int capacity;		/* buffer size; 0: 260 */
 	const char *want;
 };
 
@@ -84,30 +85,32 @@ struct probe_case {
 #define SHARED_CASE(name, op, path, value, index, capacity, want) \
 	{ name, op, path, value, index, capacity, want },
 
-/* The roots of the user and the classes first, then the shared rows. */
+/* The roots of the user and the classes first, then the shared rows.
+ * The key-path syntax names the user's root too, though no scan looks
+ * there: it resolves, its root is never deleted, and nothing of it is
+ * kept in a backup, whose file names HKLM alone. */
 static const struct probe_case cases[] = {
 	{ "root HKCU", OP_READ, CU, "Root", 0, 0, "user" },
 	{ "root HKEY_CURRENT_USER", OP_READ, "HKEY_CURRENT_USER\\" CU_SCRATCH,
 	    "Root", 0, 0, "user" },
 	{ "root hkey_current_user", OP_READ, "hkey_current_user\\software\\"
 	    "VKMPROBE", "Root", 0, 0, "user" },
-	{ "root HKCR enum", OP_ENUM, "HKCR\\" CU_SCRATCH, NULL, 0, 0, "-1" },
-	{ "root HKEY_CLASSES_ROOT enum", OP_ENUM, "HKEY_CLASSES_ROOT\\CLSID",
-	    NULL, 0, 0, "-1" },
-	{ "root HKU enum", OP_ENUM, "HKU\\.DEFAULT", NULL, 0, 0, "-1" },
+	{ "root HKCR walk", OP_WALK, "HKCR\\" CU_SCRATCH, NULL, 0, 0,
+	    "open:-1:22" },
+	{ "root HKEY_CLASSES_ROOT walk", OP_WALK, "HKEY_CLASSES_ROOT\\CLSID",
+	    NULL, 0, 0, "open:-1:22" },
+	{ "root HKU walk", OP_WALK, "HKU\\.DEFAULT", NULL, 0, 0, "open:-1:22" },
 	{ "root HKCR read", OP_READ, "HKCR\\" CU_SCRATCH, "Root", 0, 0,
 	    "<default>" },
-	{ "enum HKCU", OP_ENUM, "HKCU", NULL, 0, 0, "1:" CU_FIRST },
-	{ "enum HKEY_CURRENT_USER\\", OP_ENUM, "HKEY_CURRENT_USER\\", NULL, 0,
+	{ "walk HKCU", OP_WALK, "HKCU", NULL, 0, 0, "1:" CU_FIRST },
+	{ "walk HKEY_CURRENT_USER\\", OP_WALK, "HKEY_CURRENT_USER\\", NULL, 0,
 	    0, "1:" CU_FIRST },
-	{ "delete HKCU\\", OP_DELETE, "HKCU\\", NULL, 0, 0, "0" },
+	{ "delete HKCU\\", OP_DELETE, "HKCU\\", NULL, 0, 0, "0:22" },
 	{ "delete HKEY_CURRENT_USER", OP_DELETE, "HKEY_CURRENT_USER", NULL, 0,
-	    0, "0" },
+	    0, "0:22" },
 	{ "first of HKCU kept", OP_OPEN, "HKCU\\" CU_FIRST, NULL, 0, 0, "yes" },
 	{ "delete HKCR", OP_DELETE, "HKCR\\" CU_SCRATCH, NULL, 0, 0, "-1" },
-	{ "delete user tree", OP_DELETE,
-	    "HKEY_CURRENT_USER\\" CU_SCRATCH "\\Tree", NULL, 0, 0, "1" },
-	{ "user tree gone", OP_OPEN, CU "\\Tree", NULL, 0, 0, "no" },
+	{ "backup of a user key refused", OP_BACKUP, CU, NULL, 0, 0, "-1:22" },
 	REG_CASE_ROWS(SHARED_CASE)
 };
 
@@ -273,57 +276,39 @@ plant_seeds(void)
 	return 1;
 }
 
-/* "yes" when the key at PATH ("HKLM\..." or "HKCU\...") opens. */
-static const char *
-key_opens(const char *path)
+/* Makes a folder of its own for the backups the cases make, in DIR
+ * (MAX_PATH bytes), or removes it again with what they wrote (MAKE 0).
+ * 1: done. */
+static int
+backup_folder(char *dir, int make)
 {
-	HKEY root = strncmp(path, "HKCU\\", 5) == 0 ? HKEY_CURRENT_USER :
-	    HKEY_LOCAL_MACHINE;
-	HKEY key;
+	char file[MAX_PATH + 16], tmp[MAX_PATH];
+	DWORD n;
 
-	if (RegOpenKeyExA(root, path + 5, 0, KEY_READ, &key) != ERROR_SUCCESS)
-		return "no";
-	RegCloseKey(key);
-	return "yes";
+	if (!make) {
+		snprintf(file, sizeof(file), "%s\\registry.reg", dir);
+		DeleteFileA(file);
+		return RemoveDirectoryA(dir) != 0;
+	}
+	n = GetTempPathA(sizeof(tmp), tmp);
+	if (n == 0 || n >= sizeof(tmp))
+		return 0;
+	snprintf(dir, MAX_PATH, "%svkmprobe-%lu", tmp,
+	    (unsigned long)GetCurrentProcessId());
+	return CreateDirectoryA(dir, NULL) != 0;
 }
 
-/* Runs C; its result as text in GOT (TEXT_MAX bytes). */
+/* Runs C with the run's backup folder BACKUP_DIR; its result as text in
+ * GOT (TEXT_MAX bytes). */
 static void
-run_case(const struct probe_case *c, char *got)
+run_case(const struct probe_case *c, const char *backup_dir, char *got)
 {
 	static char path[TEXT_MAX], buf[NAME_BUF];
-	size_t capacity = c->capacity > 0 ? (size_t)c->capacity : 260;
-	int rc;
 
 	reg_expand(c->path, path, sizeof(path));
 	memset(buf, '#', sizeof(buf));
-	switch (c->op) {
-	case OP_ENUM:
-		rc = enum_subkey(path, c->index, buf, capacity);
-		/* Nothing may land past the capacity given, cut or not. */
-		if (buf[capacity] != '#')
-			snprintf(got, TEXT_MAX, "wrote past %u",
-			    (unsigned)capacity);
-		else if (rc == 1)
-			snprintf(got, TEXT_MAX, "1:%s", buf);
-		else
-			snprintf(got, TEXT_MAX, "%d", rc);
-		break;
-	case OP_READ:
-		read_string_value(path, c->value, buf, "<default>", capacity);
-		if (buf[capacity] != '#')
-			snprintf(got, TEXT_MAX, "wrote past %u",
-			    (unsigned)capacity);
-		else
-			copy_bounded(got, buf, TEXT_MAX);
-		break;
-	case OP_DELETE:
-		snprintf(got, TEXT_MAX, "%d", delete_key_path(path));
-		break;
-	case OP_OPEN:
-		copy_bounded(got, key_opens(path), TEXT_MAX);
-		break;
-	}
+	reg_case_run(c->op, path, c->value, c->index, c->capacity > 0 ?
+	    (size_t)c->capacity : 260, backup_dir, buf, got, TEXT_MAX);
 }
 
 /* ---- the permissions of the run's backup folder ---- */
@@ -395,7 +380,7 @@ hold(const char *path, const char *share)
 int
 main(int argc, char **argv)
 {
-	static char got[TEXT_MAX];
+	static char got[TEXT_MAX], backup_dir[MAX_PATH];
 	int passed = 0, failed = 0;
 
 	if (argc == 4 && strcmp(argv[1], "link") == 0)
@@ -407,13 +392,20 @@ main(int argc, char **argv)
 		wipe_scratch();
 		return 2;
 	}
+	if (!backup_folder(backup_dir, 1)) {
+		plat_printf("FAIL setup: backup folder: error %d\n",
+		    (int)GetLastError());
+		wipe_scratch();
+		return 2;
+	}
 	for (const struct probe_case *c = cases; c < cases +
 	    sizeof(cases) / sizeof(cases[0]);
 	    c++) {
-		run_case(c, got);
+		run_case(c, backup_dir, got);
 		report(c->name, got, c->want, &passed, &failed);
 	}
 	wipe_scratch();
+	backup_folder(backup_dir, 0);
 	/* SYSTEM and the Administrators with full control, passed on to
 	 * folders (CI) and files (OI) inside; protected (P): nothing taken
 	 * over from the folder above. */

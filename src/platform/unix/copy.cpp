@@ -105,7 +105,8 @@ cwd_inside(const struct stat *root)
 int
 plat_backup_place(int index, char *out, size_t size)
 {
-	char cwd[PATH_MAX], root[PATH_MAX], real_root[PATH_MAX];
+	char cwd[PATH_MAX], real_root[PATH_MAX];
+	const char *root = plat_system_root(NULL);
 	struct stat st;
 	size_t n;
 
@@ -115,8 +116,7 @@ plat_backup_place(int index, char *out, size_t size)
 		return 0;
 	/* SystemRoot as the disk spells it; a link there is the user's
 	 * word, and followed. */
-	if (plat_getenv("SystemRoot", root, sizeof(root)) == 1 &&
-	    root[0] != '\0' &&
+	if (root[0] != '\0' &&
 	    winpath_resolve(root, real_root, sizeof(real_root)) == 1 &&
 	    SC(stat)(real_root, &st) == 0 && cwd_inside(&st))
 		return 0;

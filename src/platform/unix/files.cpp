@@ -4,9 +4,9 @@
  *
  * Paths are resolved without regard to case, and no link below
  * SystemRoot is followed (winpath.h); a file that is a link is there, can
- * be deleted as a link, and reads as empty.  Text mode is the run-time's:
- * CR LF reads as LF and Ctrl-Z ends the file.  Deleting answers with the
- * run-time's errno numbers, and keeps a read-only file as Windows does.
+ * be deleted as a link, and reads as empty.  Files are read as stored.
+ * Deleting answers with the run-time's errno numbers, and keeps a
+ * read-only file as Windows does.
  */
 #include "platform/platform.h"
 
@@ -24,13 +24,11 @@
 
 #define FILE_SLOTS 4
 #define READ_BUF 4096
-#define CTRL_Z 26
 
 struct plat_file {
 	int used;	/* 0: the slot is free */
 	int fd;
-	int text;	/* CR LF reads as LF, Ctrl-Z ends the file */
-	int at_end;	/* end of file, Ctrl-Z or a read error: sticky */
+	int at_end;	/* end of file or a read error: sticky */
 	int failed;	/* a read error */
 	size_t pos, len;
 	unsigned char buf[READ_BUF];
@@ -38,19 +36,6 @@ struct plat_file {
 
 /* The program holds one file open at a time, two at most. */
 static struct plat_file g_files[FILE_SLOTS];
-
-/* 1: MODE opens in text mode; 0: binary; -1: a mode we do not offer. */
-static int
-text_mode(const char *mode)
-{
-	if (mode == NULL)
-		return -1;
-	if (strcmp(mode, "r") == 0 || strcmp(mode, "rt") == 0)
-		return 1;
-	if (strcmp(mode, "rb") == 0)
-		return 0;
-	return -1;
-}
 
 static struct plat_file *
 free_slot(void)
@@ -72,11 +57,10 @@ is_open(const struct plat_file *f)
 
 /* Takes a free slot for FD (-1: a link, which reads as an empty file). */
 static plat_file *
-take_slot(struct plat_file *f, int fd, int text)
+take_slot(struct plat_file *f, int fd)
 {
 	f->used = 1;
 	f->fd = fd;
-	f->text = text;
 	f->at_end = fd < 0;
 	f->failed = 0;
 	f->pos = 0;
@@ -85,18 +69,14 @@ take_slot(struct plat_file *f, int fd, int text)
 }
 
 plat_file *
-plat_fopen(const char *path, const char *mode)
+plat_fopen(const char *path)
 {
 	char real[PATH_MAX];
 	struct plat_file *f;
 	struct stat st;
-	int text = text_mode(mode), dirfd, fd;
+	int dirfd, fd;
 	size_t leaf;
 
-	if (text < 0) {
-		errno = CRT_EINVAL;
-		return NULL;
-	}
 	if (path == NULL ||
 	    winpath_open_at(path, real, sizeof(real), &dirfd, &leaf) <= 0) {
 		errno = CRT_ENOENT;
@@ -114,7 +94,7 @@ plat_fopen(const char *path, const char *mode)
 	    O_NONBLOCK | O_NOFOLLOW, 0);
 	if (fd < 0 && errno == ELOOP) {
 		SC(close)(dirfd);
-		return take_slot(f, -1, text);
+		return take_slot(f, -1);
 	}
 	SC(close)(dirfd);
 	if (fd < 0) {
@@ -126,7 +106,7 @@ plat_fopen(const char *path, const char *mode)
 		errno = CRT_EACCES;
 		return NULL;
 	}
-	return take_slot(f, fd, text);
+	return take_slot(f, fd);
 }
 
 /* Refills the buffer.  1: bytes are there; -1: end of file or error. */
@@ -148,64 +128,6 @@ fill(struct plat_file *f)
 	f->pos = 0;
 	f->len = (size_t)n;
 	return 1;
-}
-
-/* The next byte as stored (-1 at the end), taken when TAKE, else left
- * for the next call. */
-static int
-raw_byte(struct plat_file *f, int take)
-{
-	if (f->pos == f->len && fill(f) < 0)
-		return -1;
-	return take ? f->buf[f->pos++] : f->buf[f->pos];
-}
-
-/* The next byte as the program reads it, or -1 at the end. */
-static int
-next_byte(struct plat_file *f)
-{
-	int c;
-
-	if (f->at_end)
-		return -1;
-	c = raw_byte(f, 1);
-	if (c < 0 || !f->text)
-		return c;
-	if (c == CTRL_Z) {
-		f->at_end = 1;
-		return -1;
-	}
-	/* A CR before anything but LF, end of file included, stays. */
-	if (c == '\r' && raw_byte(f, 0) == '\n') {
-		f->pos++;
-		return '\n';
-	}
-	return c;
-}
-
-int
-plat_fgets(char *buf, int size, plat_file *f)
-{
-	int n = 0, c;
-
-	if (buf == NULL || size <= 0)
-		return 0;
-	buf[0] = '\0';
-	if (!is_open(f))
-		return 0;
-	/* A one-byte buffer holds no byte of the line: answering 1 would
-	 * make a reading loop spin for ever. */
-	while (n < size - 1) {
-		if ((c = next_byte(f)) < 0)
-			break;
-		buf[n++] = (char)c;
-		if (c == '\n')
-			break;
-	}
-	buf[n] = '\0';
-	if (f->failed)
-		return 0;
-	return n > 0 ? 1 : 0;
 }
 
 void
@@ -257,17 +179,11 @@ int
 plat_fread(void *buf, int size, plat_file *f)
 {
 	unsigned char *out = (unsigned char *)buf;
-	int n = 0, c;
+	int n = 0;
 
 	if (buf == NULL || size <= 0 || !is_open(f))
 		return -1;
 	while (n < size) {
-		if (f->text) {
-			if ((c = next_byte(f)) < 0)
-				break;
-			out[n++] = (unsigned char)c;
-			continue;
-		}
 		if (f->pos == f->len && fill(f) < 0)
 			break;
 		size_t take = f->len - f->pos;

@@ -202,12 +202,12 @@ static int
 check_way(const char *dir, char *why, size_t size, char *where,
     size_t where_size)
 {
-	char root[PATH_BYTES], real_root[PATH_BYTES], real[PATH_BYTES];
+	char real_root[PATH_BYTES], real[PATH_BYTES];
+	const char *root = plat_system_root(NULL);
 	size_t n;
 	int fd;
 
-	if (plat_getenv("SystemRoot", root, sizeof(root)) != 1 ||
-	    root[0] == '\0' ||
+	if (root[0] == '\0' ||
 	    winpath_resolve(root, real_root, sizeof(real_root)) != 1 ||
 	    (winpath_resolve(dir, real, sizeof(real)) < 0 &&
 	    errno == ENAMETOOLONG))
@@ -269,4 +269,10 @@ plat_check_folder(const char *dir, char *why, size_t size, char *where,
 		return 1;
 	say_errno(err, "cannot be listed", why, size);
 	return -1;
+}
+
+int
+plat_link_not_followed(char *out, size_t size)
+{
+	return winpath_next_told(out, size);
 }

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,7 +22,7 @@
 
 #define COMPONENT_MAX 256
 #define PATH_MAX_BYTES 4096
-#define TOLD_MAX 16		/* links named to the user, each once */
+#define TOLD_MAX 16		/* links kept, to be named each once */
 
 /* A walk down a path: the folder reached so far is open as FD and its
  * path is the first USED bytes of OUT. */
@@ -33,7 +34,12 @@ struct walk {
 	int error;		/* or could not be looked for: its errno */
 };
 
+/* The links met so far this run, and those of them not yet handed out
+ * to be named; a link met once the table is full is handed out every
+ * time it is met, as it cannot be known again. */
 static char g_told[TOLD_MAX][PATH_MAX_BYTES];
+static char g_waiting[TOLD_MAX][PATH_MAX_BYTES];
+static int g_waiting_count;
 
 static int
 is_sep(char c)
@@ -134,7 +140,8 @@ look_failed(struct walk *w, const char *comp, size_t len)
 	return append_component(w, comp, len);
 }
 
-/* Says, once per path, that the link at the walk's path was not taken. */
+/* Notes, once per path, that the link at the walk's path was not
+ * taken, for winpath_next_told to hand out. */
 static void
 tell_link(const struct walk *w)
 {
@@ -148,7 +155,20 @@ tell_link(const struct walk *w)
 	}
 	if (k < TOLD_MAX)
 		strcpy(g_told[k], w->out);
-	plat_printf("Not followed: '%s' is a symbolic link\n", w->out);
+	if (g_waiting_count < TOLD_MAX)
+		strcpy(g_waiting[g_waiting_count++], w->out);
+}
+
+int
+winpath_next_told(char *out, size_t size)
+{
+	if (g_waiting_count == 0 || size == 0)
+		return 0;
+	snprintf(out, size, "%s", g_waiting[0]);
+	g_waiting_count--;
+	memmove(g_waiting[0], g_waiting[1],
+	    (size_t)g_waiting_count * sizeof(g_waiting[0]));
+	return 1;
 }
 
 /* Enters the folder COMP (LEN bytes) from where the walk stands; FOLLOW
@@ -271,18 +291,15 @@ walk_end(struct walk *w)
 	w->fd = -1;
 }
 
-/* How much of PATH is the value of SystemRoot, the folder the user
- * named: 0 when PATH does not begin with it. */
+/* How much of PATH is ROOT, the value of SystemRoot, the folder the
+ * user named: 0 when PATH does not begin with it. */
 static size_t
-anchor_of(const char *path, char *root, size_t size)
+anchor_of(const char *path, const char *root)
 {
-	size_t n;
+	size_t n = strlen(root);
 
-	if (plat_getenv("SystemRoot", root, size) != 1 || root[0] == '\0') {
-		root[0] = '\0';
+	if (n == 0)
 		return 0;
-	}
-	n = strlen(root);
 	if (strncmp(path, root, n) != 0 ||
 	    (path[n] != '\0' && !is_sep(path[n]) && !is_sep(root[n - 1])))
 		return 0;
@@ -384,7 +401,7 @@ static int
 resolve_walk(const char *path, char *out, size_t size, struct walk *w,
     size_t *leaf)
 {
-	char root[PATH_MAX_BYTES];
+	const char *root = plat_system_root(NULL);
 	size_t end = strlen(path), folder_len = 0, anchor, split, out_anchor;
 
 	while (end > 0 && is_sep(path[end - 1]))
@@ -393,7 +410,7 @@ resolve_walk(const char *path, char *out, size_t size, struct walk *w,
 		if (is_sep(path[i]))
 			folder_len = i + 1;
 	}
-	anchor = anchor_of(path, root, sizeof(root));
+	anchor = anchor_of(path, root);
 	split = anchor < folder_len ? anchor : folder_len;
 	if (!recall_folder(path, folder_len, root, out, size, w)) {
 		walk_start(w, path, out, size);

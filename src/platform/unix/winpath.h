@@ -9,8 +9,9 @@
  * The disk is not ours: an absolute link on it names a place on this
  * machine.  So below SystemRoot every folder is entered through the
  * descriptor of the one above it, never through a link; a folder reached
- * through one counts as missing, and the run says so once per link.
- * SystemRoot itself is the user's word and is followed.
+ * through one counts as missing, and each such link is kept, once a run,
+ * for the run to name.  SystemRoot itself is the user's word and is
+ * followed.
  */
 #ifndef VKM_WINPATH_H
 #define VKM_WINPATH_H
@@ -34,6 +35,12 @@ int winpath_resolve(const char *path, char *out, size_t size);
  * be a link; 0: missing, -1: bad input, no descriptor either way. */
 int winpath_open_at(const char *path, char *out, size_t size, int *dirfd,
     size_t *leaf);
+
+/* Hands out the next link below SystemRoot that a walk did not take,
+ * each once a run, in the order they were met: its path as the disk
+ * spells it, into OUT (SIZE bytes, cut to fit).  1: OUT set; 0: none
+ * is waiting. */
+int winpath_next_told(char *out, size_t size);
 
 /* Closes the folder the resolver holds open for the next path in it and
  * forgets it (a test counting descriptors, a new installation). */

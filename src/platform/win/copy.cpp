@@ -62,13 +62,9 @@ plat_local_time(int t[6])
 static int
 in_windows_folder(const char *dir)
 {
-	char root[MAX_PATH];
-	size_t n;
+	const char *root = plat_system_root(NULL);
+	size_t n = strlen(root);
 
-	if (plat_getenv("SystemRoot", root, sizeof(root)) != 1 ||
-	    root[0] == '\0')
-		return 0;
-	n = strlen(root);
 	while (n > 0 && root[n - 1] == '\\')
 		n--;
 	return n > 0 && _strnicmp(dir, root, n) == 0 &&

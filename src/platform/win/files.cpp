@@ -1,9 +1,9 @@
 /*
  * files.cpp (Windows) - reading and deleting files.
  *
- * Reading goes through the C run-time so that text mode is the run-time's
- * own (CR LF to LF, byte 26 ends the file); fopen shares the file for
- * reading and writing, so nothing else is locked out while it is read.
+ * Reading goes through the C run-time, its bytes as stored; fopen shares
+ * the file for reading and writing, so nothing else is locked out while
+ * it is read.
  * A file is there when the system names it, whether or not it can be
  * opened now; one in use is deleted at the next restart.
  */
@@ -11,7 +11,6 @@
 
 #include <errno.h>
 #include <stdio.h>
-#include <string.h>
 
 #include "errmap.h"
 #include "platform/platform.h"
@@ -25,12 +24,6 @@ struct plat_file {
 };
 
 static struct plat_file g_files[FILE_SLOTS];
-
-static int
-is_read_mode(const char *mode)
-{
-	return strcmp(mode, "r") == 0 || strcmp(mode, "rb") == 0;
-}
 
 /* 1 when PATH names a folder.  fopen refuses one on Windows, but say so
  * here rather than lean on every run-time doing it. */
@@ -54,33 +47,19 @@ free_slot(void)
 }
 
 plat_file *
-plat_fopen(const char *path, const char *mode)
+plat_fopen(const char *path)
 {
 	struct plat_file *slot;
 
-	if (path == NULL || mode == NULL || !is_read_mode(mode))
+	if (path == NULL)
 		return NULL;
 	if (is_folder(path))
 		return NULL;
 	slot = free_slot();
 	if (slot == NULL)
 		return NULL;
-	/* "t" asks for text mode outright, whatever _fmode says. */
-	slot->fp = fopen(path, strcmp(mode, "r") == 0 ? "rt" : "rb");
+	slot->fp = fopen(path, "rb");
 	return slot->fp != NULL ? slot : NULL;
-}
-
-int
-plat_fgets(char *buf, int size, plat_file *f)
-{
-	/* With room for the NUL alone fgets would return empty pieces for
-	 * ever: treat it as the end. */
-	if (f == NULL || f->fp == NULL || size < 2) {
-		if (size > 0)
-			buf[0] = '\0';
-		return 0;
-	}
-	return fgets(buf, size, f->fp) != NULL;
 }
 
 void

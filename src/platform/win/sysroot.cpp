@@ -74,3 +74,12 @@ plat_check_folder(const char *dir, char *why, size_t size, char *where,
 	FindClose(h);
 	return 1;
 }
+
+int
+plat_link_not_followed(char *out, size_t size)
+{
+	/* Paths are Windows' own here: it takes their links itself. */
+	if (size > 0)
+		out[0] = '\0';
+	return 0;
+}

@@ -524,15 +524,14 @@ write_replace(struct hive_file *f, int old)
 
 /* ---- hives ---- */
 
-/* Names the file of hive I below SystemRoot in OUT.  1, or -1 when
- * SystemRoot is not set or the name does not fit. */
+/* Names the file of hive I below the run's Windows folder in OUT.  1,
+ * or -1 when SystemRoot was not set or the name does not fit. */
 static int
 hive_locate(int i, char *out, size_t size)
 {
-	char root[PATH_BYTES];
+	const char *root = plat_system_root(NULL);
 
-	if (plat_getenv("SystemRoot", root, sizeof(root)) != 1 ||
-	    root[0] == '\0')
+	if (root[0] == '\0')
 		return -1;
 	if ((size_t)snprintf(out, size, "%s\\System32\\config\\%s", root,
 	    g_hive_names[i]) >= size)

@@ -46,7 +46,6 @@
 struct reg_out {
 	HANDLE h;		/* INVALID_HANDLE_VALUE: a trial */
 	DWORD error;		/* the first Windows error, or 0 */
-	const char *root;	/* "HKLM" or "HKCU", for messages */
 	size_t used;
 	WCHAR buf[OUT_BUF];
 };
@@ -244,7 +243,7 @@ is_link(HKEY parent, const WCHAR *name, HKEY key)
 /* Gives the key-path layer the link at PATH (LEN characters, root name
  * included) as what cannot be kept, and so is not removed. */
 static void
-refuse_link(const struct reg_out *o, const WCHAR *path, size_t len)
+refuse_link(const WCHAR *path, size_t len)
 {
 	static char shown[KEY_PATH_MAX * 2];
 	size_t skip = 0;
@@ -254,7 +253,7 @@ refuse_link(const struct reg_out *o, const WCHAR *path, size_t len)
 	if (skip < len)
 		skip++;
 	(void)reg_narrow_name(path + skip, len - skip, shown, sizeof(shown));
-	reg_refuse(REG_LINK_NOT_KEPT, o->root, shown);
+	reg_refuse(REG_LINK_NOT_KEPT, "HKLM", shown);
 }
 
 static DWORD put_subkeys(struct reg_out *, HKEY, WCHAR *, size_t, int);
@@ -278,7 +277,7 @@ put_key(struct reg_out *o, HKEY parent, const WCHAR *name, WCHAR *path,
 	if (code != 0)
 		return code;
 	if (is_link(parent, name, key)) {
-		refuse_link(o, path, len);
+		refuse_link(path, len);
 		code = ERROR_INVALID_DATA;
 	} else {
 		put(o, "\r\n");
@@ -355,17 +354,18 @@ open_reg_file(struct reg_out *o, const char *dir, LONG *start)
 }
 
 /* Walks the tree SUBPATH below ROOT into O, its file open already or a
- * trial.  0, or the Windows error. */
+ * trial.  Every key the scans remove lies below HKLM, the one root the
+ * file names: a key of another is not kept.  0, or the Windows error. */
 static DWORD
 walk_tree(struct reg_out *o, HKEY root, const char *subpath)
 {
 	static WCHAR path[KEY_PATH_MAX];
-	const char *name = root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" :
-	    "HKEY_LOCAL_MACHINE";
+	static const char name[] = "HKEY_LOCAL_MACHINE";
 	size_t n = strlen(name);
 	int m;
 
-	o->root = root == HKEY_CURRENT_USER ? "HKCU" : "HKLM";
+	if (root != HKEY_LOCAL_MACHINE)
+		return ERROR_INVALID_PARAMETER;
 	for (size_t i = 0; i < n; i++)
 		path[i] = (WCHAR)name[i];
 	path[n++] = '\\';
