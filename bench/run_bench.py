@@ -79,7 +79,7 @@ PROFILE_FUNCS = [
     ("plat_fopen", "  opening a file (INF and driver files)"),
     ("winpath_resolve", "    resolving the path's letter case"),
     ("__getdents64", "      of which listing folders (getdents64)"),
-    ("plat_fgets", "  reading lines"),
+    ("plat_fread", "  reading files"),
     ("scan_driver_store", "driver-store scan"),
     ("scan_uninstall_entries", "uninstall scan"),
     ("scan_smartcard_class", "smart-card class scan"),
