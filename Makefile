@@ -1,8 +1,8 @@
 # vkm310_cleanup: build, demo, tests and release.
 #   make demo   set up, build, and dry-run the tool on the bundled demo system
-#   make test   set up, build, and run every test: unit tests (plain and
-#               sanitized), end to end natively, on the static file and
-#               under Wine, fuzzers
+#   make test   set up, build, and run every test: the layers' includes,
+#               unit tests (plain and sanitized), end to end natively, on
+#               the static file and under Wine, fuzzers
 #   make bench  the benchmark of bench/ (not part of the tests)
 #   make dist   the release zip with both Windows executables and the
 #               static Linux one
@@ -75,6 +75,7 @@ e2e:
 
 test: build
 	rm -rf $(E2E_REPORT_DIR)
+	sh scripts/check_includes.sh
 	$(MAKE) --no-print-directory unit
 	$(MAKE) --no-print-directory e2e-native
 	$(MAKE) --no-print-directory e2e-static
