@@ -27,6 +27,8 @@ char g_backup_dir[BACKUP_PATH_BUF];
 /* The separator of the backup's own paths: the last character of the
  * place the system gave ('\' or '/'). */
 static char g_sep = '\\';
+/* 1 when the folder could not be made; 2 once that has been asked for
+ * (backup_failure_news). */
 static int g_backup_failed;
 static int g_backup_errno;
 /* Something the backup kept has gone from the system. */
@@ -79,7 +81,7 @@ make_in(const char *place, const int t[6])
 }
 
 /* Makes this run's backup folder unless it is there.  1: it is; -1: it
- * cannot be made (said once), errno set. */
+ * cannot be made, errno set (tried once a run). */
 static int
 backup_ready(void)
 {
@@ -98,8 +100,6 @@ backup_ready(void)
 			g_backup_errno = errno;
 		}
 		g_backup_failed = 1;
-		plat_printf("No backup folder can be made (error %d): nothing is removed\n",
-		    g_backup_errno);
 	}
 	errno = g_backup_errno;
 	return -1;
@@ -222,9 +222,18 @@ backup_note_removed(void)
 	g_removed = 1;
 }
 
-void
-print_backup_note(void)
+int
+backup_failure_news(int *err)
 {
-	if (g_backup_dir[0] != '\0' && g_removed)
-		plat_printf("Backup of the removed items: %s\n", g_backup_dir);
+	if (g_backup_failed != 1)
+		return 0;
+	g_backup_failed = 2;
+	*err = g_backup_errno;
+	return 1;
+}
+
+const char *
+backup_of_removals(void)
+{
+	return g_backup_dir[0] != '\0' && g_removed ? g_backup_dir : NULL;
 }

@@ -38,9 +38,13 @@ int backup_key(const char *key_path);
  * (or may have: part of a key tree). */
 void backup_note_removed(void);
 
-/* After the summary: names the backup folder when the run made one and
- * something it kept has gone. */
-void print_backup_note(void);
+/* 1 the first time it is asked after the run's backup folder could not
+ * be made, with the C run-time's error in *ERR; else 0.  The caller
+ * tells the user, once. */
+int backup_failure_news(int *err);
+
+/* The folder this run made, when something it kept has gone; else NULL. */
+const char *backup_of_removals(void);
 
 /* Forgets this run's backup folder, so that the next run makes its own
  * (one process running several times: tests). */

@@ -162,6 +162,7 @@ int
 run_main(int argc, char **argv)
 {
 	struct run_options opts;
+	const char *backup;
 
 	read_options(argc, argv, &opts);
 	print_banner();
@@ -196,6 +197,7 @@ run_main(int argc, char **argv)
 	plat_printf("\n");
 	print_summary(g_found_count, g_fixed_count, opts.cleanup,
 	    g_unread_count);
-	print_backup_note();
+	if ((backup = backup_of_removals()) != NULL)
+		plat_printf("Backup of the removed items: %s\n", backup);
 	return 0;
 }

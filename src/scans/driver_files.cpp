@@ -46,11 +46,11 @@ check_driver_file(const char *folder, const char *name)
 	/* Kept first: a file that cannot be kept stays.  One in use goes at
 	 * the next restart, which the summary asks for. */
 	n = backup_file(path) < 0 ? -1 : plat_remove_file(path);
-	name_links_not_followed();
 	if (n < 0) {
-		plat_printf("FAILED (error %d)\n", errno);
+		print_failed(errno);
 		return;
 	}
+	name_links_not_followed();
 	if (n == 0) {
 		/* Gone between the look and the removal. */
 		plat_printf("FAILED (error %d)\n", CRT_ENOENT);

@@ -186,11 +186,11 @@ remove_leftover(const char *path)
 {
 	int r = plat_remove_file(path);
 
-	name_links_not_followed();
 	if (r < 0) {
-		plat_printf("FAILED (error %d)\n", errno);
+		print_failed(errno);
 		return -1;
 	}
+	name_links_not_followed();
 	if (r > 0)
 		backup_note_removed();
 	return r == 2 ? 2 : 1;
@@ -212,8 +212,7 @@ remove_pair(const char *inf_path, const char *pnf_path)
 	 * copy. */
 	if (backup_file(inf_path) < 0 || backup_file(pnf_path) < 0 ||
 	    remove_package(inf_path) < 0) {
-		name_links_not_followed();
-		plat_printf("FAILED (error %d)\n", errno);
+		print_failed(errno);
 		return 0;
 	}
 	inf = remove_leftover(inf_path);

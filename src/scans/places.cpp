@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "backup/backup.h"
 #include "common/bounded.h"
 #include "common/crt_errno.h"
 #include "platform/platform.h"
@@ -31,6 +32,18 @@ name_links_not_followed(void)
 		plat_printf("Not followed: '%s' is a symbolic link\n", link);
 	/* The caller may print the error of the call that met the link. */
 	errno = err;
+}
+
+void
+print_failed(int err)
+{
+	int why;
+
+	if (backup_failure_news(&why))
+		plat_printf("No backup folder can be made (error %d): nothing is removed\n",
+		    why);
+	name_links_not_followed();
+	plat_printf("FAILED (error %d)\n", err);
 }
 
 void

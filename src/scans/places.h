@@ -30,6 +30,11 @@ void check_places(void);
  * where the link was met. */
 void name_links_not_followed(void);
 
+/* Says that a removal did not happen, with the C run-time's error number
+ * ERR: FAILED, after the backup folder that could not be made (once a
+ * run) and the links not followed on the way. */
+void print_failed(int err);
+
 /* Prints "Not read: PLACE (PATH): WHY", or "Not read: PLACE: WHY" when
  * PATH is NULL, and counts the place. */
 void report_not_read(const char *place, const char *path, const char *why);

@@ -156,8 +156,7 @@ is_single_folder_name(const char *name)
 static int
 removal_failed(int err)
 {
-	name_links_not_followed();
-	plat_printf("FAILED (error %d)\n", err);
+	print_failed(err);
 	return 0;
 }
 
