@@ -205,8 +205,6 @@ copy_one_file(const char *src, const char *dst, DWORD attr)
 	return code;
 }
 
-static DWORD copy_tree(const char *src, const char *dst, int depth);
-
 /* Appends "\NAME" to BASE into OUT.  0, or an error when it would not
  * fit. */
 static DWORD
@@ -217,15 +215,21 @@ join(char *out, const char *base, const char *name)
 	return n < 0 || n >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE : 0;
 }
 
-/* Copies every entry of the folder SRC into the folder DST.
- * 0, or the Windows error of the first entry that failed. */
+/* What is done with one entry of a listed folder: the entry FROM, with
+ * the attributes ATTR, and its place TO.  0, or the Windows error. */
+typedef DWORD (*entry_fn)(const char *from, const char *to, DWORD attr,
+    int depth);
+
+/* Calls DO_ENTRY for every entry of the folder SRC, with its place in
+ * the folder DST, one level below DEPTH.  0, or the Windows error of the
+ * first entry that failed. */
 static DWORD
-copy_listed(const char *src, const char *dst, int depth)
+each_entry(const char *src, const char *dst, int depth, entry_fn do_entry)
 {
 	char search[MAX_PATH], from[MAX_PATH], to[MAX_PATH];
 	WIN32_FIND_DATAA fd;
 	HANDLE find;
-	DWORD code = 0;
+	DWORD code;
 
 	if ((code = join(search, src, "*")) != 0)
 		return code;
@@ -233,16 +237,12 @@ copy_listed(const char *src, const char *dst, int depth)
 		return GetLastError();
 	do {
 		if (strcmp(fd.cFileName, ".") == 0 ||
-		    strcmp(fd.cFileName, "..") == 0 ||
-		    (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+		    strcmp(fd.cFileName, "..") == 0)
 			continue;
 		if ((code = join(from, src, fd.cFileName)) != 0 ||
 		    (code = join(to, dst, fd.cFileName)) != 0)
 			break;
-		if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-			code = copy_tree(from, to, depth + 1);
-		else
-			code = copy_one_file(from, to, fd.dwFileAttributes);
+		code = do_entry(from, to, fd.dwFileAttributes, depth + 1);
 	} while (code == 0 && FindNextFileA(find, &fd));
 	if (code == 0 && GetLastError() != ERROR_NO_MORE_FILES)
 		code = GetLastError();
@@ -250,15 +250,21 @@ copy_listed(const char *src, const char *dst, int depth)
 	return code;
 }
 
-/* Makes the folder DST and copies the folder SRC into it. */
+/* Copies the entry FROM to TO: a folder with everything in it, a file
+ * with its attributes; a link is taken as an entry by the removal, and
+ * there is nothing of it to keep. */
 static DWORD
-copy_tree(const char *src, const char *dst, int depth)
+copy_entry(const char *from, const char *to, DWORD attr, int depth)
 {
+	if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+		return 0;
+	if ((attr & FILE_ATTRIBUTE_DIRECTORY) == 0)
+		return copy_one_file(from, to, attr);
 	if (depth >= TREE_DEPTH_MAX)
 		return ERROR_FILENAME_EXCED_RANGE;
-	if (!CreateDirectoryA(dst, NULL))
+	if (!CreateDirectoryA(to, NULL))
 		return GetLastError();
-	return copy_listed(src, dst, depth);
+	return each_entry(from, to, depth, copy_entry);
 }
 
 /* Copies the entry PATH to DST; FOLDER says which kind is wanted.  1, 0
@@ -279,11 +285,7 @@ plat_copy(const char *path, const char *dst, int folder)
 	}
 	if (((attr & FILE_ATTRIBUTE_DIRECTORY) != 0) != (folder != 0))
 		return fail(folder ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
-	/* A link is taken as an entry by the removal: nothing to keep. */
-	if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-		return 1;
-	code = folder ? copy_tree(path, dst, 0) :
-	    copy_one_file(path, dst, attr);
+	code = copy_entry(path, dst, attr, 0);
 	return code == 0 ? 1 : fail(code);
 }
 
@@ -295,8 +297,6 @@ plat_make_folder_like(const char *path, const char *like)
 	(void)like;
 	return plat_make_folder(path);
 }
-
-static DWORD put_back_listed(const char *src, const char *dst, int depth);
 
 /* Puts back the entry SRC, a copy with the attributes ATTR, at DST: it
  * is copied when nothing is at DST, entered when both are plain
@@ -320,36 +320,7 @@ put_back_one(const char *src, const char *dst, DWORD attr, int depth)
 		return 0;
 	if (depth >= TREE_DEPTH_MAX)
 		return ERROR_FILENAME_EXCED_RANGE;
-	return put_back_listed(src, dst, depth);
-}
-
-/* Puts back every entry of the copied folder SRC into the folder DST.
- * 0, or the Windows error of the first entry that failed. */
-static DWORD
-put_back_listed(const char *src, const char *dst, int depth)
-{
-	char search[MAX_PATH], from[MAX_PATH], to[MAX_PATH];
-	WIN32_FIND_DATAA fd;
-	HANDLE find;
-	DWORD code;
-
-	if ((code = join(search, src, "*")) != 0)
-		return code;
-	if ((find = FindFirstFileA(search, &fd)) == INVALID_HANDLE_VALUE)
-		return GetLastError();
-	do {
-		if (strcmp(fd.cFileName, ".") == 0 ||
-		    strcmp(fd.cFileName, "..") == 0)
-			continue;
-		if ((code = join(from, src, fd.cFileName)) != 0 ||
-		    (code = join(to, dst, fd.cFileName)) != 0)
-			break;
-		code = put_back_one(from, to, fd.dwFileAttributes, depth + 1);
-	} while (code == 0 && FindNextFileA(find, &fd));
-	if (code == 0 && GetLastError() != ERROR_NO_MORE_FILES)
-		code = GetLastError();
-	FindClose(find);
-	return code;
+	return each_entry(src, dst, depth, put_back_one);
 }
 
 int
