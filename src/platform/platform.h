@@ -74,11 +74,6 @@ plat_file *plat_fopen(const char *path);
 /* Closes a file from plat_fopen. */
 void plat_fclose(plat_file *f);
 
-/* Deletes the file at PATH.  0 on success; -1 on failure with errno set
- * as the C run-time of Windows sets it: 2 not found, 13 refused or in use,
- * 12 (out of memory) or 22 for the rarer causes. */
-int plat_remove(const char *path);
-
 /* Tells whether a file is at PATH (a Windows path) without opening it:
  * anything but a folder is one (offline a link, a FIFO or a device too),
  * whether or not it could be opened now.  1: there; 0: nothing, or a
@@ -89,8 +84,9 @@ int plat_file_present(const char *path);
  * file is in use (held open without sharing its deletion, or the image of
  * a loaded driver), it is given to the system to delete at the next
  * restart (Windows; offline there is no restart, and the removal fails).
- * 1: deleted; 2: goes at the next restart; 0: nothing was there; -1: it
- * stays, errno set as plat_remove sets it. */
+ * 1: deleted; 2: goes at the next restart; 0: nothing was there (errno
+ * 2); -1: it stays, errno set as the C run-time of Windows sets it: 13
+ * refused or in use, 12 (out of memory) or 22 for the rarer causes. */
 int plat_remove_file(const char *path);
 
 /* Removes the folder at PATH with everything below it, in-process.  No

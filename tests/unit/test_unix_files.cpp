@@ -532,7 +532,7 @@ TEST_F(Files, BadArguments)
 	EXPECT_EQ(plat_fopen(NULL), nullptr);
 }
 
-/* plat_remove */
+/* plat_remove_file */
 
 TEST_F(Files, RemoveTable)
 {
@@ -598,8 +598,9 @@ TEST_F(Files, RemoveTable)
 		SetUp();
 		c.setup(*this);
 		errno = 0;
-		int r = plat_remove((root + "/" + c.path).c_str());
-		EXPECT_EQ(r, c.result);
+		/* Deleted is 1, nothing there 0 (errno 2), else -1. */
+		int r = plat_remove_file((root + "/" + c.path).c_str());
+		EXPECT_EQ(r, c.result == 0 ? 1 : c.err == 2 ? 0 : -1);
 		if (c.result == -1) {
 			EXPECT_EQ(errno, c.err);
 		}
@@ -622,11 +623,11 @@ TEST_F(Files, RemoveBadPaths)
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
 		errno = 0;
-		EXPECT_EQ(plat_remove(c.path.c_str()), -1);
+		EXPECT_EQ(plat_remove_file(c.path.c_str()), 0);
 		EXPECT_EQ(errno, 2);
 	}
 	errno = 0;
-	EXPECT_EQ(plat_remove(NULL), -1);
+	EXPECT_EQ(plat_remove_file(NULL), 0);
 	EXPECT_EQ(errno, 2);
 }
 

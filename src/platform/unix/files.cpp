@@ -148,8 +148,10 @@ remove_failed(int crt_errno_value)
 	return -1;
 }
 
-int
-plat_remove(const char *path)
+/* Deletes the entry at PATH, a folder excepted.  0, or -1 with errno set
+ * (the C run-time's). */
+static int
+remove_entry(const char *path)
 {
 	char real[PATH_MAX];
 	struct stat st;
@@ -227,7 +229,7 @@ int
 plat_remove_file(const char *path)
 {
 	/* No restart to wait for: a file that cannot go now stays. */
-	if (plat_remove(path) == 0)
+	if (remove_entry(path) == 0)
 		return 1;
 	return errno == CRT_ENOENT ? 0 : -1;
 }

@@ -72,15 +72,6 @@ plat_fclose(plat_file *f)
 }
 
 int
-plat_remove(const char *path)
-{
-	if (DeleteFileA(path))
-		return 0;
-	errno = errno_from_win_error(GetLastError());
-	return -1;
-}
-
-int
 plat_file_present(const char *path)
 {
 	WIN32_FIND_DATAA found;
