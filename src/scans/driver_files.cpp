@@ -6,16 +6,12 @@
 #include <stdio.h>
 
 #include "backup/backup.h"
-#include "common/bounded.h"
 #include "common/crt_errno.h"
 #include "platform/platform.h"
 #include "ask/ask.h"
 #include "scans/places.h"
 #include "scans/scans.h"
 #include "scans/targets.h"
-
-/* An offline path below a long mount point may outgrow PATH_BUF. */
-#define SHOWN_BUF 1024
 
 /* Reports, asks about and deletes one candidate.  A file is there when
  * the system names it, whether or not it can be opened now (held open
@@ -36,8 +32,7 @@ check_driver_file(const char *folder, const char *name)
 	if (present <= 0)
 		return;
 	/* The path the removal will touch, as the system shows it. */
-	if (plat_disk_path(path, shown, sizeof(shown)) < 0)
-		copy_bounded(shown, path, sizeof(shown));
+	shown_path(path, shown, sizeof(shown));
 	name_links_not_followed();
 	plat_printf("Found file '%s.sys'\n(%s)\n", name, shown);
 	g_found_count++;
@@ -50,12 +45,12 @@ check_driver_file(const char *folder, const char *name)
 		print_failed(errno);
 		return;
 	}
-	name_links_not_followed();
 	if (n == 0) {
 		/* Gone between the look and the removal. */
-		plat_printf("FAILED (error %d)\n", CRT_ENOENT);
+		print_failed(CRT_ENOENT);
 		return;
 	}
+	name_links_not_followed();
 	backup_note_removed();
 	if (n == 2)
 		plat_printf("In use: removed at the next restart\n");

@@ -14,7 +14,6 @@
 
 #include "backup/backup.h"
 #include "common/ascii.h"
-#include "common/bounded.h"
 #include "common/crt_errno.h"
 #include "inf/inf.h"
 #include "platform/platform.h"
@@ -31,7 +30,6 @@
 #define DIGITS_BUF 24
 #define WHY_BUF 128
 /* An offline path below a long mount point may outgrow PATH_BUF. */
-#define SHOWN_BUF 1024
 
 typedef unsigned long long oem_number;
 
@@ -236,8 +234,7 @@ left_in_store(const char *inf_path, const char *digits)
 	    find_stored_package(inf_path, digits, folder, sizeof(folder)) <= 0)
 		return 0;
 	name_links_not_followed();
-	if (plat_disk_path(folder, shown, sizeof(shown)) < 0)
-		copy_bounded(shown, folder, sizeof(shown));
+	shown_path(folder, shown, sizeof(shown));
 	plat_printf("Its driver package is in the driver store: %s\n", shown);
 	plat_printf("Left in place: remove it on that Windows with this tool, or there with \"pnputil /delete-driver oem%s.inf /force\"\n",
 	    digits);

@@ -17,7 +17,6 @@
 
 #define VALUE_BUF 1024
 #define WHY_BUF 512
-#define SHOWN_BUF 1024
 #define LINK_BUF 4096
 
 int g_unread_count;
@@ -245,16 +244,31 @@ check_places(void)
 	name_links_not_followed();
 }
 
-void
-report_file_not_read(const char *place, const char *path, int err)
+const char *
+shown_path(const char *path, char *out, size_t size)
 {
-	char why[WHY_BUF], shown[SHOWN_BUF];
+	if (plat_disk_path(path, out, size) < 0)
+		copy_bounded(out, path, size);
+	return out;
+}
 
-	if (plat_disk_path(path, shown, sizeof(shown)) < 0)
-		copy_bounded(shown, path, sizeof(shown));
+void
+report_error_not_read(const char *place, const char *path, int err)
+{
+	char why[WHY_BUF];
+
 	if (err == CRT_EACCES)
 		snprintf(why, sizeof(why), "access denied");
 	else
 		snprintf(why, sizeof(why), "cannot be read (error %d)", err);
-	report_not_read(place, shown, why);
+	report_not_read(place, path, why);
+}
+
+void
+report_file_not_read(const char *place, const char *path, int err)
+{
+	char shown[SHOWN_BUF];
+
+	report_error_not_read(place, shown_path(path, shown, sizeof(shown)),
+	    err);
 }

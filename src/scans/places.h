@@ -11,6 +11,12 @@
 #ifndef VKM_PLACES_H
 #define VKM_PLACES_H
 
+#include <stddef.h>
+
+/* Room for a path as the user sees it: offline, below a long mount
+ * point, it may outgrow PATH_BUF. */
+#define SHOWN_BUF 1024
+
 extern int g_unread_count;	/* places not read, raised on each report */
 
 /* Checks, before the disclaimer, that SystemRoot, as the run read it
@@ -46,9 +52,17 @@ void report_not_read(const char *place, const char *path, const char *why);
  * link at each removal it stops. */
 void report_refusal(void);
 
-/* Names the file at PATH (a Windows path, shown as the disk holds it)
- * that is there but cannot be read, the C run-time's error ERR giving
- * the reason ("access denied" for 13), and counts it. */
+/* Names PLACE (at PATH, unless NULL) as not read for the C run-time's
+ * error ERR: "access denied" for 13, else "cannot be read (error ERR)";
+ * and counts it. */
+void report_error_not_read(const char *place, const char *path, int err);
+
+/* The same for the file at PATH (a Windows path, shown as the disk holds
+ * it) that is there but cannot be read. */
 void report_file_not_read(const char *place, const char *path, int err);
+
+/* Puts PATH as the system shows it (plat_disk_path) into OUT, or PATH
+ * itself when that cannot be told.  OUT. */
+const char *shown_path(const char *path, char *out, size_t size);
 
 #endif

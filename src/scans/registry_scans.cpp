@@ -198,8 +198,7 @@ put_back_failed(const char *folder, int err)
 	char shown[FOLDER_PATH_BUF];
 
 	if (backup_put_back(folder) < 0) {
-		if (plat_disk_path(folder, shown, sizeof(shown)) < 0)
-			snprintf(shown, sizeof(shown), "%s", folder);
+		shown_path(folder, shown, sizeof(shown));
 		name_links_not_followed();
 		plat_printf("Could not put back '%s' whole (error %d): its copy is in the backup folder\n",
 		    shown, errno);
@@ -367,19 +366,6 @@ check_subkey(const struct registry_scan *scan, const char *scan_key,
 	return SUBKEY_REMOVED;
 }
 
-/* Names SCAN_KEY as a place not read, for the C run-time's error ERR. */
-static void
-scan_key_not_read(const char *scan_key, int err)
-{
-	char why[64];
-
-	if (err == CRT_EACCES)
-		snprintf(why, sizeof(why), "access denied");
-	else
-		snprintf(why, sizeof(why), "cannot be read (error %d)", err);
-	report_not_read(scan_key, NULL, why);
-}
-
 /* Walks every subkey of SCAN_KEY, which is opened once for the pass. */
 static void
 walk_scan_key(const struct registry_scan *scan, const char *scan_key)
@@ -390,14 +376,14 @@ walk_scan_key(const struct registry_scan *scan, const char *scan_key)
 	/* An absent key holds nothing; one that cannot be read, or whose
 	 * way from the root cannot be, might. */
 	if ((rc = open_key_walk(scan_key, &walk)) < 0)
-		scan_key_not_read(scan_key, errno);
+		report_error_not_read(scan_key, NULL, errno);
 	if (rc <= 0)
 		return;
 	for (;;) {
 		int r = check_subkey(scan, scan_key, &walk, index);
 
 		if (r == SUBKEY_UNREAD)
-			scan_key_not_read(scan_key, errno);
+			report_error_not_read(scan_key, NULL, errno);
 		if (r < 0 || is_cancelled())
 			break;
 		if (r == SUBKEY_KEPT)
