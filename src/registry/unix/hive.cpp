@@ -679,9 +679,8 @@ tree_deletable(HKEY root, const char *subpath, int for_delete)
 	f = &g_hives[pos.hive];
 	/* Whole in memory before its cells are read for the proof: the
 	 * mapped file goes then, and two copies are the most held. */
-	if (f->state == HIVE_READ_ONLY || hive_writable(pos.hive) < 0) {
-		errno = f->state == HIVE_READ_ONLY ? CRT_EACCES :
-		    errno_from_unix_error(errno);
+	if (hive_writable(pos.hive) < 0) {
+		errno = errno_from_unix_error(errno);
 		refuse_hive(f);
 		return 0;
 	}

@@ -49,7 +49,6 @@ struct cell_map {
 	struct offsets cells;	/* what the proved tree's delete frees */
 	size_t top;		/* the proved tree's key, or 0 */
 	int top_gone;		/* its delete went through in memory */
-	int pending;		/* keys deleted in memory, not yet settled */
 	int stale;		/* the map no longer follows memory by itself */
 };
 
@@ -531,7 +530,6 @@ tree_deleted(int hive, hive_node_h node)
 {
 	struct cell_map *m = &g_maps[hive];
 
-	m->pending = 1;
 	if (node == m->top)
 		m->top_gone = 1;
 }
@@ -541,17 +539,18 @@ tree_settled(int hive, int written)
 {
 	struct cell_map *m = &g_maps[hive];
 
-	if (written && m->pending && (m->stale || !m->top_gone)) {
+	/* Written: keys of it were deleted (a hive is written only then). */
+	if (written && (m->stale || !m->top_gone)) {
 		/* Not one whole tree: the file tells what went. */
 		map_free(m);
 		return;
 	}
-	for (size_t k = 0; written && m->pending && k < m->cells.n; k++) {
+	for (size_t k = 0; written && k < m->cells.n; k++) {
 		m->claims[(m->cells.v[k] - BINS_START) / CELL_ALIGN] = 0;
 		bit(m->gone, m->cells.v[k], 1);
 	}
 	proof_drop(m);
-	m->pending = m->stale = 0;
+	m->stale = 0;
 }
 
 void

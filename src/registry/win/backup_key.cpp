@@ -26,7 +26,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "platform/win/errmap.h"
+#include "common/crt_errno.h"
 #include "registry/reg_internal.h"
 
 #define REG_FILE "registry.reg"
@@ -36,8 +36,6 @@
 #define OUT_BUF 8192
 /* Value data larger than this is not kept (nor deleted). */
 #define DATA_MAX (16u * 1024u * 1024u)
-/* A key name has at most 255 characters. */
-#define NAME_UNITS 256
 /* The access the tree delete needs, and the export. */
 #define WALK_ACCESS (KEY_READ | DELETE)
 
@@ -301,10 +299,9 @@ put_subkeys(struct reg_out *o, HKEY key, WCHAR *path, size_t len, int depth)
 	DWORD code;
 
 	for (DWORD i = 0;; i++) {
-		DWORD n = NAME_UNITS;
+		DWORD n;
 
-		code = (DWORD)RegEnumKeyExW(key, i, name, &n, NULL, NULL, NULL,
-		    NULL);
+		code = (DWORD)reg_enum_wide(key, i, name, &n);
 		if (code == ERROR_NO_MORE_ITEMS)
 			return 0;
 		if (code != 0)
@@ -390,7 +387,7 @@ tree_deletable(HKEY root, const char *subpath, int for_delete)
 	o.used = 0;
 	code = walk_tree(&o, root, subpath);
 	if (code != 0) {
-		errno = errno_from_win_error(code);
+		errno = crt_errno_of_win_error(code);
 		return 0;
 	}
 	return 1;
@@ -409,7 +406,7 @@ backup_key_tree(HKEY root, const char *subpath, const char *backup_dir)
 	code = (DWORD)RegOpenKeyExA(root, subpath, REG_OPTION_OPEN_LINK,
 	    KEY_READ, &key);
 	if (code != 0) {
-		errno = errno_from_win_error(code);
+		errno = crt_errno_of_win_error(code);
 		return -1;
 	}
 	RegCloseKey(key);
@@ -430,7 +427,7 @@ backup_key_tree(HKEY root, const char *subpath, const char *backup_dir)
 		CloseHandle(o.h);
 	}
 	if (code != 0) {
-		errno = errno_from_win_error(code);
+		errno = crt_errno_of_win_error(code);
 		return -1;
 	}
 	return 1;

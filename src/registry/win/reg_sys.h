@@ -58,6 +58,13 @@ reg_open_wide(HKEY parent, const WCHAR *name, DWORD options, REGSAM sam,
 	    key);
 }
 
+/* Room for a key name, which has at most 255 characters, and its NUL. */
+#define NAME_UNITS 256
+
+/* The name of subkey INDEX of KEY, as stored, into NAME (NAME_UNITS
+ * units), *UNITS set to its length.  RegEnumKeyExW's result. */
+LONG reg_enum_wide(HKEY key, DWORD index, WCHAR *name, DWORD *units);
+
 /* Spells the LEN wide characters at W in the ANSI code page into OUT
  * (SIZE bytes, NUL added).  1: exactly, it reads back as W; 0: only with
  * '?' for each character the code page lacks; -1: it does not fit. */

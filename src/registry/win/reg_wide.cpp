@@ -8,9 +8,6 @@
 
 #include <string.h>
 
-/* A key name has at most 255 characters. */
-#define NAME_UNITS 256
-
 /* 1 when the N wide characters at W are spelled as the bytes at A (LEN
  * of them) and those read back as W. */
 static int
@@ -68,14 +65,20 @@ reg_narrow_name(const WCHAR *w, size_t len, char *out, size_t size)
 }
 
 LONG
+reg_enum_wide(HKEY key, DWORD index, WCHAR *name, DWORD *units)
+{
+	*units = NAME_UNITS;
+	return RegEnumKeyExW(key, index, name, units, NULL, NULL, NULL, NULL);
+}
+
+LONG
 reg_enum_key_name(HKEY key, DWORD index, char *name, DWORD *len)
 {
 	WCHAR w[NAME_UNITS];
-	DWORD units = NAME_UNITS;
+	DWORD units;
 	LONG rc;
 
-	rc = RegEnumKeyExW(key, index, w, &units, NULL, NULL, NULL, NULL);
-	if (rc != ERROR_SUCCESS)
+	if ((rc = reg_enum_wide(key, index, w, &units)) != ERROR_SUCCESS)
 		return rc;
 	switch (reg_narrow_name(w, units, name, *len)) {
 	case 1:
@@ -93,11 +96,10 @@ reg_open_subkey_at(HKEY key, DWORD index, DWORD options, REGSAM sam,
     HKEY *child, char *name, size_t size)
 {
 	WCHAR w[NAME_UNITS];
-	DWORD units = NAME_UNITS;
+	DWORD units;
 	LONG rc;
 
-	rc = RegEnumKeyExW(key, index, w, &units, NULL, NULL, NULL, NULL);
-	if (rc != ERROR_SUCCESS)
+	if ((rc = reg_enum_wide(key, index, w, &units)) != ERROR_SUCCESS)
 		return rc;
 	if (size > 0)
 		(void)reg_narrow_name(w, units, name, size);
