@@ -3,9 +3,10 @@
 # build:
 # - every scans/inf source: no header of src/run, no Windows header, no
 #   private registry header;
-# - every source and header under src/backup, src/registry, src/platform
-#   and src/common: no header of a layer above its own.  The layers, top
-#   down: run > scans > ask, backup, inf > registry > platform > common.
+# - every source and header below run control (src/scans, src/ask,
+#   src/inf, src/backup, src/registry, src/platform, src/common): no
+#   header of a layer above its own.  The layers, top down: run > scans >
+#   ask, backup, inf > registry > platform > common.
 
 root=${1:-$(dirname "$0")/..}
 cd "$root" || exit 2
@@ -48,7 +49,7 @@ layer() {
 
 check_layers() {	# which files (win, unix, both), compiler and flags...
 	which=$1; shift
-	files=$(find src/backup src/registry src/platform src/common \
+	files=$(find src/scans src/ask src/inf src/backup src/registry src/platform src/common \
 	    -name '*.cpp' -o -name '*.h' | sort)
 	for f in $files; do
 		case $f in
@@ -73,5 +74,5 @@ check_logic $NATIVE
 check_layers win $WIN
 # shellcheck disable=SC2086
 check_layers unix $NATIVE
-[ $bad -eq 0 ] && echo "include closure clean: $(ls src/scans/*.cpp src/inf/*.cpp | wc -l) scans/inf files, $(find src/backup src/registry src/platform src/common -name '*.cpp' -o -name '*.h' | wc -l) lower-layer files, win32 and native flags"
+[ $bad -eq 0 ] && echo "include closure clean: $(ls src/scans/*.cpp src/inf/*.cpp | wc -l) scans/inf files, $(find src/scans src/ask src/inf src/backup src/registry src/platform src/common -name '*.cpp' -o -name '*.h' | wc -l) files below run control, win32 and native flags"
 exit $bad
