@@ -18,7 +18,7 @@ import pytest
 from vkmtest import harness
 from vkmtest.texts import (CHOICES, DRVSTORE_KEY as STORE, Q_KEY, UNINSTALL_KEY as
                    UNINSTALL, banner, fixed_all, found_fixed, question)
-from vkmtest.winsys import Offline, MKHIVE, fill_disk
+from vkmtest.winsys import Offline, MKHIVE, fill_disk, mounted_tmpfs
 
 pytestmark = pytest.mark.targets("native")
 
@@ -246,13 +246,8 @@ def test_killed_cleanup_leaves_consistent_hives(target, tmp_path):
 def small_disk(tmp_path):
     mnt = tmp_path / "disk"
     mnt.mkdir()
-    r = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs",
-                        str(mnt)], stderr=subprocess.PIPE)
-    if r.returncode != 0:
-        pytest.skip("cannot mount a tmpfs here (needs root): %s"
-                    % r.stderr.decode().strip())
-    yield str(mnt)
-    subprocess.run(["umount", "-l", str(mnt)])
+    with mounted_tmpfs(str(mnt), "size=2m"):
+        yield str(mnt)
 
 
 @pytest.mark.parametrize("case", ["dirty", "disk-full", "backup-disk-full"])

@@ -1,5 +1,6 @@
 """The four registry scans, and the driver-store folders, on every target."""
 
+import contextlib
 import errno
 import os
 import stat
@@ -12,7 +13,7 @@ from vkmtest.texts import (CHOICES, CLASS_KEY, DRVSTORE_KEY, Q_DRVSTORE, Q_KEY,
                    found_dry, found_fixed, question)
 from vkmtest import ROOT
 from vkmtest.texts import build_dir
-from vkmtest.winsys import MKHIVE, fill_disk, split_hive
+from vkmtest.winsys import MKHIVE, fill_disk, mounted_tmpfs, split_hive
 
 FAILED_NAME = "FAILED (error 22)\n"
 FAILED_KEY = "FAILED (error 13)\n"
@@ -585,48 +586,43 @@ def test_driver_store_item_whose_key_cannot_go(target, system, run, case):
     tmpfs, fault, (hives, line), said, err, backup = KEY_CANNOT_GO[case]
     system.add_key(DRVSTORE_KEY + r"\vkm310_1", {"Services": "vkm310"})
     config = os.path.dirname(system.hive_file("SOFTWARE"))
-    if tmpfs:
-        r = subprocess.run(["mount", "-t", "tmpfs", "-o", tmpfs, "tmpfs",
-                            config], stderr=subprocess.PIPE)
-        if r.returncode != 0:
-            pytest.skip("cannot mount a tmpfs here (needs root): %s"
-                        % r.stderr.decode().strip())
-    try:
-        system.commit()
-        files = [r"system32\DRVSTORE\vkm310_1\vkm310.sys", DEEP,
-                 r"system32\DRVSTORE\vkm310_1\zz.inf"]
-        for f in files:
-            system.plant(f)
-        folder = system.path(r"system32\DRVSTORE\vkm310_1")
-        os.chmod(files_at(system, files)[0], 0o604)
-        os.chmod(os.path.join(folder, "sub"), 0o750)
-        if os.geteuid() == 0:
-            os.chown(files_at(system, files)[2], 1234, 5678)
-        before = tree_state(folder)
-        planted = fault(system, config) or []
-        text, status = run(["-f", "-agree"], keys=[(CHOICES, b"y")])
-        # A hive not closed cleanly and without logs was not read.
-        unread = ("%d place(s) could not be read: the system was not fully"
-                  " checked\n" % len(hives) if line.startswith("Not read")
-                  else "")
-        assert text == (banner(target) + "".join(
-            line % (h, system.hive_file(h)) for h in hives)
-                        + "Found 'vkm310' in\n\tDRVSTORE\\vkm310_1\n"
-                        + question(Q_DRVSTORE, "y")
-                        + (said % system.hive_file("SOFTWARE") if said else "")
-                        + "FAILED (error %d)\n" % err
-                        + found_fixed(1, 0, backup=backup, unread=unread))
-        assert system.key_exists(DRVSTORE_KEY + r"\vkm310_1")
-        for f in files + planted:
-            assert system.exists(f), f
-        # What went and came back has its bytes, mode and owner again.
-        assert tree_state(folder) == dict(before, **{
-            os.path.relpath(system.path(f), folder): entry_state(
-                system.path(f)) for f in planted})
-    finally:
-        unchattr(system.windir)
-        if tmpfs:
-            subprocess.run(["umount", "-l", config])
+    with (mounted_tmpfs(config, tmpfs) if tmpfs
+          else contextlib.nullcontext()):
+        try:
+            system.commit()
+            files = [r"system32\DRVSTORE\vkm310_1\vkm310.sys", DEEP,
+                     r"system32\DRVSTORE\vkm310_1\zz.inf"]
+            for f in files:
+                system.plant(f)
+            folder = system.path(r"system32\DRVSTORE\vkm310_1")
+            os.chmod(files_at(system, files)[0], 0o604)
+            os.chmod(os.path.join(folder, "sub"), 0o750)
+            if os.geteuid() == 0:
+                os.chown(files_at(system, files)[2], 1234, 5678)
+            before = tree_state(folder)
+            planted = fault(system, config) or []
+            text, status = run(["-f", "-agree"], keys=[(CHOICES, b"y")])
+            # A hive not closed cleanly and without logs was not read.
+            unread = ("%d place(s) could not be read: the system was not fully"
+                      " checked\n" % len(hives) if line.startswith("Not read")
+                      else "")
+            assert text == (banner(target) + "".join(
+                line % (h, system.hive_file(h)) for h in hives)
+                            + "Found 'vkm310' in\n\tDRVSTORE\\vkm310_1\n"
+                            + question(Q_DRVSTORE, "y")
+                            + (said % system.hive_file("SOFTWARE")
+                               if said else "")
+                            + "FAILED (error %d)\n" % err
+                            + found_fixed(1, 0, backup=backup, unread=unread))
+            assert system.key_exists(DRVSTORE_KEY + r"\vkm310_1")
+            for f in files + planted:
+                assert system.exists(f), f
+            # What went and came back has its bytes, mode and owner again.
+            assert tree_state(folder) == dict(before, **{
+                os.path.relpath(system.path(f), folder): entry_state(
+                    system.path(f)) for f in planted})
+        finally:
+            unchattr(system.windir)
 
 
 @pytest.mark.targets("native")

@@ -643,28 +643,30 @@ TEST_F(HiveTest, HiveStringValues)
 	EXPECT_EQ(string_value("HKCU\\SOFTWARE\\Data", "Text"), "<default>");
 }
 
-/* File offset of the key cell named NAME (stored as ASCII). */
+/* File offset of the cell named NAME (stored as ASCII), whose name
+ * starts NAME_AT bytes into it, after the signature SIG at byte 4. */
 size_t
-key_cell(const std::string &hive, const std::string &name)
+named_cell(const std::string &hive, const std::string &name, const char *sig,
+    size_t name_at)
 {
 	for (size_t at = hive.find(name); at != std::string::npos;
 	    at = hive.find(name, at + 1)) {
-		if (at >= 80 && hive.compare(at - 76, 2, "nk") == 0)
-			return at - 80;
+		if (at >= name_at && hive.compare(at - name_at + 4, 2, sig) == 0)
+			return at - name_at;
 	}
 	return 0;
 }
 
-/* File offset of the value cell named NAME (stored as ASCII). */
+size_t
+key_cell(const std::string &hive, const std::string &name)
+{
+	return named_cell(hive, name, "nk", 80);
+}
+
 size_t
 value_cell(const std::string &hive, const std::string &name)
 {
-	for (size_t at = hive.find(name); at != std::string::npos;
-	    at = hive.find(name, at + 1)) {
-		if (at >= 24 && hive.compare(at - 20, 2, "vk") == 0)
-			return at - 24;
-	}
-	return 0;
+	return named_cell(hive, name, "vk", 24);
 }
 
 /* The keys and values of REG_CASE_SEEDS, strings as UTF-16 the way

@@ -48,6 +48,23 @@ def fill_disk(folder, free):
     os.close(fd)
 
 
+@contextlib.contextmanager
+def mounted_tmpfs(folder, options):
+    """A tmpfs with OPTIONS mounted on FOLDER while the block runs; the
+    test is skipped where none can be mounted (not root)."""
+    import pytest
+
+    r = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs",
+                        folder], stderr=subprocess.PIPE)
+    if r.returncode != 0:
+        pytest.skip("cannot mount a tmpfs here (needs root): %s"
+                    % r.stderr.decode().strip())
+    try:
+        yield folder
+    finally:
+        subprocess.run(["umount", "-l", folder])
+
+
 def split_hive(keypath):
     """'HKLM\\SOFTWARE\\a\\b' -> ('SOFTWARE', ['a', 'b'])."""
     parts = keypath.split("\\")
