@@ -83,27 +83,10 @@ file_id_of(int fd, struct file_id *id)
 	    SC(pread)(fd, hdr, sizeof(hdr), 0) != (ssize_t)sizeof(hdr) ||
 	    memcmp(hdr, REGF_MAGIC, 4) != 0)
 		return -1;
-	memset(id, 0, sizeof(*id));
-	id->dev = st.st_dev;
-	id->ino = st.st_ino;
-	id->size = st.st_size;
-	id->mtime = st.st_mtim;
-	id->ctime = st.st_ctim;
+	file_id_from_stat(&st, id);
 	id->seq1 = le32(hdr + REGF_SEQ1);
 	id->seq2 = le32(hdr + REGF_SEQ2);
-	id->links = st.st_nlink;
 	return 1;
-}
-
-static int
-file_id_same(const struct file_id *a, const struct file_id *b)
-{
-	return a->dev == b->dev && a->ino == b->ino && a->size == b->size &&
-	    a->mtime.tv_sec == b->mtime.tv_sec &&
-	    a->mtime.tv_nsec == b->mtime.tv_nsec &&
-	    a->ctime.tv_sec == b->ctime.tv_sec &&
-	    a->ctime.tv_nsec == b->ctime.tv_nsec &&
-	    a->seq1 == b->seq1 && a->seq2 == b->seq2;
 }
 
 /* 1 unless the file or folder at PATH is marked immutable or

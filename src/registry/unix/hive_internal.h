@@ -7,6 +7,8 @@
 #define VKM_HIVE_INTERNAL_H
 
 #include <hivex.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
 
@@ -43,6 +45,32 @@ struct file_id {
 	unsigned long seq1, seq2;	/* the header's sequence numbers */
 	nlink_t links;		/* not compared: the ctime tells */
 };
+
+/* ID, filled for the file ST tells of; sequence numbers 0 (unread). */
+static inline struct file_id *
+file_id_from_stat(const struct stat *st, struct file_id *id)
+{
+	memset(id, 0, sizeof(*id));
+	id->dev = st->st_dev;
+	id->ino = st->st_ino;
+	id->size = st->st_size;
+	id->mtime = st->st_mtim;
+	id->ctime = st->st_ctim;
+	id->links = st->st_nlink;
+	return id;
+}
+
+/* 1 when A and B tell of the same file, unchanged. */
+static inline int
+file_id_same(const struct file_id *a, const struct file_id *b)
+{
+	return a->dev == b->dev && a->ino == b->ino && a->size == b->size &&
+	    a->mtime.tv_sec == b->mtime.tv_sec &&
+	    a->mtime.tv_nsec == b->mtime.tv_nsec &&
+	    a->ctime.tv_sec == b->ctime.tv_sec &&
+	    a->ctime.tv_nsec == b->ctime.tv_nsec &&
+	    a->seq1 == b->seq1 && a->seq2 == b->seq2;
+}
 
 /* A transaction log beside a hive file, as this run found it. */
 struct log_file {

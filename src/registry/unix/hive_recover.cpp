@@ -107,11 +107,7 @@ open_log(struct hive_file *f, int k, struct stat *st)
 		return -1;
 	}
 	g->found = 1;
-	g->id.dev = st->st_dev;
-	g->id.ino = st->st_ino;
-	g->id.size = st->st_size;
-	g->id.mtime = st->st_mtim;
-	g->id.ctime = st->st_ctim;
+	file_id_from_stat(st, &g->id);
 	return fd;
 }
 
@@ -205,6 +201,7 @@ hive_recover(struct hive_file *f, int fd)
 int
 hive_logs_unchanged(const struct hive_file *f)
 {
+	struct file_id now;
 	struct stat st;
 
 	for (int k = 0; k < LOG_FILES; k++) {
@@ -212,12 +209,8 @@ hive_logs_unchanged(const struct hive_file *f)
 
 		if (!g->found)
 			continue;
-		if (SC(lstat)(g->path, &st) != 0 || st.st_dev != g->id.dev ||
-		    st.st_ino != g->id.ino || st.st_size != g->id.size ||
-		    st.st_mtim.tv_sec != g->id.mtime.tv_sec ||
-		    st.st_mtim.tv_nsec != g->id.mtime.tv_nsec ||
-		    st.st_ctim.tv_sec != g->id.ctime.tv_sec ||
-		    st.st_ctim.tv_nsec != g->id.ctime.tv_nsec)
+		if (SC(lstat)(g->path, &st) != 0 ||
+		    !file_id_same(file_id_from_stat(&st, &now), &g->id))
 			return 0;
 	}
 	return 1;

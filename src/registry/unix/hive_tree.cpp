@@ -539,7 +539,6 @@ tree_settled(int hive, int written)
 {
 	struct cell_map *m = &g_maps[hive];
 
-	/* Written: keys of it were deleted (a hive is written only then). */
 	if (written && (m->stale || !m->top_gone)) {
 		/* Not one whole tree: the file tells what went. */
 		map_free(m);
