@@ -532,7 +532,7 @@ TEST_F(Files, BadArguments)
 	EXPECT_EQ(plat_fopen(NULL), nullptr);
 }
 
-/* plat_remove_file */
+/* plat_file_present and plat_remove_file */
 
 TEST_F(Files, RemoveTable)
 {
@@ -540,56 +540,60 @@ TEST_F(Files, RemoveTable)
 		const char *name;
 		void (*setup)(const TempTree &t);
 		const char *path;	// relative to the test folder
+		int present;		// plat_file_present before
 		int result;
 		int err;		// errno when RESULT is -1
 		std::vector<const char *> gone;
 		std::vector<const char *> kept;
 	} const cases[] = {
 		{ "file", [](const TempTree &t) { t.put("a.sys", "x"); },
-		    "a.sys", 0, 0, { "a.sys" }, {} },
+		    "a.sys", 1, 0, 0, { "a.sys" }, {} },
 		{ "file in other case, backslashes",
 		    [](const TempTree &t) { t.put("Drv/TARNWICK.SYS", "x"); },
-		    "drv\\tarnwick.sys", 0, 0, { "Drv/TARNWICK.SYS" },
+		    "drv\\tarnwick.sys", 1, 0, 0, { "Drv/TARNWICK.SYS" },
 		    { "Drv" } },
 		{ "missing file", [](const TempTree &t) { t.mkdirs("Drv"); },
-		    "Drv/none.sys", -1, 2, {}, { "Drv" } },
+		    "Drv/none.sys", 0, -1, 2, {}, { "Drv" } },
 		{ "missing folder", [](const TempTree &) {},
-		    "NoDir/none.sys", -1, 2, {}, {} },
+		    "NoDir/none.sys", 0, -1, 2, {}, {} },
 		{ "a file as folder", [](const TempTree &t) {
 			t.put("f.txt", "x"); },
-		    "f.txt\\x", -1, 2, {}, { "f.txt" } },
+		    "f.txt\\x", 0, -1, 2, {}, { "f.txt" } },
 		{ "folder", [](const TempTree &t) { t.put("Dir/in.txt", "x"); },
-		    "dir", -1, 13, {}, { "Dir", "Dir/in.txt" } },
+		    "dir", 0, -1, 13, {}, { "Dir", "Dir/in.txt" } },
 		{ "empty folder", [](const TempTree &t) { t.mkdirs("Empty"); },
-		    "Empty", -1, 13, {}, { "Empty" } },
+		    "Empty", 0, -1, 13, {}, { "Empty" } },
 		{ "read-only file", [](const TempTree &t) {
 			t.put("ro.sys", "x", 0444); },
-		    "RO.SYS", -1, 13, {}, { "ro.sys" } },
+		    "RO.SYS", 1, -1, 13, {}, { "ro.sys" } },
 		{ "no permission bits at all", [](const TempTree &t) {
 			t.put("none.sys", "x", 0); },
-		    "none.sys", -1, 13, {}, { "none.sys" } },
+		    "none.sys", 1, -1, 13, {}, { "none.sys" } },
 		{ "writable by owner only", [](const TempTree &t) {
 			t.put("w.sys", "x", 0200); },
-		    "w.sys", 0, 0, { "w.sys" }, {} },
+		    "w.sys", 1, 0, 0, { "w.sys" }, {} },
 		{ "link to a file", [](const TempTree &t) {
 			t.put("target.sys", "x");
 			t.link("target.sys", "link.sys"); },
-		    "LINK.sys", 0, 0, { "link.sys" }, { "target.sys" } },
+		    "LINK.sys", 1, 0, 0, { "link.sys" }, { "target.sys" } },
 		{ "link to a read-only file", [](const TempTree &t) {
 			t.put("target.sys", "x", 0444);
 			t.link("target.sys", "link.sys"); },
-		    "link.sys", 0, 0, { "link.sys" }, { "target.sys" } },
+		    "link.sys", 1, 0, 0, { "link.sys" }, { "target.sys" } },
 		{ "link to a folder", [](const TempTree &t) {
 			t.put("Dir/in.txt", "x");
 			t.link("Dir", "dirlink"); },
-		    "dirlink", 0, 0, { "dirlink" }, { "Dir", "Dir/in.txt" } },
+		    "dirlink", 1, 0, 0, { "dirlink" }, { "Dir", "Dir/in.txt" } },
 		{ "dangling link", [](const TempTree &t) {
 			t.link("nowhere", "dangling"); },
-		    "DANGLING", 0, 0, { "dangling" }, {} },
+		    "DANGLING", 1, 0, 0, { "dangling" }, {} },
 		{ "no file through a linked folder", [](const TempTree &t) {
 			t.put("Real/f.sys", "x");
 			t.link("Real", "Via"); },
-		    "via/F.SYS", -1, 2, {}, { "Via", "Real/f.sys" } },
+		    "via/F.SYS", 0, -1, 2, {}, { "Via", "Real/f.sys" } },
+		{ "FIFO", [](const TempTree &t) {
+			ASSERT_EQ(mkfifo(t.at("fifo.sys").c_str(), 0644), 0); },
+		    "FIFO.sys", 1, 0, 0, { "fifo.sys" }, {} },
 	};
 
 	for (const auto &c : cases) {
@@ -597,6 +601,9 @@ TEST_F(Files, RemoveTable)
 		TearDown();
 		SetUp();
 		c.setup(*this);
+		/* Whatever is not a folder is there, readable or not. */
+		EXPECT_EQ(plat_file_present((root + "/" + c.path).c_str()),
+		    c.present);
 		errno = 0;
 		/* Deleted is 1, nothing there 0 (errno 2), else -1. */
 		int r = plat_remove_file((root + "/" + c.path).c_str());
@@ -629,50 +636,6 @@ TEST_F(Files, RemoveBadPaths)
 	errno = 0;
 	EXPECT_EQ(plat_remove_file(NULL), 0);
 	EXPECT_EQ(errno, 2);
-}
-
-/* plat_file_present: whatever is not a folder is there, readable or not. */
-
-TEST_F(Files, PresentTable)
-{
-	struct {
-		const char *name;
-		void (*setup)(const TempTree &t);
-		const char *path;	// relative to the test folder
-		int result;
-	} const cases[] = {
-		{ "file", [](const TempTree &t) { t.put("a.sys", "x"); },
-		    "a.sys", 1 },
-		{ "file in other case", [](const TempTree &t) {
-			t.put("Drv/TARNWICK.SYS", "x"); },
-		    "drv\\tarnwick.sys", 1 },
-		{ "no permission bits at all", [](const TempTree &t) {
-			t.put("none.sys", "x", 0); },
-		    "none.sys", 1 },
-		{ "FIFO", [](const TempTree &t) {
-			ASSERT_EQ(mkfifo(t.at("fifo.sys").c_str(), 0644), 0); },
-		    "FIFO.sys", 1 },
-		{ "dangling link", [](const TempTree &t) {
-			t.link("nowhere", "dangling.sys"); },
-		    "dangling.sys", 1 },
-		{ "folder", [](const TempTree &t) { t.mkdirs("Dir.sys"); },
-		    "dir.sys", 0 },
-		{ "missing", [](const TempTree &t) { t.mkdirs("Drv"); },
-		    "Drv/none.sys", 0 },
-		{ "through a linked folder", [](const TempTree &t) {
-			t.put("Real/f.sys", "x");
-			t.link("Real", "Via"); },
-		    "via/F.SYS", 0 },
-	};
-
-	for (const auto &c : cases) {
-		SCOPED_TRACE(c.name);
-		TearDown();
-		SetUp();
-		c.setup(*this);
-		EXPECT_EQ(plat_file_present((root + "/" + c.path).c_str()),
-		    c.result);
-	}
 }
 
 /* plat_remove_folder */
